@@ -1,0 +1,60 @@
+// One named connection: its name, the three parts of its connection string, and its icon.
+//
+// A connection string is "cn_iptcp:SERVER[PORT]" optionally followed by ":NAMESPACE"; a name
+// may stand in front, quoted or followed by a colon. All text here is 8-bit text of the
+// process's code page; searches never match the second byte of a two-byte character.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "frame/boundary.h"
+
+namespace tavix {
+
+inline constexpr std::string_view kProtocolTag = "cn_iptcp";
+inline constexpr std::string_view kDefaultConnectionString = "cn_iptcp:127.0.0.1[1972]";
+
+class ConnectionRecord {
+public:
+    int32_t listItem = -1;    // row of the Connections dialog's list, -1 when not listed
+    int32_t imageIndex = -1;  // image in the shared image list, -1 when none
+    UniqueBstr iconFilename;  // file the icon comes from, or null
+    int32_t iconIndex = -1;   // icon inside iconFilename; extracted only when 0 or more
+    int32_t keyNumber = -1;   // N of a legacy "_VRConnN" registry key, -1 otherwise
+    std::string name;
+    std::string server;
+    std::string port;
+    std::string namespaceName;
+
+    // Fills name, server, port and namespaceName from a name and a connection string (either
+    // may be null). Returns false and leaves the record exactly as it was when the connection
+    // string is not understood. A connection without a name is named by string 2012, an empty
+    // namespace becomes string 2009, both read from the current resource source.
+    bool Parse(const char* nameArg, const char* connString);
+
+    // The connection string of the record: "cn_iptcp:SERVER[PORT]:NAMESPACE", or without
+    // ":NAMESPACE" when the namespace is empty. The parts are inserted verbatim.
+    void Format(std::string& out) const;
+    std::string Format() const;
+
+    // Equal listItem, name, imageIndex, server, port and namespaceName.
+    bool Equals(const ConnectionRecord& other) const noexcept;
+
+    // Same server and port, and the same namespace, where an empty namespace and string 2009
+    // of the current resource source count as the same.
+    bool SameTarget(const ConnectionRecord& other) const noexcept;
+};
+
+// True when segment equals the first segment.size() characters of "cn_iptcp".
+template <typename Char>
+bool IsProtocolPrefix(std::basic_string_view<Char> segment) noexcept {
+    if (segment.size() > kProtocolTag.size()) return false;
+    for (size_t i = 0; i < segment.size(); ++i) {
+        if (segment[i] != static_cast<Char>(kProtocolTag[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace tavix

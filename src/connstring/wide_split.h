@@ -1,0 +1,23 @@
+// The wide-string connection-string parser of the exported string functions. Unlike the 8-bit
+// parser of ConnectionRecord it accepts no name in front of the protocol (only quoted
+// sections, which it skips unread), treats every ASCII white-space character as a blank and
+// supplies no default namespace.
+#pragma once
+
+#include "frame/wide.h"
+
+namespace tavix {
+
+struct WideSplit {
+    WStringView serverPart;     // "cn_iptcp:SERVER[PORT]" as written, a view into the input
+    WStringView namespacePart;  // the rest after the optional colon; empty when none
+};
+
+// Splits text without allocating; the parts are views into text.
+bool SplitWide(WStringView text, WideSplit& parts) noexcept;
+
+// Whether two connection strings address the same server part and namespace (null reads as
+// empty); an empty namespace and string 2009 of the current resource source count as one.
+bool WideStringsEquivalent(WStringView first, WStringView second) noexcept;
+
+}  // namespace tavix

@@ -1,0 +1,42 @@
+// A string table in memory: every string by number, in wide form and in the process's 8-bit
+// form, so that a lookup never converts or allocates.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/wide.h"
+#include "platform/codepage.h"
+#include "resources/strings.h"
+
+namespace tavix {
+
+class StringTable {
+public:
+    struct Text {
+        uint32_t id;
+        WString wide;
+        std::string narrow;
+    };
+
+    StringTable() = default;
+    StringTable(std::span<const resources::StringEntry> entries, const platform::CodePage& codePage);
+
+    // Adds or replaces one string.
+    void Set(uint32_t id, WString wide, const platform::CodePage& codePage);
+
+    // The text of a string; a string the table does not hold reads as empty, as a failed
+    // resource load leaves an empty string.
+    std::string_view Narrow(uint32_t id) const noexcept;
+    WStringView Wide(uint32_t id) const noexcept;
+    bool Contains(uint32_t id) const noexcept { return Find(id) != nullptr; }
+
+private:
+    const Text* Find(uint32_t id) const noexcept;
+    std::vector<Text> texts_;  // sorted by id
+};
+
+}  // namespace tavix

@@ -1,0 +1,1 @@
+#include "TavixConnect.h"
