@@ -1,1 +1,339 @@
+// Black-box conformance test: loads the built library by file name at run time, resolves its
+// exports by name and checks their exact results. The same source runs natively on Linux
+// against libTavixConnect.so and under Wine against TavixConnect.dll.
+//
+// usage: conformance_test LIBRARY [gtest options]
+#include "TavixConnect.h"
+#include "export_names.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#  define W(text) L##text
+#else
+#  include <dlfcn.h>
+#  define W(text) u##text
+#endif
+
+namespace {
+
+using WideString = std::basic_string<OLECHAR>;
+
+std::string g_libraryPath;
+
+// A BSTR pointer value that the library must overwrite and never free.
+BSTR const kSentinel = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x5EB7'1000));
+
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const std::string& path) {
+#if defined(_WIN32)
+        handle_ = LoadLibraryA(path.c_str());
+#else
+        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    }
+    ~LoadedLibrary() {
+#if defined(_WIN32)
+        if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+#else
+        if (handle_) dlclose(handle_);
+#endif
+    }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+
+    bool Loaded() const { return handle_ != nullptr; }
+
+    void* Symbol(const char* name) const {
+#if defined(_WIN32)
+        return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+#else
+        return dlsym(handle_, name);
+#endif
+    }
+
+    template <typename Function>
+    Function Get(const char* name) const {
+        return reinterpret_cast<Function>(Symbol(name));
+    }
+
+private:
+    void* handle_ = nullptr;
+};
+
+// The exports under test, resolved by name. On Windows the automation strings are the
+// system's; elsewhere the library exports them itself.
+struct Api {
+    int(TAVIXAPI* split)(const OLECHAR*, BSTR*, BSTR*) = nullptr;
+    BSTR(TAVIXAPI* make)(const OLECHAR*, const OLECHAR*) = nullptr;
+    int(TAVIXAPI* equivalent)(const OLECHAR*, const OLECHAR*) = nullptr;
+    BSTR (*allocString)(const OLECHAR*) = nullptr;
+    BSTR (*allocStringLen)(const OLECHAR*, unsigned) = nullptr;
+    BSTR (*allocStringByteLen)(const char*, unsigned) = nullptr;
+    void (*freeString)(BSTR) = nullptr;
+    unsigned (*stringLen)(BSTR) = nullptr;
+    unsigned (*stringByteLen)(BSTR) = nullptr;
+};
+
+class Conformance : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        library_ = new LoadedLibrary(g_libraryPath);
+        if (!library_->Loaded()) return;
+        api_.split = library_->Get<decltype(api_.split)>("SplitConnectionString");
+        api_.make = library_->Get<decltype(api_.make)>("MakeConnectionString");
+        api_.equivalent = library_->Get<decltype(api_.equivalent)>("ConnectionStringsEquivalent");
+#if defined(_WIN32)
+        api_.allocString = [](const OLECHAR* s) { return SysAllocString(s); };
+        api_.allocStringLen = [](const OLECHAR* s, unsigned n) { return SysAllocStringLen(s, n); };
+        api_.allocStringByteLen = [](const char* s, unsigned n) { return SysAllocStringByteLen(s, n); };
+        api_.freeString = [](BSTR s) { SysFreeString(s); };
+        api_.stringLen = [](BSTR s) { return static_cast<unsigned>(SysStringLen(s)); };
+        api_.stringByteLen = [](BSTR s) { return static_cast<unsigned>(SysStringByteLen(s)); };
+#else
+        api_.allocString = library_->Get<decltype(api_.allocString)>("SysAllocString");
+        api_.allocStringLen = library_->Get<decltype(api_.allocStringLen)>("SysAllocStringLen");
+        api_.allocStringByteLen = library_->Get<decltype(api_.allocStringByteLen)>("SysAllocStringByteLen");
+        api_.freeString = library_->Get<decltype(api_.freeString)>("SysFreeString");
+        api_.stringLen = library_->Get<decltype(api_.stringLen)>("SysStringLen");
+        api_.stringByteLen = library_->Get<decltype(api_.stringByteLen)>("SysStringByteLen");
+#endif
+    }
+    static void TearDownTestSuite() {
+        delete library_;
+        library_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(library_->Loaded()) << "cannot load " << g_libraryPath;
+        ASSERT_TRUE(api_.split && api_.make && api_.equivalent);
+        ASSERT_TRUE(api_.allocString && api_.freeString && api_.stringLen && api_.stringByteLen);
+    }
+
+    // The text of a BSTR, checked to be zero-terminated at its recorded length.
+    static WideString Text(BSTR text) {
+        if (text == nullptr) return {};
+        const unsigned length = api_.stringLen(text);
+        EXPECT_EQ(text[length], OLECHAR(0)) << "BSTR not zero-terminated";
+        return WideString(text, length);
+    }
+
+    static LoadedLibrary* library_;
+    static Api api_;
+};
+
+LoadedLibrary* Conformance::library_ = nullptr;
+Api Conformance::api_;
+
+std::string Printable(const OLECHAR* text) {
+    if (text == nullptr) return "(null)";
+    std::string out = "\"";
+    for (; *text; ++text) {
+        const auto c = static_cast<unsigned>(*text);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char code[12];
+            std::snprintf(code, sizeof code, "\\u%04X", c);
+            out += code;
+        }
+    }
+    return out + "\"";
+}
+
+TEST_F(Conformance, EveryListedExportResolves) {
+    for (const char* name : kTavixExportNames) {
+        EXPECT_NE(library_->Symbol(name), nullptr) << name;
+    }
+}
+
+TEST_F(Conformance, SplitCutsServerPartAndNamespace) {
+    struct Case {
+        const OLECHAR* input;
+        int result;
+        const OLECHAR* server;
+        const OLECHAR* space;
+    };
+    const Case cases[] = {
+        {W("cn_iptcp:127.0.0.1[1972]"), 1, W("cn_iptcp:127.0.0.1[1972]"), W("")},
+        {W("\"My DB\" cn_iptcp:h[1]:NS"), 1, W("cn_iptcp:h[1]"), W("NS")},
+        {W("  :cn_iptcp:h[1] : NS"), 1, W("cn_iptcp:h[1]"), W("NS")},
+        {W("\t\n\v\f\r cn:h[1]\r\n:\tNS \t"), 1, W("cn:h[1]"), W("NS \t")},
+        {W("\"a\" \"\" \"b\":cn_iptcp: h [ 1 ]x:y[z]"), 1, W("cn_iptcp: h [ 1 ]"), W("x:y[z]")},
+        {W("::h[1]"), 1, W(":h[1]"), W("")},
+        {W(":h[1]"), 0, nullptr, nullptr},
+        {W("cn_iptcp:[]:"), 1, W("cn_iptcp:[]"), W("")},
+        {W("cn_iptcp:h[1]::NS"), 1, W("cn_iptcp:h[1]"), W(":NS")},
+        {W("Name:cn_iptcp:h[1]"), 0, nullptr, nullptr},
+        {W("CN_IPTCP:h[1]"), 0, nullptr, nullptr},
+        {W("cn_iptcpx:h[1]"), 0, nullptr, nullptr},
+        {W("cn_iptcp :h[1]"), 0, nullptr, nullptr},
+        {W("cn_iptcp:h[1"), 0, nullptr, nullptr},
+        {W("cn_iptcp:h1]"), 0, nullptr, nullptr},
+        {W("cn_iptcp"), 0, nullptr, nullptr},
+        {W("\"unterminated cn_iptcp:h[1]"), 0, nullptr, nullptr},
+        {W("   "), 0, nullptr, nullptr},
+        {W(""), 0, nullptr, nullptr},
+        {nullptr, 0, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Printable(c.input));
+        BSTR server = kSentinel, space = kSentinel;
+        EXPECT_EQ(api_.split(c.input, &server, &space), c.result);
+        if (c.result) {
+            ASSERT_NE(server, nullptr);
+            ASSERT_NE(space, nullptr);
+            EXPECT_EQ(Text(server), WideString(c.server));
+            EXPECT_EQ(Text(space), WideString(c.space));
+        } else {
+            EXPECT_EQ(server, nullptr);
+            EXPECT_EQ(space, nullptr);
+        }
+        api_.freeString(server == kSentinel ? nullptr : server);
+        api_.freeString(space == kSentinel ? nullptr : space);
+        // Either out-variable may be missing; the result does not change.
+        BSTR only = kSentinel;
+        EXPECT_EQ(api_.split(c.input, &only, nullptr), c.result);
+        EXPECT_EQ(Text(only == kSentinel ? nullptr : only), WideString(c.result ? c.server : W("")));
+        api_.freeString(only == kSentinel ? nullptr : only);
+        EXPECT_EQ(api_.split(c.input, nullptr, nullptr), c.result);
+    }
+}
+
+TEST_F(Conformance, MakeJoinsPartsVerbatim) {
+    struct Case {
+        const OLECHAR* server;
+        const OLECHAR* space;
+        const OLECHAR* expected;  // null: no string
+    };
+    const Case cases[] = {
+        {W("cn_iptcp:h[1]"), W("NS"), W("cn_iptcp:h[1]:NS")},
+        {W("cn_iptcp:h[1]"), nullptr, W("cn_iptcp:h[1]")},
+        {W("cn_iptcp:h[1]"), W(""), W("cn_iptcp:h[1]")},
+        {W(" not validated "), W(" x "), W(" not validated : x ")},
+        {nullptr, W("NS"), nullptr},
+        {W(""), W("NS"), nullptr},
+        {nullptr, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Printable(c.server) + " + " + Printable(c.space));
+        BSTR joined = api_.make(c.server, c.space);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(joined, nullptr);
+        } else {
+            ASSERT_NE(joined, nullptr);
+            EXPECT_EQ(Text(joined), WideString(c.expected));
+        }
+        api_.freeString(joined);
+    }
+}
+
+TEST_F(Conformance, EquivalentComparesServerPartAndNamespace) {
+    struct Case {
+        const OLECHAR* first;
+        const OLECHAR* second;
+        int expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, 1},
+        {nullptr, W(""), 1},
+        {W("x"), W("x"), 1},  // identical, although neither splits
+        {W("x"), W("y"), 0},
+        {W("x"), nullptr, 0},
+        {W("cn_iptcp:h[1]"), W(""), 0},
+        {W("cn_iptcp:h[1]"), W("cn_iptcp:h[1]:USER"), 1},
+        {W("cn_iptcp:h[1]:USER"), W("cn_iptcp:h[1]"), 1},
+        {W("cn_iptcp:h[1]"), W("cn_iptcp:h[1]:user"), 0},
+        {W("cn_iptcp:h[1]:NS"), W("cn_iptcp:h[1]:NS "), 0},
+        {W("cn_iptcp:h[1]"), W("cn_iptcp:h[1] "), 1},
+        {W("\"One\" cn_iptcp:h[1]:NS"), W("\"Two\" cn_iptcp:h[1] : NS"), 1},
+        {W("cn_iptcp:Host[1972]"), W("cn_iptcp:host[1972]"), 0},
+        {W("cn:h[1]"), W("cn_iptcp:h[1]"), 0},
+        {W("cn_iptcp:h[1]:A"), W("cn_iptcp:h[1]:B"), 0},
+        {W("cn_iptcp:h[1]:USER"), W("cn_iptcp:h[1]:"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Printable(c.first) + " vs " + Printable(c.second));
+        EXPECT_EQ(api_.equivalent(c.first, c.second), c.expected);
+    }
+}
+
+TEST_F(Conformance, WideTextPassesThroughUnchanged) {
+    // A non-BMP character (a surrogate pair), an unpaired surrogate and control characters
+    // are text like any other.
+    const OLECHAR input[] = {'c', 'n', ':', 0xD83D, 0xDE00, 0xDC00, 1, '[', 0x7F, ']', ':',
+                             0xD800, 'N', 0};
+    BSTR server = kSentinel, space = kSentinel;
+    ASSERT_EQ(api_.split(input, &server, &space), 1);
+    EXPECT_EQ(Text(server), WideString(input, 10));
+    EXPECT_EQ(Text(space), WideString(input + 11, 2));
+    BSTR joined = api_.make(server, space);
+    EXPECT_EQ(Text(joined), WideString(input));
+    EXPECT_EQ(api_.equivalent(joined, input), 1);
+    api_.freeString(joined);
+    api_.freeString(server);
+    api_.freeString(space);
+}
+
+TEST_F(Conformance, LongStringsAreReadToTheirEnd) {
+    // A megabyte of server name, then an unclosed and a closed port bracket.
+    WideString open = W("cn_iptcp:") + WideString(1 << 20, OLECHAR('h')) + W("[1972");
+    BSTR server = kSentinel, space = kSentinel;
+    EXPECT_EQ(api_.split(open.c_str(), &server, &space), 0);
+    EXPECT_EQ(server, nullptr);
+    EXPECT_EQ(space, nullptr);
+    const WideString closed = open + W("]:NS");
+    ASSERT_EQ(api_.split(closed.c_str(), &server, &space), 1);
+    EXPECT_EQ(api_.stringLen(server), closed.size() - 3);
+    EXPECT_EQ(Text(space), WideString(W("NS")));
+    EXPECT_EQ(api_.equivalent(closed.c_str(), (closed + W(" ")).c_str()), 0);
+    api_.freeString(server);
+    api_.freeString(space);
+}
+
+TEST_F(Conformance, AutomationStringsHaveTheWindowsLayout) {
+    BSTR text = api_.allocString(W("abc"));
+    ASSERT_NE(text, nullptr);
+    uint32_t prefix;
+    std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, sizeof prefix);
+    EXPECT_EQ(prefix, 6u);
+    EXPECT_EQ(api_.stringLen(text), 3u);
+    EXPECT_EQ(api_.stringByteLen(text), 6u);
+    EXPECT_EQ(text[3], OLECHAR(0));
+    api_.freeString(text);
+
+    BSTR blank = api_.allocStringLen(nullptr, 4);
+    ASSERT_NE(blank, nullptr);
+    EXPECT_EQ(api_.stringLen(blank), 4u);
+    EXPECT_EQ(blank[4], OLECHAR(0));
+    api_.freeString(blank);
+
+    BSTR bytes = api_.allocStringByteLen("xyz", 3);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(api_.stringByteLen(bytes), 3u);
+    EXPECT_EQ(api_.stringLen(bytes), 1u);
+    EXPECT_EQ(std::memcmp(bytes, "xyz", 4), 0);
+    api_.freeString(bytes);
+
+    EXPECT_EQ(api_.allocString(nullptr), nullptr);
+    EXPECT_EQ(api_.stringLen(nullptr), 0u);
+    EXPECT_EQ(api_.stringByteLen(nullptr), 0u);
+    api_.freeString(nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: conformance_test LIBRARY [gtest options]\n");
+        return 2;
+    }
+    g_libraryPath = argv[1];
+    return RUN_ALL_TESTS();
+}

@@ -1,1 +1,258 @@
+#include "connstring/connection_record.h"
+
 #include <gtest/gtest.h>
+
+#include <bitset>
+#include <functional>
+#include <string>
+
+#include "frame/library_context.h"
+#include "platform/codepage.h"
+
+namespace tavix {
+namespace {
+
+// A record whose fields hold values no parse produces, so that any stray write shows up.
+struct Prefilled {
+    ConnectionRecord r;
+    BSTR icon;
+    Prefilled() {
+        r.listItem = 11, r.imageIndex = 12, r.iconIndex = 13, r.keyNumber = 14;
+        r.iconFilename.reset(NewBstr(WideFromUtf16(u"icon.ico")));
+        icon = r.iconFilename.get();
+        r.name = "old-name", r.server = "old-server", r.port = "old-port", r.namespaceName = "old-ns";
+    }
+    // name|server|port|namespace, after checking that the other fields are untouched.
+    std::string Text() const {
+        EXPECT_EQ(r.listItem, 11);
+        EXPECT_EQ(r.imageIndex, 12);
+        EXPECT_EQ(r.iconFilename.get(), icon);
+        EXPECT_EQ(r.iconIndex, 13);
+        EXPECT_EQ(r.keyNumber, 14);
+        return r.name + "|" + r.server + "|" + r.port + "|" + r.namespaceName;
+    }
+};
+constexpr const char* kUnchanged = "old-name|old-server|old-port|old-ns";
+
+struct ParseCase {
+    const char* name;      // name argument; null is passed as null
+    const char* conn;      // connection string; null is passed as null
+    const char* expected;  // name|server|port|namespace, or null when Parse fails
+};
+
+const ParseCase kParseCases[] = {
+    {nullptr, "cn_iptcp:127.0.0.1[1972]", "Nameless|127.0.0.1|1972|USER"},
+    {"  Local", "\t cn_iptcp:h[1]:NS  ", "Local|h|1|NS  "},
+    {"Local \t", "cn_iptcp:h[1]", "Local \t|h|1|USER"},
+    {"   ", "cn_iptcp:h[1]", "Nameless|h|1|USER"},
+    // Quoted names, read only when the name argument or the string is null or empty.
+    {nullptr, "\"My \"\"Db\"\"\" cn_iptcp:h[1]", "My \"Db\"|h|1|USER"},
+    {"", "  \"Q\"  :cn_iptcp:h[1]", "Q|h|1|USER"},
+    {"X", "\"My \"\"Db\"\"\" cn_iptcp:h[1]", nullptr},
+    {"  ", "\"Q\" cn_iptcp:h[1]", nullptr},
+    {nullptr, "\"\" cn_iptcp:h[1]", "Nameless|h|1|USER"},
+    {nullptr, "\"Q\" Y:cn_iptcp:h[1]", "Q|h|1|USER"},
+    {nullptr, "\"a:b[1]\" cn_iptcp:h[2]", "a:b[1]|h|2|USER"},
+    {nullptr, "\"Q\" \"R\" cn_iptcp:h[1]", nullptr},
+    {nullptr, "\"unterminated cn_iptcp:h[1]", nullptr},
+    {nullptr, "\"a\"\"", nullptr},
+    {nullptr, "\"a\"  ", nullptr},
+    // A name written in front of the protocol; an argument or quoted name wins over it.
+    {nullptr, "Test:cn_iptcp:db1[1972]:NS1", "Test|db1|1972|NS1"},
+    {"X", "Y:cn_iptcp:h[1]", "X|h|1|USER"},
+    {nullptr, " : My Db :cn:h[1]", "My Db |h|1|USER"},
+    {nullptr, "Y::h[1]", "Y|h|1|USER"},
+    // The protocol is any beginning of "cn_iptcp", compared exactly.
+    {nullptr, "cn:h[1]", "Nameless|h|1|USER"},
+    {nullptr, "::h[1]", "Nameless|h|1|USER"},
+    {nullptr, "CN_IPTCP:h[1]", nullptr},
+    {nullptr, "tcp:h[1]", nullptr},
+    {nullptr, "a:b:h[1]", nullptr},
+    {nullptr, "cn_iptcpx:h[1]", nullptr},
+    {nullptr, "cn_iptcp :h[1]", nullptr},
+    // Server and port verbatim; the namespace is the rest after an optional colon.
+    {nullptr, "cn_iptcp: h [ 1 ]", "Nameless| h | 1 |USER"},
+    {nullptr, "cn_iptcp:[]", "Nameless|||USER"},
+    {nullptr, "cn_iptcp:h[1] \t: \t", "Nameless|h|1|USER"},
+    {nullptr, "cn_iptcp:h[1]NS", "Nameless|h|1|NS"},
+    {nullptr, "cn_iptcp:h[1]::NS", "Nameless|h|1|:NS"},
+    {nullptr, "cn_iptcp:h[1] : a:b[c] ", "Nameless|h|1|a:b[c] "},
+    {nullptr, "cn_iptcp:h[[1]]", "Nameless|h|[1|]"},
+    {nullptr, "cn_iptcp:h", nullptr},
+    {nullptr, "cn_iptcp:h[1", nullptr},
+    {nullptr, "cn_iptcp:h]1[", nullptr},
+    {"X", nullptr, nullptr},
+    {"X", "", nullptr},
+    {nullptr, nullptr, nullptr},
+    {nullptr, " \t ", nullptr},
+    // Only space and tab are blanks; other control characters are text.
+    {nullptr, "\ncn_iptcp:h[1]", nullptr},
+    {nullptr, "\rX:cn_iptcp:h[1]", "\rX|h|1|USER"},
+    {nullptr, "cn_iptcp:h\x01[\x7f]\x1b" "NS\n", "Nameless|h\x01|\x7f|\x1bNS\n"},
+};
+
+TEST(ConnectionRecordParse, AcceptsTheDocumentedShapesAndLeavesTheRecordAloneOnFailure) {
+    ContextGuard guard;
+    for (const ParseCase& c : kParseCases) {
+        SCOPED_TRACE(testing::Message() << "name=" << (c.name ? c.name : "(null)")
+                                        << " conn=" << (c.conn ? c.conn : "(null)"));
+        Prefilled p;
+        EXPECT_EQ(p.r.Parse(c.name, c.conn), c.expected != nullptr);
+        EXPECT_EQ(p.Text(), c.expected ? c.expected : kUnchanged);
+    }
+}
+
+TEST(ConnectionRecordParse, ReadsMegabyteStringsToTheirEnd) {
+    ContextGuard guard;
+    const std::string big(1 << 20, 'x');
+    Prefilled p;
+    ASSERT_TRUE(p.r.Parse(nullptr, (big + ":cn_iptcp:" + big + "[1]:" + big + "!").c_str()));
+    EXPECT_EQ(p.Text(), big + "|" + big + "|1|" + big + "!");
+    Prefilled unclosed;
+    EXPECT_FALSE(unclosed.r.Parse(big.c_str(), ("cn_iptcp:h[" + big).c_str()));
+    EXPECT_EQ(unclosed.Text(), kUnchanged);
+}
+
+// Texts 2009 and 2012 are read from whatever resource source is current at the call.
+TEST(ConnectionRecordParse, DefaultTextsComeFromTheCurrentResources) {
+    Prefilled caller;  // the caller's context holds none of the library's strings
+    ASSERT_TRUE(caller.r.Parse(nullptr, "cn_iptcp:h[1]"));
+    EXPECT_EQ(caller.Text(), "|h|1|");
+
+    StringTable localized;
+    localized.Set(2009, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
+    localized.Set(2012, WideFromUtf16(u"Namenlos"), platform::SystemCodePage());
+    LibraryContext context = Library();
+    context.resourceStrings = &localized;
+    ContextGuard guard(context);
+    Prefilled p;
+    ASSERT_TRUE(p.r.Parse(nullptr, "cn_iptcp:h[1]"));
+    EXPECT_EQ(p.Text(), "Namenlos|h|1|BENUTZER");
+}
+
+TEST(ConnectionRecordFormat, InsertsThePartsVerbatimAndParsesBack) {
+    const struct {
+        const char *server, *port, *space, *expected;
+    } cases[] = {
+        {"h", "1", "", "cn_iptcp:h[1]"},
+        {"h", "1", "USER", "cn_iptcp:h[1]:USER"},
+        {" h ", " 1 ", "a:b[c] ", "cn_iptcp: h [ 1 ]:a:b[c] "},
+        {"", "", "", "cn_iptcp:[]"},
+    };
+    ContextGuard guard;
+    for (const auto& c : cases) {
+        ConnectionRecord record;
+        record.name = "Name", record.server = c.server, record.port = c.port, record.namespaceName = c.space;
+        std::string out = "previous contents";
+        record.Format(out);
+        EXPECT_EQ(out, c.expected);
+        ConnectionRecord back;
+        ASSERT_TRUE(back.Parse("Name", out.c_str())) << out;
+        EXPECT_TRUE(back.SameTarget(record)) << out;
+    }
+}
+
+ConnectionRecord Sample() {
+    ConnectionRecord r;
+    r.listItem = 1, r.imageIndex = 2, r.iconIndex = 3, r.keyNumber = 4;
+    r.name = "Name", r.server = "h", r.port = "1", r.namespaceName = "NS";
+    return r;
+}
+
+TEST(ConnectionRecordEquals, ComparesListItemNameImageAndTargetOnly) {
+    const struct {
+        const char* what;
+        std::function<void(ConnectionRecord&)> change;
+        bool equal;
+    } cases[] = {
+        {"iconFilename", [](ConnectionRecord& r) { r.iconFilename.reset(NewBstr(WideFromUtf16(u"a"))); }, true},
+        {"iconIndex", [](ConnectionRecord& r) { r.iconIndex = 9; }, true},
+        {"keyNumber", [](ConnectionRecord& r) { r.keyNumber = 9; }, true},
+        {"listItem", [](ConnectionRecord& r) { r.listItem = 9; }, false},
+        {"imageIndex", [](ConnectionRecord& r) { r.imageIndex = 9; }, false},
+        {"name case", [](ConnectionRecord& r) { r.name = "name"; }, false},
+        {"server", [](ConnectionRecord& r) { r.server = "H"; }, false},
+        {"port", [](ConnectionRecord& r) { r.port = "01"; }, false},
+        {"namespace", [](ConnectionRecord& r) { r.namespaceName = "NS "; }, false},
+    };
+    for (const auto& c : cases) {
+        ConnectionRecord changed = Sample();
+        c.change(changed);
+        EXPECT_EQ(Sample().Equals(changed), c.equal) << c.what;
+        EXPECT_EQ(changed.Equals(Sample()), c.equal) << c.what;
+    }
+}
+
+TEST(ConnectionRecordSameTarget, TreatsEmptyAndDefaultNamespaceAlike) {
+    enum Where { kCaller, kLibrary, kLocalized };
+    const struct {
+        Where where;
+        const char *server, *port, *ns1, *ns2;  // the first record is at "h", "1"
+        bool same;
+    } cases[] = {
+        {kLibrary, "h", "1", "", "USER", true},        {kLibrary, "h", "1", "", "", true},
+        {kLibrary, "h", "1", "USER", "user", false},   {kLibrary, "h", "1", "", "user", false},
+        {kLibrary, "h", "1", "NS", "NS", true},        {kLibrary, "h", "1", "NS", "", false},
+        {kLibrary, "H", "1", "", "", false},           {kLibrary, "h", "01", "", "", false},
+        {kCaller, "h", "1", "", "USER", false},        {kCaller, "h", "1", "USER", "USER", true},
+        {kLocalized, "h", "1", "", "BENUTZER", true},  {kLocalized, "h", "1", "", "USER", false},
+    };
+    StringTable localized;
+    localized.Set(2009, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
+    LibraryContext localizedContext = Library();
+    localizedContext.resourceStrings = &localized;
+    const LibraryContext* contexts[] = {&CurrentContext(), &Library(), &localizedContext};
+    for (const auto& c : cases) {
+        ContextGuard guard(*contexts[c.where]);
+        ConnectionRecord a = Sample(), b;  // names and the other fields take no part
+        a.namespaceName = c.ns1;
+        b.server = c.server, b.port = c.port, b.namespaceName = c.ns2;
+        SCOPED_TRACE(testing::Message() << c.server << "[" << c.port << "]:" << c.ns1 << " vs " << c.ns2
+                                        << " in context " << c.where);
+        EXPECT_EQ(a.SameTarget(b), c.same);
+        EXPECT_EQ(b.SameTarget(a), c.same);
+    }
+}
+
+// A double-byte code page laid out like code page 932: 0x81-0x9F and 0xE0-0xFC lead bytes.
+class DoubleByteCodePage final : public platform::CodePage {
+public:
+    DoubleByteCodePage() {
+        for (unsigned b = 0x81; b <= 0xFC; ++b) leadBytes_.set(b, b <= 0x9F || b >= 0xE0);
+    }
+    std::string ToNarrow(WStringView text) const override { return std::string(text.begin(), text.end()); }
+    WString ToWide(std::string_view text) const override { return WString(text.begin(), text.end()); }
+    const std::bitset<256>* LeadBytes() const override { return &leadBytes_; }
+
+private:
+    std::bitset<256> leadBytes_;
+};
+
+// Each string below splits elsewhere when read byte by byte.
+TEST(ConnectionRecordParse, NeverSplitsADoubleByteCharacter) {
+    const struct {
+        const char* conn;
+        const char* expected;  // name|server|port|namespace, or null when Parse fails
+    } cases[] = {
+        {"cn_iptcp:h\x81[x[1]", "Nameless|h\x81[x|1|USER"},
+        {"cn_iptcp:h[1\x9F]2]", "Nameless|h|1\x9F]2|USER"},
+        {"X\xE0::cn_iptcp:h[1]", "X\xE0:|h|1|USER"},
+        {"cn_iptcp:h[1]:\x81", "Nameless|h|1|\x81"},
+        {"cn_iptcp:h\xFC[1]\xFC:NS", nullptr},
+        {"cn_iptcp:\x81[1]", nullptr},
+        {"cn_iptcp:h[\x81]", nullptr},
+        {"\x81:cn:h[1]", nullptr},
+    };
+    const DoubleByteCodePage codePage;
+    LibraryContext context = Library();
+    context.codePage = &codePage;
+    ContextGuard guard(context);
+    for (const auto& c : cases) {
+        Prefilled p;
+        EXPECT_EQ(p.r.Parse(nullptr, c.conn), c.expected != nullptr) << c.conn;
+        EXPECT_EQ(p.Text(), c.expected ? c.expected : kUnchanged) << c.conn;
+    }
+}
+
+}  // namespace
+}  // namespace tavix

@@ -1,1 +1,177 @@
+#include "frame/boundary.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "frame/library_context.h"
+#include "platform/automation.h"
+#include "platform/codepage.h"
+
+namespace tavix {
+namespace {
+
+WString W(std::u16string_view text) { return WideFromUtf16(text); }
+
+// Narrows every character to its low byte, '?' above 0xFF; widens byte by byte.
+class LowByteCodePage final : public platform::CodePage {
+public:
+    std::string ToNarrow(WStringView text) const override {
+        std::string out;
+        for (WChar c : text) out.push_back(c < 0x100 ? static_cast<char>(c) : '?');
+        return out;
+    }
+    WString ToWide(std::string_view text) const override {
+        WString out;
+        for (char c : text) out.push_back(static_cast<unsigned char>(c));
+        return out;
+    }
+    const std::bitset<256>* LeadBytes() const override { return nullptr; }
+};
+
+TEST(NarrowArg, NullStaysNullAndTextUsesTheCurrentCodePage) {
+    const NarrowArg null(nullptr);
+    EXPECT_TRUE(null.IsNull());
+    EXPECT_EQ(null.get(), nullptr);
+
+    const WString emptyText;
+    const NarrowArg empty(emptyText.c_str());
+    EXPECT_FALSE(empty.IsNull());
+    ASSERT_NE(empty.get(), nullptr);
+    EXPECT_EQ(empty.get()[0], '\0');
+
+    const LowByteCodePage codePage;
+    LibraryContext context = Library();
+    context.codePage = &codePage;
+    ContextGuard guard(context);
+    const WString text = W(u"a\u00E9\u20AC b");
+    EXPECT_STREQ(NarrowArg(text.c_str()).get(), "a\xE9? b");
+    EXPECT_EQ(UniqueBstr(NewBstrFromNarrow("x\xE9y")).view(), W(u"x\u00E9y"));
+}
+
+TEST(UniqueBstr, OwnsExactlyOneString) {
+    EXPECT_FALSE(UniqueBstr());
+    EXPECT_TRUE(UniqueBstr().view().empty());
+
+    // An empty text still gives a string; zeros and surrogates inside are kept whole.
+    const UniqueBstr empty(NewBstr(WStringView{}));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(platform::StringLength(empty.get()), 0u);
+    EXPECT_EQ(empty.get()[0], 0);
+    const WString awkward = W(std::u16string_view(u"x\0y\U0001F600\xDC00", 6));
+    UniqueBstr a(NewBstr(awkward));
+    EXPECT_EQ(a.view(), awkward);
+    EXPECT_EQ(platform::StringLength(a.get()), 6u);
+    EXPECT_EQ(a.get()[6], 0);
+
+    BSTR raw = a.get();
+    UniqueBstr moved(std::move(a));
+    EXPECT_EQ(moved.get(), raw);
+    EXPECT_EQ(a.get(), nullptr);
+    moved = UniqueBstr(NewBstr(W(u"abc")));  // frees the first string
+    moved.reset(moved.get());                // the same string is kept, not freed
+    EXPECT_EQ(moved.view(), W(u"abc"));
+    moved.reset(NewBstr(W(u"new")));
+    BSTR released = moved.release();
+    EXPECT_FALSE(moved);
+    EXPECT_EQ(WStringView(released, platform::StringLength(released)), W(u"new"));
+    platform::FreeString(released);
+    platform::FreeString(nullptr);
+    EXPECT_EQ(platform::StringLength(nullptr), 0u);
+}
+
+#if !defined(_WIN32)
+
+// 8-bit text is UTF-8 here.
+TEST(Utf8CodePage, ConvertsBothWaysAndReplacesWhatIsNotText) {
+    const platform::CodePage& utf8 = platform::SystemCodePage();
+    EXPECT_EQ(utf8.LeadBytes(), nullptr);
+    const struct {
+        const char16_t* wide;
+        const char* narrow;
+        bool roundTrip;
+    } toNarrow[] = {
+        {u"A\u007F\u0080\u07FF", "A\x7F\xC2\x80\xDF\xBF", true},
+        {u"\u0800\u20AC\uD7FF\uE000\uFFFF", "\xE0\xA0\x80\xE2\x82\xAC\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", true},
+        {u"\U00010000\U0001F600\U0010FFFF", "\xF0\x90\x80\x80\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true},
+        // Unpaired surrogates become U+FFFD.
+        {u"a\xD800", "a\xEF\xBF\xBD", false},
+        {u"\xDC00" "b", "\xEF\xBF\xBD" "b", false},
+        {u"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD", false},
+        {u"\xD800\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80", false},
+    };
+    for (const auto& c : toNarrow) {
+        EXPECT_EQ(utf8.ToNarrow(W(c.wide)), c.narrow) << c.narrow;
+        if (c.roundTrip) {
+            EXPECT_EQ(utf8.ToWide(c.narrow), W(c.wide)) << c.narrow;
+        }
+    }
+
+    // Each maximal ill-formed subpart becomes one U+FFFD; overlong forms, encoded surrogates
+    // and values above U+10FFFF are never decoded.
+    const struct {
+        const char* narrow;
+        const char16_t* wide;
+    } toWide[] = {
+        {"\x80", u"\uFFFD"},
+        {"a\xBF" "b\xFF\xFE", u"a\uFFFD" "b\uFFFD\uFFFD"},
+        {"\xC0\x80\xC1\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+        {"\xE0\x9F\xBF", u"\uFFFD\uFFFD\uFFFD"},
+        {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xED\xA0\x80\xED\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xF5\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xE2\x82", u"\uFFFD"},
+        {"\xE2\x82" "A", u"\uFFFD" "A"},
+        {"\xF0\x9F\x98\xF0\x9F\x98\x80", u"\uFFFD\U0001F600"},
+        {"a\xC3", u"a\uFFFD"},
+        {"\xC3\xC3\xA9", u"\uFFFD\u00E9"},
+    };
+    for (const auto& c : toWide) {
+        EXPECT_EQ(utf8.ToWide(c.narrow), W(c.wide)) << testing::PrintToString(std::string(c.narrow));
+    }
+    EXPECT_EQ(utf8.ToWide(utf8.ToNarrow(W(std::u16string_view(u"a\0b", 3)))), W(std::u16string_view(u"a\0b", 3)));
+}
+
+// The text and the zero after it, as bytes, with the 32-bit byte count in front.
+std::string Layout(BSTR text, size_t bytes) {
+    return std::string(reinterpret_cast<const char*>(text) - 4, 4 + bytes + 2);
+}
+std::string Count(uint32_t bytes) { return std::string(reinterpret_cast<const char*>(&bytes), 4); }
+
+TEST(AutomationStrings, HaveTheWindowsLayout) {
+    const struct {
+        const char* what;
+        BSTR text;
+        unsigned length, bytes;
+        std::string content;  // the text's bytes
+    } cases[] = {
+        {"SysAllocString", SysAllocString(u"ab\U0001F600"), 4, 8, std::string("a\0b\0\x3D\xD8\x00\xDE", 8)},
+        {"SysAllocString empty", SysAllocString(u""), 0, 0, ""},
+        {"SysAllocStringLen cut", SysAllocStringLen(u"abcdef", 3), 3, 6, std::string("a\0b\0c\0", 6)},
+        {"SysAllocStringLen null", SysAllocStringLen(nullptr, 5), 5, 10, std::string(10, '\0')},
+        {"SysAllocStringByteLen odd", SysAllocStringByteLen("abc", 3), 1, 3, "abc"},
+        {"SysAllocStringByteLen null", SysAllocStringByteLen(nullptr, 4), 2, 4, std::string(4, '\0')},
+        {"NewBstr", NewBstr(W(u"xyz")), 3, 6, std::string("x\0y\0z\0", 6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NE(c.text, nullptr);
+        EXPECT_EQ(SysStringLen(c.text), c.length);
+        EXPECT_EQ(SysStringByteLen(c.text), c.bytes);
+        EXPECT_EQ(Layout(c.text, c.bytes), Count(c.bytes) + c.content + std::string(2, '\0'));
+        SysFreeString(c.text);
+    }
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    SysFreeString(nullptr);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+}
+
+#endif  // !defined(_WIN32)
+
+}  // namespace
+}  // namespace tavix

@@ -1,0 +1,202 @@
+// Fuzzes the exported wide connection-string functions as a client program calls them.
+//
+// Input: one flag byte, then UTF-16 code units (two bytes each, host byte order) that are cut
+// at zero units into strings a, b and c (empty when missing). Flag bit 0 passes a as null,
+// bit 1 passes b as null.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "TavixConnect.h"
+#include "frame/library_context.h"
+#include "resources/strings.h"
+
+namespace {
+
+using Text = std::u16string;
+using TextView = std::u16string_view;
+
+#define CHECK(condition) \
+    do { \
+        if (!(condition)) Fail(#condition, __LINE__); \
+    } while (0)
+
+[[noreturn]] void Fail(const char* what, int line) {
+    std::fprintf(stderr, "fuzz_wide: property violated (line %d): %s\n", line, what);
+    std::abort();
+}
+
+constexpr std::u16string_view kProtocolTag = u"cn_iptcp";
+
+bool IsBlank(char16_t c) { return c == u' ' || (c >= 9 && c <= 13); }
+
+TextView View(const OLECHAR* text) { return text ? TextView{text} : TextView{}; }
+
+TextView View(BSTR text) { return text ? TextView{text, SysStringLen(text)} : TextView{}; }
+
+// The default namespace as the library reads it inside its exports.
+Text DefaultNamespace() {
+    tavix::ContextGuard guard;
+    const tavix::WStringView text = tavix::LoadWideString(tavix::resources::kStrDefaultNamespace);
+    return Text(text.begin(), text.end());
+}
+
+// A split as a client sees it: the result and the two parts, freed at the end.
+struct Split {
+    int result = 0;
+    BSTR server = nullptr;
+    BSTR space = nullptr;
+
+    explicit Split(const OLECHAR* text) {
+        // Split sets the out-variables to null without freeing what they held.
+        BSTR heldServer = SysAllocString(u"held");
+        BSTR heldSpace = SysAllocString(u"held");
+        server = heldServer;
+        space = heldSpace;
+        result = SplitConnectionString(text, &server, &space);
+        CHECK(server != heldServer && space != heldSpace);
+        SysFreeString(heldServer);
+        SysFreeString(heldSpace);
+    }
+    ~Split() {
+        SysFreeString(server);
+        SysFreeString(space);
+    }
+    Split(const Split&) = delete;
+    Split& operator=(const Split&) = delete;
+};
+
+// Split with only the server or only the namespace out-variable gives what the full split
+// gives for that variable.
+void CheckOneOut(const OLECHAR* text, bool serverOnly, const Split& split) {
+    BSTR held = SysAllocString(u"held");
+    BSTR out = held;
+    const int result = serverOnly ? SplitConnectionString(text, &out, nullptr)
+                                  : SplitConnectionString(text, nullptr, &out);
+    CHECK(result == split.result && out != held && (out != nullptr) == (result == 1));
+    CHECK(View(out) == View(serverOnly ? split.server : split.space));
+    SysFreeString(out);
+    SysFreeString(held);
+}
+
+// Split of a string: its result and both out-variables agree, whichever out-variables are
+// given, and a successful split cuts the text where the format says.
+void CheckSplit(const OLECHAR* text) {
+    const Split split(text);
+    CHECK(split.result == 0 || split.result == 1);
+    CHECK((split.result == 1) == (split.server != nullptr && split.space != nullptr));
+    if (split.result == 0) CHECK(split.server == nullptr && split.space == nullptr);
+
+    CHECK(SplitConnectionString(text, nullptr, nullptr) == split.result);
+    CheckOneOut(text, true, split);
+    CheckOneOut(text, false, split);
+    if (split.result == 0) return;
+
+    const TextView input = View(text);
+    const TextView serverPart = View(split.server);
+    const TextView spacePart = View(split.space);
+    CHECK(split.server[serverPart.size()] == 0 && split.space[spacePart.size()] == 0);
+    CHECK(input.find(serverPart) != input.npos);
+    CHECK(input.ends_with(spacePart));
+    CHECK(spacePart.empty() || !IsBlank(spacePart.front()));
+    // The server part: a beginning of the protocol tag, a colon, the server, "[", the port
+    // and the first "]" after that "[".
+    const size_t colon = serverPart.find(u':');
+    CHECK(colon != serverPart.npos && colon <= kProtocolTag.size());
+    CHECK(serverPart.substr(0, colon) == kProtocolTag.substr(0, colon));
+    const size_t open = serverPart.find(u'[', colon + 1);
+    CHECK(open != serverPart.npos && serverPart.find(u']', open + 1) == serverPart.size() - 1);
+
+    // Make joins the parts again. The joined string splits into the same parts, and so is
+    // equivalent to the input, except when the protocol segment is empty: the server part
+    // then begins with a colon, which a new split skips as the optional leading colon.
+    BSTR made = MakeConnectionString(split.server, split.space);
+    CHECK(made != nullptr);
+    Text joined(serverPart);
+    if (!spacePart.empty()) joined.append(u":").append(spacePart);
+    CHECK(View(made) == joined);
+    const int equivalent = serverPart.front() != u':' || View(made) == input;
+    CHECK(ConnectionStringsEquivalent(made, text) == equivalent);
+    CHECK(ConnectionStringsEquivalent(text, made) == equivalent);
+    SysFreeString(made);
+}
+
+// Make joins its arguments verbatim, and gives null without a server part.
+void CheckMake(const OLECHAR* server, const OLECHAR* space) {
+    BSTR made = MakeConnectionString(server, space);
+    if (View(server).empty()) {
+        CHECK(made == nullptr);
+        return;
+    }
+    Text joined(View(server));
+    if (!View(space).empty()) joined.append(u":").append(View(space));
+    CHECK(made != nullptr && View(made) == joined && made[joined.size()] == 0);
+    SysFreeString(made);
+}
+
+// What ConnectionStringsEquivalent must answer, from the splits of the two strings.
+int ExpectedEquivalence(const OLECHAR* first, const OLECHAR* second, const Text& defaultNs) {
+    const TextView a = View(first);
+    const TextView b = View(second);
+    if (a.empty() || b.empty()) return a.empty() && b.empty();
+    if (a == b) return 1;
+    const Split x(first);
+    const Split y(second);
+    if (x.result == 0 || y.result == 0) return 0;
+    if (View(x.server) != View(y.server)) return 0;
+    const auto isDefault = [&](TextView ns) { return ns.empty() || ns == defaultNs; };
+    return View(x.space) == View(y.space) || (isDefault(View(x.space)) && isDefault(View(y.space)));
+}
+
+void CheckEquivalence(const OLECHAR* a, const OLECHAR* b, const OLECHAR* c, const Text& defaultNs) {
+    const int ab = ConnectionStringsEquivalent(a, b);
+    const int bc = ConnectionStringsEquivalent(b, c);
+    const int ac = ConnectionStringsEquivalent(a, c);
+    CHECK(ab == ExpectedEquivalence(a, b, defaultNs));
+    CHECK(ab == ConnectionStringsEquivalent(b, a));
+    CHECK(ConnectionStringsEquivalent(a, a) == 1);
+    const Text copy(View(a));  // equal text in another buffer
+    CHECK(ConnectionStringsEquivalent(a, copy.c_str()) == 1);
+    CHECK(ConnectionStringsEquivalent(a, nullptr) == ConnectionStringsEquivalent(a, u""));
+    if (ab && bc) CHECK(ac);
+    if (ab && ac) CHECK(bc);
+}
+
+std::vector<Text> Pieces(const uint8_t* data, size_t size) {
+    std::vector<Text> pieces(1);
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        char16_t unit;
+        std::memcpy(&unit, data + i, sizeof unit);
+        if (unit == 0) {
+            pieces.emplace_back();
+        } else {
+            pieces.back().push_back(unit);
+        }
+    }
+    return pieces;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    static const Text defaultNs = DefaultNamespace();
+    CHECK(!defaultNs.empty());
+
+    const uint8_t flags = data[0];
+    std::vector<Text> pieces = Pieces(data + 1, size - 1);
+    pieces.resize(std::max<size_t>(pieces.size(), 3));
+    const OLECHAR* a = (flags & 1) ? nullptr : pieces[0].c_str();
+    const OLECHAR* b = (flags & 2) ? nullptr : pieces[1].c_str();
+    const OLECHAR* c = pieces[2].c_str();
+
+    CheckSplit(a);
+    CheckSplit(b);
+    CheckMake(a, b);
+    CheckEquivalence(a, b, c, defaultNs);
+    return 0;
+}

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test:
+#   Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, Windows x64 under Wine,
+#   the Windows x86 export table, and a bounded run of each fuzzer.
+# Ends with a line "N passed, N failed" counting the suites; exits non-zero when any failed.
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+cd "$TAVIX_ROOT"
+
+tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" \
+    libgtest-dev googletest libbenchmark-dev libpq-dev \
+    clang libclang-rt-14-dev \
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
+    binutils-mingw-w64-i686 wine64 wine || exit 1
+
+passed=0
+failed=0
+failed_names=()
+step() {
+    local name=$1
+    shift
+    local started=$SECONDS
+    echo "== $name"
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "== $name: passed ($((SECONDS - started)) s)"
+    else
+        failed=$((failed + 1))
+        failed_names+=("$name")
+        echo "== $name: FAILED ($((SECONDS - started)) s)"
+    fi
+}
+
+native_suite() {
+    local preset=$1
+    tavix_build "$preset" && ctest --preset "$preset" --parallel "$(nproc)"
+}
+
+# Windows tests run under 64-bit Wine in a prefix of their own, made for this run. A
+# persistent wineserver with the prefix's services already started keeps each test program's
+# start fast and keeps those services from holding the tests' output open.
+wine_suite() {
+    tavix_build mingw-x64 || return 1
+    local prefix_dir status
+    prefix_dir=$(mktemp -d)
+    export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export HOME=${HOME:-$prefix_dir}
+    # Without a display Wine's message boxes return at once; no test here needs a window.
+    (
+        unset DISPLAY
+        wineboot -i >/dev/null 2>&1 &&
+            wineserver -p &&
+            /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 &&
+            ctest --preset mingw-x64
+    )
+    status=$?
+    wineserver -k 2>/dev/null
+    rm -rf "$prefix_dir"
+    return $status
+}
+
+x86_suite() {
+    tavix_build mingw-x86 && ctest --preset mingw-x86
+}
+
+step "linux" native_suite linux
+step "linux-asan" native_suite linux-asan
+step "windows-x64 (wine)" wine_suite
+step "windows-x86 (export table)" x86_suite
+step "fuzz smoke" "$TAVIX_ROOT/scripts/fuzz-smoke.sh"
+
+if [ $failed -ne 0 ]; then
+    echo "failed: ${failed_names[*]}"
+fi
+echo "suites: $passed passed, $failed failed"
+[ $failed -eq 0 ]
