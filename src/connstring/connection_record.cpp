@@ -103,14 +103,14 @@ bool ConnectionRecord::Parse(const char* nameArg, const char* connString) {
     std::string_view rest = SkipBlanks(c.substr(close + 1));
     if (!rest.empty() && rest.front() == ':') rest = SkipBlanks(rest.substr(1));
 
+    // The parts are copied out before any field changes: the input may be one of them.
+    std::string newServer(c.substr(protocolColon + 1, open - protocolColon - 1));
+    std::string newPort(c.substr(open + 1, close - open - 1));
+    std::string newNamespace(rest.empty() ? LoadString(resources::kStrDefaultNamespace) : rest);
     name = std::move(workName);
-    server.assign(c.substr(protocolColon + 1, open - protocolColon - 1));
-    port.assign(c.substr(open + 1, close - open - 1));
-    if (rest.empty()) {
-        namespaceName.assign(LoadString(resources::kStrDefaultNamespace));
-    } else {
-        namespaceName.assign(rest);
-    }
+    server = std::move(newServer);
+    port = std::move(newPort);
+    namespaceName = std::move(newNamespace);
     return true;
 }
 

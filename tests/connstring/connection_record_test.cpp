@@ -113,6 +113,18 @@ TEST(ConnectionRecordParse, ReadsMegabyteStringsToTheirEnd) {
     EXPECT_EQ(unclosed.Text(), kUnchanged);
 }
 
+// The store parses text it holds in records, so the input may be one of the record's fields.
+TEST(ConnectionRecordParse, InputMayBeTheRecordsOwnField) {
+    ContextGuard guard;
+    Prefilled p;
+    p.r.name = "::server-name-long-enough-to-be-on-the-heap[1972]";
+    ASSERT_TRUE(p.r.Parse(nullptr, p.r.name.c_str()));
+    EXPECT_EQ(p.Text(), "Nameless|server-name-long-enough-to-be-on-the-heap|1972|USER");
+    p.r.server = "Name-written-in-front-long-enough:cn_iptcp:h[1]";
+    ASSERT_TRUE(p.r.Parse(p.r.port.c_str(), p.r.server.c_str()));
+    EXPECT_EQ(p.Text(), "1972|h|1|USER");
+}
+
 // Texts 2009 and 2012 are read from whatever resource source is current at the call.
 TEST(ConnectionRecordParse, DefaultTextsComeFromTheCurrentResources) {
     Prefilled caller;  // the caller's context holds none of the library's strings
