@@ -1,7 +1,8 @@
 // Fuzzes the 8-bit connection-string parser and formatter of ConnectionRecord.
 //
 // Input: one flag byte, then text that is cut at zero bytes into pieces.
-//   Flag bit 0 passes a null name, bit 1 a null connection string.
+//   Flag bit 0 passes a null name, bit 1 a null connection string; bits 2 and 3 choose the
+//   fields that hold the arguments when Parse is given the record's own fields.
 //   One piece is the connection string (with an empty name); with two or more, the first is
 //   the name and the second the connection string.
 // The same pieces also make a record directly (server, port, namespace, name: pieces 0 to 3,
@@ -173,6 +174,27 @@ void CheckParse(const char* nameArg, const char* connArg, const Texts& texts) {
     CheckRoundTrip(record, texts);
 }
 
+// Parse may be given the record's own fields as its arguments: it gives what it gives for
+// separate copies of the same texts. The connection string is held in field choice (0 to 3:
+// name, server, port, namespace), the name in the next one.
+void CheckAliasedParse(const std::string& name, const std::string& conn, unsigned choice) {
+    using Field = std::string ConnectionRecord::*;
+    static constexpr Field kFields[] = {&ConnectionRecord::name, &ConnectionRecord::server,
+                                        &ConnectionRecord::port, &ConnectionRecord::namespaceName};
+    const Field connField = kFields[choice % 4];
+    const Field nameField = kFields[(choice + 1) % 4];
+    ConnectionRecord separate;
+    ConnectionRecord self;
+    Prefill(separate);
+    Prefill(self);
+    separate.*nameField = self.*nameField = name;
+    separate.*connField = self.*connField = conn;
+    const bool parsed = separate.Parse(name.c_str(), conn.c_str());
+    CHECK(self.Parse((self.*nameField).c_str(), (self.*connField).c_str()) == parsed);
+    CHECK(self.name == separate.name && self.server == separate.server &&
+          self.port == separate.port && self.namespaceName == separate.namespaceName);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -189,6 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name = pieces.size() > 1 ? pieces[0] : std::string{};
     const std::string& conn = pieces.size() > 1 ? pieces[1] : pieces[0];
     CheckParse((flags & 1) ? nullptr : name.c_str(), (flags & 2) ? nullptr : conn.c_str(), texts);
+    CheckAliasedParse(name, conn, flags >> 2);
 
     ConnectionRecord made;
     made.server = piece(0);

@@ -3,6 +3,7 @@
 // Input: one flag byte, then UTF-16 code units (two bytes each, host byte order) that are cut
 // at zero units into strings a, b and c (empty when missing). Flag bit 0 passes a as null,
 // bit 1 passes b as null.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -24,6 +24,8 @@
 #    include <stddef.h>
 typedef wchar_t OLECHAR;
 typedef OLECHAR *BSTR;
+struct HICON__;
+typedef struct HICON__ *HICON;
 #  else
 #    include <windows.h>
 #    include <oleauto.h>
@@ -36,6 +38,9 @@ typedef OLECHAR *BSTR;
 #  include <stdint.h>
 typedef char16_t OLECHAR;
 typedef OLECHAR *BSTR;
+/* An icon: the library's own icon object, freed with DestroyIcon. */
+struct HICON__;
+typedef struct HICON__ *HICON;
 #  define TAVIXAPI
 #endif
 
@@ -73,6 +78,41 @@ TAVIXCONNECT_EXPORT BSTR TAVIXAPI MakeConnectionString(const OLECHAR *serverPart
 TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionStringsEquivalent(const OLECHAR *first,
                                                              const OLECHAR *second);
 
+/* ---- The connection store ----------------------------------------------------------------
+ * The user's named connections, kept in the registry under the current user's key
+ * "Software\Vantorin\Connections" (on Linux, in the library's own registry file). The table is
+ * read when FindConnection, FindConnectionName or SetConnection find it empty; it is written
+ * back only by a save. Icons handed out are new and destroyed by the caller (DestroyIcon).
+ */
+
+/* The connection string of the connection named `name` (or, for a text with a colon, of the
+ * connection that this connection string names), or null. When icon is given it receives a
+ * new icon showing the connection's icon (null when the connection has none). */
+TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnection(const OLECHAR *name, HICON *icon);
+
+/* The name of the connection that a connection string means: by the name it carries, or else
+ * the first connection with the same server, port and namespace. A connection string carrying
+ * a name that no equal connection has is added (in memory) under that name or that name
+ * followed by a number. Null when nothing matches. */
+TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnectionName(const OLECHAR *connString);
+
+/* Creates or replaces a connection (a name in the connection string counts when `name` is
+ * null or empty; none at all gives "Nameless"), with an icon file and index when iconFile is
+ * given, and saves the whole table when `save` is non-zero. Always 0. */
+TAVIXCONNECT_EXPORT int TAVIXAPI SetConnection(const OLECHAR *name, const OLECHAR *connString,
+                                               const OLECHAR *iconFile, int iconIndex, int save);
+
+/* Removes a connection from memory (the registry changes at the next save): 1, or 0 when the
+ * table holds no such connection. Does not read the registry. */
+TAVIXCONNECT_EXPORT int TAVIXAPI DeleteConnection(const OLECHAR *name);
+
+/* Does nothing; always 0. */
+TAVIXCONNECT_EXPORT int TAVIXAPI EnumConnections(void);
+
+/* Marks the default connection and writes it to the registry at once; a null or empty name
+ * clears it. 1 done, 0 unknown name or registry failure. Does not read the registry. */
+TAVIXCONNECT_EXPORT int TAVIXAPI SetDefaultConnection(const OLECHAR *name);
+
 #if !defined(_WIN32)
 /* ---- Automation strings (Windows semantics) ------------------------------------------------
  * A BSTR points at its first character; the four bytes before it hold the length in bytes;
@@ -83,6 +123,11 @@ TAVIXCONNECT_EXPORT BSTR SysAllocStringByteLen(const char *bytes, unsigned int l
 TAVIXCONNECT_EXPORT void SysFreeString(BSTR text);
 TAVIXCONNECT_EXPORT unsigned int SysStringLen(BSTR text);
 TAVIXCONNECT_EXPORT unsigned int SysStringByteLen(BSTR text);
+
+/* ---- Icons (Windows semantics) -------------------------------------------------------------
+ * Frees an icon that the library handed out. Nonzero when it was freed; 0 for null or for a
+ * handle that is not a live icon (one already freed, say), which is left alone. */
+TAVIXCONNECT_EXPORT int DestroyIcon(HICON icon);
 #endif
 
 #ifdef __cplusplus

@@ -17,10 +17,11 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p artifacts
 
 # target, seed corpus, longest input: connection strings are short, the wide target reads two
-# bytes per character and three strings.
+# bytes per character and three strings; the icon seeds are .ico and PE files of a few KB.
 targets=(
   "fuzz_record fuzz/corpus/record 256"
   "fuzz_wide fuzz/corpus/wide 512"
+  "fuzz_icon_reader fuzz/corpus/icons 8192"
 )
 
 status=0

@@ -8,8 +8,8 @@ source "$(dirname "$0")/lib.sh"
 cd "$TAVIX_ROOT"
 
 tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" \
-    libgtest-dev googletest libbenchmark-dev libpq-dev \
-    clang libclang-rt-14-dev \
+    libgtest-dev googletest libbenchmark-dev libpq-dev libsqlite3-dev \
+    libpng-dev icoutils python3 clang libclang-rt-14-dev \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
     binutils-mingw-w64-i686 wine64 wine || exit 1
 

@@ -1,0 +1,116 @@
+// The current user's registry hive: keys holding typed, named values.
+//
+// The operations and their result codes are those of the Windows registry's ANSI functions
+// (RegOpenKeyExA, RegCreateKeyExA, RegQueryValueExA, RegSetValueExA, RegEnumKeyA,
+// RegDeleteKeyA, RegDeleteValueA, RegCloseKey) on HKEY_CURRENT_USER. Names are 8-bit text of
+// the process's code page; key and value names compare case-insensitively and keep their case;
+// a key's default value has the null (or empty) name.
+//
+// Key paths are "\"-separated; a run of separators counts as one and a trailing one is ignored,
+// but a path may not begin with one (kRegBadPathname). A key name has at most 255 characters.
+// A handle whose key has been deleted (through any handle, or by another process) stays valid
+// until closed, and every operation on it answers kRegKeyDeleted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavix::platform {
+
+// Win32 error codes that the registry reports.
+enum RegistryError : long {
+    kRegOk = 0,                // ERROR_SUCCESS
+    kRegNotFound = 2,          // ERROR_FILE_NOT_FOUND
+    kRegAccessDenied = 5,      // ERROR_ACCESS_DENIED
+    kRegInvalidHandle = 6,     // ERROR_INVALID_HANDLE
+    kRegOutOfMemory = 14,      // ERROR_OUTOFMEMORY
+    kRegInvalidParameter = 87, // ERROR_INVALID_PARAMETER
+    kRegBadPathname = 161,     // ERROR_BAD_PATHNAME: a key path that begins with "\"
+    kRegBusy = 170,            // ERROR_BUSY: another process kept the store locked too long
+    kRegMoreData = 234,        // ERROR_MORE_DATA
+    kRegNoMoreItems = 259,     // ERROR_NO_MORE_ITEMS
+    kRegNoAccess = 998,        // ERROR_NOACCESS: data null with a non-zero size
+    kRegBadStore = 1009,       // ERROR_BADDB: the store cannot be opened or is corrupt
+    kRegIoFailed = 1016,       // ERROR_REGISTRY_IO_FAILED: reading or writing the store failed
+    kRegKeyDeleted = 1018,     // ERROR_KEY_DELETED
+};
+
+// Value types.
+enum RegistryType : uint32_t {
+    kRegNone = 0,
+    kRegSz = 1,
+    kRegExpandSz = 2,
+    kRegBinary = 3,
+    kRegDword = 4,
+};
+
+// An open key. kCurrentUser stands for the hive's root and is never closed.
+using RegKey = uintptr_t;
+inline constexpr RegKey kCurrentUser = 1;
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+
+    // Opens an existing key below parent (subKey may name a path with "\"); kRegNotFound when
+    // it does not exist.
+    virtual long OpenKey(RegKey parent, const char* subKey, RegKey* key) = 0;
+
+    // Opens a key, creating it and any missing parents; a name over 255 characters fails
+    // with kRegInvalidParameter.
+    virtual long CreateKey(RegKey parent, const char* subKey, RegKey* key) = 0;
+
+    // Reads a value (name null or empty: the default value). type and size may be null; with
+    // data null only the type and size are reported; a buffer too small for the data gives
+    // kRegMoreData with *size set to the size needed.
+    virtual long QueryValue(RegKey key, const char* name, uint32_t* type, void* data,
+                            uint32_t* size) = 0;
+
+    // Writes a value (name null or empty: the default value). The bytes are stored as given
+    // and read back with the same size: a string keeps the terminating zero that was written.
+    // A value written again keeps the case of its name as first written.
+    virtual long SetValue(RegKey key, const char* name, uint32_t type, const void* data,
+                          uint32_t size) = 0;
+
+    // The name of the subkey at index in the hive's order (names compared case-insensitively
+    // in upper case); kRegNoMoreItems past the last; kRegMoreData when nameSize bytes cannot
+    // hold the name and its terminating zero.
+    virtual long EnumKey(RegKey key, uint32_t index, char* name, uint32_t nameSize) = 0;
+
+    // The value at index in the order the store keeps a key's values (RegEnumValueA's order on
+    // Windows; creation order elsewhere): its name ("" for the default value), and, where the
+    // pointers are not null, its type and its data, as QueryValue would report them.
+    // kRegNoMoreItems past the last value.
+    virtual long EnumValue(RegKey key, uint32_t index, std::string& name, uint32_t* type,
+                           std::vector<uint8_t>* data) = 0;
+
+    // Deletes a key that has no subkeys (kRegAccessDenied when it has some); an empty subKey
+    // deletes parent itself.
+    virtual long DeleteKey(RegKey parent, const char* subKey) = 0;
+
+    // Deletes a named value.
+    virtual long DeleteValue(RegKey key, const char* name) = 0;
+
+    virtual long CloseKey(RegKey key) = 0;
+
+    // Groups the operations up to the matching CommitBatch into one change that lands whole
+    // or not at all, where the store can do so; batches nest. AbortBatch drops the group (an
+    // inner one only its own operations). The reads of a batch all see the store as of one
+    // moment, with no other process's change landing in between (and cost much less than
+    // reads on their own): a load should run in one too. Where the platform's registry is the
+    // store these do nothing and each operation lands on its own.
+    virtual void BeginBatch() {}
+    virtual void CommitBatch() {}
+    virtual void AbortBatch() {}
+
+    // Where the hive is kept and whether it can be used, for the user ("" when it is the
+    // platform's own registry and always available).
+    virtual std::string Location() const { return {}; }
+    virtual std::string Problem() const { return {}; }
+};
+
+// The current user's hive.
+Registry& UserRegistry();
+
+}  // namespace tavix::platform

@@ -1,0 +1,689 @@
+#include "store/reg_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/codepage.h"
+
+namespace tavix::store {
+
+namespace {
+
+using platform::Registry;
+using platform::RegKey;
+
+constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
+constexpr std::u16string_view kHeader4 = u"REGEDIT4";
+constexpr std::u16string_view kHive = u"HKEY_CURRENT_USER";
+constexpr size_t kMaxKeyName = 255;
+// Hex data breaks its line after a comma that leaves the line longer than this.
+constexpr size_t kHexWrapColumn = 76;
+
+// ---- text ------------------------------------------------------------------------------------
+
+std::u16string ToUtf16(std::string_view narrow) {
+    const WString wide = platform::SystemCodePage().ToWide(narrow);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+std::string ToNarrow(std::u16string_view text) {
+    const WString wide(text.begin(), text.end());
+    return platform::SystemCodePage().ToNarrow(wide);
+}
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return AsciiUpper(x) == AsciiUpper(y); });
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+// What the store's error codes mean, for messages.
+std::string StoreFailure(Registry& registry, long code) {
+    std::string text = "error " + std::to_string(code);
+    switch (code) {
+        case platform::kRegNotFound: return text + ", not found";
+        case platform::kRegAccessDenied: return text + ", access denied";
+        case platform::kRegInvalidParameter: return text + ", invalid name or data";
+        case platform::kRegBadStore: {
+            const std::string problem = registry.Problem();
+            return text + ", store unusable" + (problem.empty() ? "" : ": " + problem);
+        }
+        default: return text;
+    }
+}
+
+// An open key of one registry, closed when it goes; the hive's root is never closed.
+class Key {
+public:
+    explicit Key(Registry& registry) : registry_(registry) {}
+    ~Key() { reset(); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    RegKey get() const { return key_; }
+    RegKey* receive() {
+        reset();
+        return &key_;
+    }
+    void reset() {
+        if (key_ != 0 && key_ != platform::kCurrentUser) registry_.CloseKey(key_);
+        key_ = 0;
+    }
+
+private:
+    Registry& registry_;
+    RegKey key_ = 0;
+};
+
+// The subkey names of a key in enumeration order.
+long SubkeyNames(Registry& registry, RegKey key, std::vector<std::string>& names) {
+    std::vector<char> buffer(256);
+    for (uint32_t index = 0;;) {
+        const long rc = registry.EnumKey(key, index, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        if (rc == platform::kRegNoMoreItems) return platform::kRegOk;
+        if (rc == platform::kRegMoreData && buffer.size() < 65536) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (rc != platform::kRegOk) return rc;
+        names.emplace_back(buffer.data());
+        ++index;
+    }
+}
+
+// ---- export ----------------------------------------------------------------------------------
+
+struct Value {
+    std::string name;
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+};
+
+class Writer {
+public:
+    void Put(std::u16string_view text) {
+        for (char16_t c : text) column_ = c == u'\n' ? 0 : column_ + 1;
+        text_.append(text);
+    }
+    void Line(std::u16string_view text) {
+        Put(text);
+        Put(u"\r\n");
+    }
+    size_t Column() const { return column_; }
+
+    std::string Bytes() const {
+        std::string bytes = "\xFF\xFE";
+        bytes.reserve(2 + text_.size() * 2);
+        for (char16_t c : text_) {
+            bytes.push_back(static_cast<char>(c & 0xFF));
+            bytes.push_back(static_cast<char>(c >> 8));
+        }
+        return bytes;
+    }
+
+private:
+    std::u16string text_;
+    size_t column_ = 0;
+};
+
+std::u16string Quoted(std::u16string_view text) {
+    std::u16string out = u"\"";
+    for (char16_t c : text) {
+        if (c == u'\\' || c == u'"') {
+            out.push_back(u'\\');
+            out.push_back(c);
+        } else if (c == u'\n') {
+            out.append(u"\\n");
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back(u'"');
+    return out;
+}
+
+std::u16string Hex(uint32_t number, int minDigits) {
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string out;
+    do {
+        out.insert(out.begin(), kDigits[number & 0xF]);
+        number >>= 4;
+    } while (number != 0);
+    if (out.size() < static_cast<size_t>(minDigits)) out.insert(0, minDigits - out.size(), u'0');
+    return out;
+}
+
+// 8-bit string data as the UTF-16LE bytes that the registry itself keeps.
+std::vector<uint8_t> Utf16Bytes(const std::vector<uint8_t>& data) {
+    const std::u16string text = ToUtf16(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return bytes;
+}
+
+// REG_SZ data that reads back unchanged from a quoted string: one zero-terminated string
+// (or no data at all) without line breaks.
+bool IsPlainString(const std::vector<uint8_t>& data) {
+    if (data.empty()) return true;
+    if (data.back() != 0) return false;
+    return std::none_of(data.begin(), data.end() - 1,
+                        [](uint8_t b) { return b == 0 || b == '\r' || b == '\n'; });
+}
+
+void PutHexData(Writer& out, uint32_t type, const std::vector<uint8_t>& bytes) {
+    out.Put(type == platform::kRegBinary ? std::u16string(u"hex:") : u"hex(" + Hex(type, 1) + u"):");
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        out.Put(Hex(bytes[i], 2));
+        if (i + 1 == bytes.size()) break;
+        out.Put(u",");
+        if (out.Column() > kHexWrapColumn) out.Put(u"\\\r\n  ");
+    }
+}
+
+void PutValue(Writer& out, const Value& value) {
+    out.Put(value.name.empty() ? std::u16string(u"@") : Quoted(ToUtf16(value.name)));
+    out.Put(u"=");
+    switch (value.type) {
+        case platform::kRegSz:
+            if (IsPlainString(value.data)) {
+                const size_t length = value.data.empty() ? 0 : value.data.size() - 1;
+                out.Put(Quoted(ToUtf16(std::string_view(reinterpret_cast<const char*>(value.data.data()), length))));
+            } else {
+                PutHexData(out, value.type, Utf16Bytes(value.data));
+            }
+            break;
+        case platform::kRegDword:
+            if (value.data.size() == 4) {
+                const uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                                        static_cast<uint32_t>(value.data[3]) << 24;
+                out.Put(u"dword:" + Hex(number, 8));
+            } else {
+                PutHexData(out, value.type, value.data);
+            }
+            break;
+        case platform::kRegExpandSz:
+        case 7:  // REG_MULTI_SZ
+            PutHexData(out, value.type, Utf16Bytes(value.data));
+            break;
+        default:
+            PutHexData(out, value.type, value.data);
+            break;
+    }
+    out.Put(u"\r\n");
+}
+
+long ExportKey(Registry& registry, RegKey key, const std::string& path, Writer& out, std::string& failedPath) {
+    failedPath = path;
+    out.Line(u"[" + ToUtf16(path) + u"]");
+
+    std::vector<Value> values;
+    for (uint32_t index = 0;; ++index) {
+        Value value;
+        const long rc = registry.EnumValue(key, index, value.name, &value.type, &value.data);
+        if (rc == platform::kRegNoMoreItems) break;
+        if (rc != platform::kRegOk) return rc;
+        values.push_back(std::move(value));
+    }
+    std::stable_partition(values.begin(), values.end(), [](const Value& v) { return v.name.empty(); });
+    for (const Value& value : values) PutValue(out, value);
+    out.Line(u"");
+
+    std::vector<std::string> names;
+    if (const long rc = SubkeyNames(registry, key, names); rc != platform::kRegOk) return rc;
+    for (const std::string& name : names) {
+        Key child(registry);
+        const std::string childPath = path + "\\" + name;
+        if (const long rc = registry.OpenKey(key, name.c_str(), child.receive()); rc != platform::kRegOk) {
+            failedPath = childPath;
+            return rc;
+        }
+        if (const long rc = ExportKey(registry, child.get(), childPath, out, failedPath); rc != platform::kRegOk) {
+            return rc;
+        }
+    }
+    return platform::kRegOk;
+}
+
+// ---- import: parsing -------------------------------------------------------------------------
+
+struct Change {
+    enum Kind { kCreateKey, kDeleteKey, kSetValue, kDeleteValue } kind = kCreateKey;
+    size_t line = 0;   // 1-based line of the file it comes from
+    std::string path;  // key below the hive's root ("" for the root itself)
+    std::string name;  // value name ("" for the default value)
+    uint32_t type = 0;
+    std::string data;
+};
+
+struct ParseError {
+    size_t line;
+    std::string what;
+};
+
+class Parser {
+public:
+    Parser(std::vector<std::u16string> lines, bool version5)
+        : lines_(std::move(lines)), version5_(version5) {}
+
+    // Fills changes, or returns the first error.
+    std::optional<ParseError> Run(std::vector<Change>& changes) {
+        for (index_ = 1; index_ < lines_.size(); ++index_) {
+            std::u16string_view line = lines_[index_];
+            size_t pos = SkipBlanks(line, 0);
+            if (pos == line.size() || line[pos] == u';') continue;
+            if (line[pos] == u'[') {
+                if (!KeyLine(line, pos + 1, changes)) return error_;
+            } else if (line[pos] == u'"' || line[pos] == u'@') {
+                if (!ValueLine(line, pos, changes)) return error_;
+            } else {
+                return ParseError{index_ + 1, "not a key, a value or a comment"};
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    enum class Current { kNone, kOpen, kDeleted };
+
+    static size_t SkipBlanks(std::u16string_view line, size_t pos) {
+        while (pos < line.size() && IsBlank(line[pos])) ++pos;
+        return pos;
+    }
+
+    bool Fail(std::string what) {
+        error_ = ParseError{index_ + 1, std::move(what)};
+        return false;
+    }
+
+    bool OnlyBlanksFrom(std::u16string_view line, size_t pos, const char* what) {
+        if (SkipBlanks(line, pos) == line.size()) return true;
+        return Fail(std::string("unexpected text after ") + what);
+    }
+
+    bool KeyLine(std::u16string_view line, size_t pos, std::vector<Change>& changes) {
+        const bool deleting = pos < line.size() && line[pos] == u'-';
+        if (deleting) ++pos;
+        const size_t close = line.rfind(u']');
+        if (close == std::u16string_view::npos || close < pos) return Fail("key name without closing \"]\"");
+        if (!OnlyBlanksFrom(line, close + 1, "the key name")) return false;
+        const std::u16string_view full = line.substr(pos, close - pos);
+        const size_t slash = full.find(u'\\');
+        const std::u16string_view hive = full.substr(0, slash);
+        if (!EqualsNoCase(hive, kHive)) {
+            static constexpr std::u16string_view kOtherHives[] = {
+                u"HKEY_LOCAL_MACHINE", u"HKEY_CLASSES_ROOT", u"HKEY_USERS", u"HKEY_CURRENT_CONFIG",
+                u"HKEY_PERFORMANCE_DATA", u"HKEY_DYN_DATA", u"HKLM", u"HKCU", u"HKCR", u"HKU", u"HKCC"};
+            const std::string name = ToNarrow(hive);
+            if (EqualsNoCase(hive, u"HKCU")) {
+                return Fail("\"HKCU\" is not a hive name in a registry file; write HKEY_CURRENT_USER");
+            }
+            for (std::u16string_view other : kOtherHives) {
+                if (EqualsNoCase(hive, other)) {
+                    return Fail("only HKEY_CURRENT_USER can be imported, not " + name);
+                }
+            }
+            return Fail("\"" + name + "\" is not a registry hive");
+        }
+        std::u16string_view path = slash == std::u16string_view::npos ? std::u16string_view{} : full.substr(slash + 1);
+        for (size_t start = 0; slash != std::u16string_view::npos;) {
+            const size_t end = std::min(path.find(u'\\', start), path.size());
+            if (end == start) return Fail("empty key name in the path");
+            if (end - start > kMaxKeyName) return Fail("key name longer than 255 characters");
+            if (end == path.size()) break;
+            start = end + 1;
+        }
+        if (deleting && path.empty()) return Fail("HKEY_CURRENT_USER itself cannot be deleted");
+
+        Change change;
+        change.kind = deleting ? Change::kDeleteKey : Change::kCreateKey;
+        change.line = index_ + 1;
+        change.path = ToNarrow(path);
+        current_ = deleting ? Current::kDeleted : Current::kOpen;
+        currentPath_ = change.path;
+        changes.push_back(std::move(change));
+        return true;
+    }
+
+    // A quoted string at line[pos] == '"'; pos ends after the closing quote.
+    bool QuotedString(std::u16string_view line, size_t& pos, std::u16string& text) {
+        for (++pos; pos < line.size(); ++pos) {
+            const char16_t c = line[pos];
+            if (c == u'"') {
+                ++pos;
+                return true;
+            }
+            if (c != u'\\') {
+                text.push_back(c);
+                continue;
+            }
+            if (++pos == line.size()) break;
+            switch (line[pos]) {
+                case u'\\': text.push_back(u'\\'); break;
+                case u'"': text.push_back(u'"'); break;
+                case u'n': text.push_back(u'\n'); break;
+                default:
+                    return Fail("bad escape \"\\" + ToNarrow(line.substr(pos, 1)) +
+                                "\" in a string (only \\\\, \\\" and \\n are known)");
+            }
+        }
+        return Fail("unterminated string");
+    }
+
+    bool ValueLine(std::u16string_view line, size_t pos, std::vector<Change>& changes) {
+        if (current_ == Current::kNone) return Fail("value before any key");
+        Change change;
+        change.kind = Change::kSetValue;
+        change.line = index_ + 1;
+        change.path = currentPath_;
+        if (line[pos] == u'@') {
+            ++pos;
+        } else {
+            std::u16string name;
+            if (!QuotedString(line, pos, name)) return false;
+            change.name = ToNarrow(name);  // "" names the default value, as @ does
+        }
+        pos = SkipBlanks(line, pos);
+        if (pos == line.size() || line[pos] != u'=') return Fail("\"=\" expected after the value name");
+        pos = SkipBlanks(line, pos + 1);
+        const std::u16string_view rest = line.substr(pos);
+
+        if (!rest.empty() && rest[0] == u'-') {
+            if (!OnlyBlanksFrom(line, pos + 1, "\"-\"")) return false;
+            change.kind = Change::kDeleteValue;
+        } else if (!rest.empty() && rest[0] == u'"') {
+            std::u16string text;
+            if (!QuotedString(line, pos, text)) return false;
+            if (!OnlyBlanksFrom(line, pos, "the string")) return false;
+            change.type = platform::kRegSz;
+            change.data = ToNarrow(text);
+            change.data.push_back('\0');
+        } else if (StartsWithNoCase(rest, u"dword:")) {
+            if (!Dword(line, pos + 6, change)) return false;
+        } else if (StartsWithNoCase(rest, u"hex")) {
+            if (!HexValue(line, pos + 3, change)) return false;
+        } else {
+            return Fail("value data must be a string, dword:, hex:, hex(N): or -");
+        }
+        if (current_ == Current::kOpen) changes.push_back(std::move(change));
+        return true;
+    }
+
+    bool Dword(std::u16string_view line, size_t pos, Change& change) {
+        uint32_t number = 0;
+        size_t digits = 0;
+        for (; pos < line.size() && HexDigit(line[pos]) >= 0; ++pos, ++digits) {
+            number = number << 4 | static_cast<uint32_t>(HexDigit(line[pos]));
+        }
+        if (digits == 0 || digits > 8) return Fail("dword: needs 1 to 8 hexadecimal digits");
+        if (!OnlyBlanksFrom(line, pos, "the dword")) return false;
+        change.type = platform::kRegDword;
+        for (int i = 0; i < 4; ++i) change.data.push_back(static_cast<char>(number >> (8 * i) & 0xFF));
+        return true;
+    }
+
+    // "hex:" or "hex(N):" from line[pos], just after "hex"; the bytes may continue on the
+    // following lines, which index_ then moves over.
+    bool HexValue(std::u16string_view line, size_t pos, Change& change) {
+        uint32_t type = platform::kRegBinary;
+        if (pos < line.size() && line[pos] == u'(') {
+            type = 0;
+            size_t digits = 0;
+            for (++pos; pos < line.size() && HexDigit(line[pos]) >= 0; ++pos, ++digits) {
+                type = type << 4 | static_cast<uint32_t>(HexDigit(line[pos]));
+            }
+            if (digits == 0 || digits > 8 || pos == line.size() || line[pos] != u')') {
+                return Fail("hex(N): needs a type of 1 to 8 hexadecimal digits");
+            }
+            ++pos;
+        }
+        if (pos == line.size() || line[pos] != u':') return Fail("\":\" expected after hex");
+        ++pos;
+
+        std::string bytes;
+        pos = SkipBlanks(line, pos);
+        bool needByte = false;  // after a "\\" that continues the data on the next line
+        if (pos < line.size() && line[pos] == u'\\') {  // a name too long for any byte
+            if (!OnlyBlanksFrom(line, pos + 1, "\"\\\"")) return false;
+            pos = line.size();
+            needByte = true;
+        }
+        while (pos < line.size() || needByte) {
+            if (pos == line.size()) {
+                if (++index_ == lines_.size()) {
+                    --index_;
+                    return Fail("hex data continues past the end of the file");
+                }
+                line = lines_[index_];
+                pos = SkipBlanks(line, 0);
+            }
+            const int high = pos < line.size() ? HexDigit(line[pos]) : -1;
+            if (high < 0) return Fail("hex byte expected");
+            const int low = pos + 1 < line.size() ? HexDigit(line[pos + 1]) : -1;
+            if (low < 0 || (pos + 2 < line.size() && HexDigit(line[pos + 2]) >= 0)) {
+                return Fail("hex bytes must have two digits");
+            }
+            bytes.push_back(static_cast<char>(high << 4 | low));
+            pos = SkipBlanks(line, pos + 2);
+            needByte = false;
+            if (pos == line.size()) break;
+            if (line[pos] != u',') return Fail("\",\" expected between hex bytes");
+            pos = SkipBlanks(line, pos + 1);
+            if (pos < line.size() && line[pos] == u'\\') {
+                if (!OnlyBlanksFrom(line, pos + 1, "\"\\\"")) return false;
+                pos = line.size();
+                needByte = true;
+            }
+        }
+
+        const bool utf16 = version5_ && (type == platform::kRegSz || type == platform::kRegExpandSz || type == 7);
+        if (utf16) {
+            if (bytes.size() % 2 != 0) return Fail("UTF-16 string data with an odd number of bytes");
+            std::u16string text;
+            for (size_t i = 0; i < bytes.size(); i += 2) {
+                text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                                     static_cast<uint8_t>(bytes[i + 1]) << 8));
+            }
+            bytes = ToNarrow(text);
+        }
+        change.type = type;
+        change.data = std::move(bytes);
+        return true;
+    }
+
+    std::vector<std::u16string> lines_;
+    bool version5_;
+    size_t index_ = 0;
+    Current current_ = Current::kNone;
+    std::string currentPath_;
+    ParseError error_{0, {}};
+};
+
+std::vector<std::u16string> SplitLines(std::u16string_view text) {
+    std::vector<std::u16string> lines;
+    for (size_t start = 0;;) {
+        const size_t end = text.find(u'\n', start);
+        std::u16string_view line = text.substr(start, end == std::u16string_view::npos ? end : end - start);
+        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+        lines.emplace_back(line);
+        if (end == std::u16string_view::npos) break;
+        start = end + 1;
+    }
+    // The line break that ends the last line begins no line of its own.
+    if (lines.size() > 1 && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+// ---- import: applying ------------------------------------------------------------------------
+
+// Deletes the key at path below parent with all its subkeys. A key that is not there is fine
+// at the top; below it, a subkey that was enumerated but cannot be opened is a failure, so that
+// the deletion never asks for the same subkey without end.
+long DeleteTree(Registry& registry, RegKey parent, const std::string& path, bool top) {
+    Key key(registry);
+    long rc = registry.OpenKey(parent, path.c_str(), key.receive());
+    if (rc == platform::kRegNotFound && top) return platform::kRegOk;
+    if (rc != platform::kRegOk) return rc;
+    std::string previous;
+    for (bool first = true;; first = false) {
+        std::vector<char> buffer(256);
+        rc = registry.EnumKey(key.get(), 0, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        while (rc == platform::kRegMoreData && buffer.size() < 65536) {
+            buffer.resize(buffer.size() * 2);
+            rc = registry.EnumKey(key.get(), 0, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        }
+        if (rc == platform::kRegNoMoreItems) break;
+        if (rc != platform::kRegOk) return rc;
+        const std::string child(buffer.data());
+        if (!first && child == previous) return platform::kRegAccessDenied;  // it did not go
+        if ((rc = DeleteTree(registry, key.get(), child, false)) != platform::kRegOk) return rc;
+        previous = child;
+    }
+    key.reset();
+    return registry.DeleteKey(parent, path.c_str());
+}
+
+std::string KeyName(const std::string& path) {
+    return path.empty() ? std::string("HKEY_CURRENT_USER") : "HKEY_CURRENT_USER\\" + path;
+}
+
+// Applies one change; on failure says what the store refused.
+bool Apply(Registry& registry, const Change& change, Key& current, std::string& what) {
+    long rc = platform::kRegOk;
+    switch (change.kind) {
+        case Change::kCreateKey:
+            current.reset();
+            if (change.path.empty()) {
+                *current.receive() = platform::kCurrentUser;
+                return true;
+            }
+            rc = registry.CreateKey(platform::kCurrentUser, change.path.c_str(), current.receive());
+            what = "cannot create key " + KeyName(change.path);
+            break;
+        case Change::kDeleteKey:
+            current.reset();
+            rc = DeleteTree(registry, platform::kCurrentUser, change.path, true);
+            what = "cannot delete key " + KeyName(change.path);
+            break;
+        case Change::kSetValue:
+            rc = registry.SetValue(current.get(), change.name.c_str(), change.type, change.data.data(),
+                                   static_cast<uint32_t>(change.data.size()));
+            what = "cannot set value " + (change.name.empty() ? std::string("@") : "\"" + change.name + "\"") +
+                   " of " + KeyName(change.path);
+            break;
+        case Change::kDeleteValue:
+            rc = registry.DeleteValue(current.get(), change.name.c_str());
+            if (rc == platform::kRegNotFound) rc = platform::kRegOk;
+            what = "cannot delete value " + (change.name.empty() ? std::string("@") : "\"" + change.name + "\"") +
+                   " of " + KeyName(change.path);
+            break;
+    }
+    if (rc == platform::kRegOk) return true;
+    what += " (" + StoreFailure(registry, rc) + ")";
+    return false;
+}
+
+}  // namespace
+
+std::string ExportRegFile(Registry& registry, const std::string& keyPath, std::string* error) {
+    Key key(registry);
+    long rc = platform::kRegOk;
+    if (keyPath.empty()) {
+        *key.receive() = platform::kCurrentUser;
+    } else {
+        rc = registry.OpenKey(platform::kCurrentUser, keyPath.c_str(), key.receive());
+    }
+    std::string failedPath = KeyName(keyPath);
+    Writer out;
+    if (rc == platform::kRegOk) {
+        out.Line(kHeader5);
+        out.Line(u"");
+        rc = ExportKey(registry, key.get(), KeyName(keyPath), out, failedPath);
+    }
+    if (rc == platform::kRegOk) return out.Bytes();
+    if (error != nullptr) {
+        *error = rc == platform::kRegNotFound ? failedPath + ": no such key"
+                                              : failedPath + ": cannot read (" + StoreFailure(registry, rc) + ")";
+    }
+    return {};
+}
+
+bool ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName,
+                   std::string& error) {
+    // The text: UTF-16LE after its byte-order mark, otherwise 8-bit text.
+    std::u16string text;
+    bool oddByte = false;
+    if (fileBytes.size() >= 2 && static_cast<uint8_t>(fileBytes[0]) == 0xFF &&
+        static_cast<uint8_t>(fileBytes[1]) == 0xFE) {
+        oddByte = fileBytes.size() % 2 != 0;
+        text.reserve(fileBytes.size() / 2);
+        for (size_t i = 2; i + 1 < fileBytes.size(); i += 2) {
+            text.push_back(static_cast<char16_t>(static_cast<uint8_t>(fileBytes[i]) |
+                                                 static_cast<uint8_t>(fileBytes[i + 1]) << 8));
+        }
+    } else {
+        if (fileBytes.substr(0, 3) == "\xEF\xBB\xBF") fileBytes.remove_prefix(3);
+        text = ToUtf16(fileBytes);
+    }
+
+    std::vector<std::u16string> lines = SplitLines(text);
+    std::u16string_view header = lines[0];
+    while (!header.empty() && IsBlank(header.back())) header.remove_suffix(1);
+    const bool version5 = header == kHeader5;
+    if (!version5 && header != kHeader4) {
+        error = fileName + ":1: not a registry file (the first line must be \"" + ToNarrow(kHeader5) +
+                "\" or \"" + ToNarrow(kHeader4) + "\")";
+        return false;
+    }
+
+    const size_t lineCount = lines.size();
+    std::vector<Change> changes;
+    if (const std::optional<ParseError> failure = Parser(std::move(lines), version5).Run(changes)) {
+        error = fileName + ":" + std::to_string(failure->line) + ": " + failure->what;
+        return false;
+    }
+    if (oddByte) {
+        error = fileName + ":" + std::to_string(lineCount) + ": truncated UTF-16 text (odd number of bytes)";
+        return false;
+    }
+
+    registry.BeginBatch();
+    {
+        Key current(registry);
+        for (const Change& change : changes) {
+            std::string what;
+            if (!Apply(registry, change, current, what)) {
+                current.reset();
+                registry.AbortBatch();
+                error = fileName + ":" + std::to_string(change.line) + ": " + what;
+                return false;
+            }
+        }
+    }
+    registry.CommitBatch();
+    return true;
+}
+
+}  // namespace tavix::store

@@ -1,0 +1,74 @@
+// Registry files (.reg): export of a key of the current user's hive in the format regedit
+// writes, and import of such files (version 5 and the older REGEDIT4) as `reg import` does.
+//
+// Export writes "Windows Registry Editor Version 5.00" files: UTF-16LE with a byte-order
+// mark, CRLF line ends, each key as "[HKEY_CURRENT_USER\path]" followed by its values and a
+// blank line, subkeys depth-first after their parent in the store's enumeration order.
+//
+//   @="text"                     the default value, always first
+//   "name"="te\\xt \"q\""         REG_SZ, with backslash and double quote escaped
+//   "name"=dword:0000002a        REG_DWORD of 4 bytes
+//   "name"=hex(2):41,00,00,00    REG_EXPAND_SZ, re-encoded as UTF-16LE as stored (so with its
+//                                terminating zero character when the data has its zero byte)
+//   "name"=hex:01,02             REG_BINARY
+//   "name"=hex(N):..             any other type N (hexadecimal); REG_MULTI_SZ (7) is
+//                                re-encoded as UTF-16LE, other types are written as stored
+//
+// REG_SZ data that is not one string (a zero byte before its end, or no terminating zero), or
+// that holds a CR or LF, cannot be written between quotes so that it reads back unchanged;
+// it is written as hex(1): with its UTF-16LE form. A REG_DWORD that is not 4 bytes long is
+// written as hex(4):.
+//
+// Hex data wraps as regedit wraps it: after each byte but the last comes a comma, and when the
+// line (counted in UTF-16 characters, value name part included) is then longer than 76
+// characters, the line ends with "\" and the next begins with two spaces. No line of hex data
+// is longer than 80 characters, continuation lines hold 25 bytes, and the first byte always
+// stays on the line of the value name, however long the name is.
+//
+// Import reads version 5 files (the header "Windows Registry Editor Version 5.00") and version
+// 4 files (the header "REGEDIT4"). The text is UTF-16LE when the file starts with its
+// byte-order mark, otherwise 8-bit text of the process's code page (a UTF-8 byte-order mark is
+// skipped). Lines end in CRLF or LF; leading blanks are skipped; blank lines and lines starting
+// with ";" are ignored. Recognised lines:
+//
+//   [HKEY_CURRENT_USER\path]     creates the key (and its parents) and makes it current
+//   [-HKEY_CURRENT_USER\path]    deletes the key with all its subkeys (absent: nothing to do);
+//                                the values that follow it, up to the next key, are ignored
+//   "name"=... / @=...           sets a value of the current key ("" names the default value
+//                                as @ does): "text" (escapes \\ \" and \n), dword: with 1
+//                                to 8 hex digits, hex: or hex(N): with two-digit bytes
+//                                separated by commas, a line ending in "\" continuing on the
+//                                next one
+//   "name"=- / @=-               deletes the value (absent: nothing to do)
+//
+// In version 5 files the data of hex(1), hex(2) and hex(7) is UTF-16LE and is stored as 8-bit
+// text; in version 4 files it is taken as it is. Only HKEY_CURRENT_USER is accepted, spelt out
+// in full (case does not matter) as regedit requires: abbreviations such as HKCU are refused
+// like any other hive.
+//
+// The whole file is read first: any line that does not parse, or that names another hive,
+// fails the import with nothing changed. Then every change is made within one batch of the
+// store, so that a failure of the store leaves it as it was where the store has batches.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace tavix::store {
+
+// The bytes of a version 5 .reg file holding the key at keyPath below HKEY_CURRENT_USER
+// (e.g. "Software\\Vantorin\\Connections") with all its values and subkeys. When the key
+// does not exist or the store fails, returns an empty string and, when error is given, sets
+// it to a one-line message.
+std::string ExportRegFile(platform::Registry& registry, const std::string& keyPath,
+                          std::string* error = nullptr);
+
+// Merges a .reg file into the hive. On failure returns false with error set to one line:
+// "FILE:LINE: what is wrong" for a file that does not parse (nothing changed), or naming the
+// key or value the store refused (the batch aborted).
+bool ImportRegFile(platform::Registry& registry, std::string_view fileBytes,
+                   const std::string& fileName, std::string& error);
+
+}  // namespace tavix::store

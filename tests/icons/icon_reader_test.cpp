@@ -1,0 +1,580 @@
+// The icon reader on .ico and PE files built by make_test_icons.py, icotool, windres and the
+// MinGW linker, checked against the images the files were made from and against icoutils
+// (icotool -x, wrestool -x), and on damaged copies of those files.
+#include "icons/icon_reader.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <functional>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "icon_test_support.h"
+
+namespace tavix::icons {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::IconFixtures;
+using testing::LoadRaw;
+using testing::ReadBytes;
+
+Extracted Extract(const std::vector<uint8_t>& bytes, int index = 0, int size = 32) {
+    return ExtractIcon(MemorySource(bytes), index, size);
+}
+
+// Every decoded image is as large as it says.
+void ExpectWellFormed(const Extracted& extracted) {
+    if (extracted.answer != Answer::kIcon) return;
+    const IconImage& image = extracted.image;
+    ASSERT_GT(image.width, 0);
+    ASSERT_GT(image.height, 0);
+    ASSERT_LE(image.width, kMaxImageSide);
+    ASSERT_LE(image.height, kMaxImageSide);
+    ASSERT_EQ(image.pixels.size(), size_t(image.width) * size_t(image.height));
+    ASSERT_EQ(image.mask.size(), image.pixels.size());
+}
+
+// A PNG file decoded by libpng: pixels 0xAARRGGBB; nullopt when it does not decode.
+std::optional<IconImage> DecodePngFile(const fs::path& path) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.string().c_str())) return std::nullopt;
+    png.format = PNG_FORMAT_BGRA;
+    IconImage image;
+    image.width = static_cast<int>(png.width);
+    image.height = static_cast<int>(png.height);
+    image.pixels.resize(size_t{png.width} * png.height);
+    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    for (uint32_t pixel : image.pixels) image.mask.push_back(pixel >> 24 == 0 ? 1 : 0);
+    return image;
+}
+
+// icotool writes each image as a PNG with alpha; transparent pixels may have any colour.
+// A 32-bit BMP whose alpha bytes are all 0 is one without alpha, whose mask says what is
+// transparent (so Windows draws it); icotool takes those zeros as they are, making the whole
+// image transparent. Then only the colours can be compared.
+::testing::AssertionResult SameAsIcotool(const IconImage& ours, const IconImage& theirs) {
+    if (ours.width != theirs.width || ours.height != theirs.height) {
+        return ::testing::AssertionFailure() << ours.width << "x" << ours.height << " vs "
+                                             << theirs.width << "x" << theirs.height;
+    }
+    const bool theirsAllClear = std::all_of(theirs.pixels.begin(), theirs.pixels.end(),
+                                            [](uint32_t p) { return p >> 24 == 0; });
+    for (size_t i = 0; i < ours.pixels.size(); ++i) {
+        const uint32_t a = ours.pixels[i];
+        const uint32_t b = theirs.pixels[i];
+        if (theirsAllClear ? (a & 0xFFFFFF) != b
+                           : (a >> 24) != (b >> 24) || ((a >> 24) != 0 && a != b)) {
+            return ::testing::AssertionFailure() << "pixel " << i << ": " << std::hex << a
+                                                 << " vs " << b;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// icotool's images of one icon, in the icon's directory order (icotool numbers them from 1).
+std::vector<fs::path> IcotoolImages(const fs::path& dir) {
+    std::map<int, fs::path> byIndex;
+    const std::regex name(R"(_(\d+)_\d+x\d+x\d+\.png$)");
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        std::smatch match;
+        const std::string file = entry.path().filename().string();
+        if (std::regex_search(file, match, name)) byIndex[std::stoi(match[1])] = entry.path();
+    }
+    std::vector<fs::path> out;
+    for (const auto& [index, path] : byIndex) out.push_back(path);
+    return out;
+}
+
+void ExpectSameImagesAsIcotool(const IconImages& ours, const fs::path& icotoolDir) {
+    const std::vector<fs::path> theirs = IcotoolImages(icotoolDir);
+    ASSERT_FALSE(theirs.empty()) << icotoolDir;
+    ASSERT_EQ(ours.images.size(), theirs.size()) << icotoolDir;
+    for (size_t i = 0; i < theirs.size(); ++i) {
+        SCOPED_TRACE(theirs[i].filename().string());
+        const auto expected = DecodePngFile(theirs[i]);
+        ASSERT_TRUE(expected.has_value());
+        ASSERT_TRUE(ours.images[i].has_value());
+        EXPECT_TRUE(SameAsIcotool(*ours.images[i], *expected));
+    }
+}
+
+// The resources wrestool lists: type, name, where the data is (an RVA: wrestool calls it
+// offset) and its size, in wrestool's order.
+struct ListedResource {
+    int type;
+    std::string name;
+    uint32_t rva;
+    uint32_t size;
+};
+
+std::vector<ListedResource> WrestoolList(const fs::path& listing) {
+    std::vector<ListedResource> out;
+    std::ifstream in(listing);
+    const std::regex line(
+        R"(--type=(\d+) --name='?([^' ]+)'? .*offset=0x([0-9a-f]+) size=(\d+))");
+    for (std::string text; std::getline(in, text);) {
+        std::smatch match;
+        if (std::regex_search(text, match, line)) {
+            out.push_back({std::stoi(match[1]), match[2],
+                           static_cast<uint32_t>(std::stoul(match[3], nullptr, 16)),
+                           static_cast<uint32_t>(std::stoul(match[4]))});
+        }
+    }
+    return out;
+}
+
+const char* const kSingleImageIcons[] = {"bmp1",  "bmp4",          "bmp8", "bmp24",
+                                         "bmp32", "bmp32-noalpha", "png"};
+const char* const kPeFiles[] = {"icons64.dll", "icons32.exe"};
+
+// ---- Reading what the files hold ------------------------------------------------------------
+
+TEST(IconReader, DecodesEachImageFormatToTheImageItWasMadeFrom) {
+    std::vector<std::string> names(std::begin(kSingleImageIcons), std::end(kSingleImageIcons));
+    names.insert(names.end(), {"sizes", "near"});
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const fs::path file = IconFixtures() / (name + ".ico");
+        TAVIX_REQUIRE_FIXTURE(file);
+        const Extracted extracted = Extract(ReadBytes(file));
+        ASSERT_EQ(extracted.answer, Answer::kIcon);
+        EXPECT_EQ(extracted.image, LoadRaw(IconFixtures() / (name + ".raw")));
+    }
+}
+
+TEST(IconReader, PicksTheImageNearestTheWantedSize) {
+    const fs::path file = IconFixtures() / "sizes.ico";
+    TAVIX_REQUIRE_FIXTURE(file);
+    const std::vector<uint8_t> bytes = ReadBytes(file);
+    const IconImages all = ReadIconImages(MemorySource(bytes), 0);
+    ASSERT_EQ(all.images.size(), 5u);  // 16 (32 bits), 48 (8), 32 (4), 256 (PNG), 32 (32)
+    const struct {
+        int size;
+        size_t image;
+    } cases[] = {{32, 4}, {16, 0}, {20, 0}, {44, 1}, {256, 3}, {1000, 3}, {1, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        const Extracted extracted = Extract(bytes, 0, c.size);
+        ASSERT_EQ(extracted.answer, Answer::kIcon);
+        EXPECT_EQ(extracted.image, all.images[c.image]);
+    }
+}
+
+TEST(IconReader, AgreesWithIcotoolOnEveryIcoFile) {
+    const fs::path dir = IconFixtures() / "icotool";
+    TAVIX_REQUIRE_FIXTURE(dir);
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> bytes = ReadBytes(IconFixtures() / (name + ".ico"));
+        const IconImages ours = ReadIconImages(MemorySource(bytes), 0);
+        ASSERT_EQ(ours.answer, Answer::kIcon);
+        EXPECT_EQ(CountIcons(MemorySource(bytes)), 1);
+        ExpectSameImagesAsIcotool(ours, entry.path());
+        ++files;
+    }
+    EXPECT_GE(files, 10);  // every .ico file the fixtures hold, icotool's own among them
+}
+
+TEST(IconReader, AgreesWithWrestoolOnPeFiles) {
+    for (const char* pe : kPeFiles) {
+        SCOPED_TRACE(pe);
+        const fs::path groups = IconFixtures() / "wrestool" / (std::string(pe) + ".groups");
+        TAVIX_REQUIRE_FIXTURE(groups);
+        const std::vector<uint8_t> bytes = ReadBytes(IconFixtures() / pe);
+        const std::vector<ListedResource> listed = WrestoolList(groups);
+        ASSERT_EQ(listed.size(), 4u);
+        EXPECT_EQ(CountIcons(MemorySource(bytes)), static_cast<int>(listed.size()));
+        for (size_t i = 0; i < listed.size(); ++i) {
+            SCOPED_TRACE(listed[i].name);
+            const IconImages ours = ReadIconImages(MemorySource(bytes), static_cast<int>(i));
+            ASSERT_EQ(ours.answer, Answer::kIcon);
+            ExpectSameImagesAsIcotool(ours, IconFixtures() / "wrestool" / pe / listed[i].name);
+            // A numeric name is also the icon's resource id.
+            if (std::isdigit(static_cast<unsigned char>(listed[i].name[0]))) {
+                const int id = std::stoi(listed[i].name);
+                EXPECT_EQ(ReadIconImages(MemorySource(bytes), -id).images, ours.images);
+            }
+        }
+    }
+}
+
+TEST(IconReader, PeIconsByIndexAndByResourceId) {
+    // test.rc: APPLE (bmp4), ZEBRA (png), 3 (sizes), 7 (bmp24); named icons sort first.
+    const struct {
+        int index;
+        const char* expected;  // null: no icon
+    } cases[] = {{0, "bmp4"},    {1, "png"},  {2, "sizes"}, {3, "bmp24"}, {-3, "sizes"},
+                 {-7, "bmp24"},  {4, nullptr}, {-1, nullptr}, {-2, nullptr}, {-4, nullptr},
+                 {INT_MAX, nullptr}, {INT_MIN, nullptr}};
+    for (const char* pe : kPeFiles) {
+        const fs::path file = IconFixtures() / pe;
+        TAVIX_REQUIRE_FIXTURE(file);
+        const std::vector<uint8_t> bytes = ReadBytes(file);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(pe) + " " + std::to_string(c.index));
+            const Extracted extracted = Extract(bytes, c.index);
+            if (c.expected == nullptr) {
+                EXPECT_EQ(extracted.answer, Answer::kNoIcon);
+            } else {
+                ASSERT_EQ(extracted.answer, Answer::kIcon);
+                EXPECT_EQ(extracted.image,
+                          LoadRaw(IconFixtures() / (std::string(c.expected) + ".raw")));
+            }
+        }
+    }
+}
+
+// ---- The three answers ----------------------------------------------------------------------
+
+std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+// A DOS program: the 64-byte header with its new-header offset pointing at `signature`.
+std::vector<uint8_t> DosProgram(const char (&signature)[3]) {
+    std::vector<uint8_t> bytes(128, 0);
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[0x3C] = 64;
+    bytes[64] = static_cast<uint8_t>(signature[0]);
+    bytes[65] = static_cast<uint8_t>(signature[1]);
+    return bytes;
+}
+
+TEST(IconReader, TellsAnIconFromNoIconFromAFileThatHoldsNone) {
+    const fs::path ico = IconFixtures() / "bmp4.ico";
+    const fs::path dll = IconFixtures() / "icons64.dll";
+    TAVIX_REQUIRE_FIXTURE(ico);
+    TAVIX_REQUIRE_FIXTURE(dll);
+    const std::vector<uint8_t> icoBytes = ReadBytes(ico);
+    const std::vector<uint8_t> dllBytes = ReadBytes(dll);
+    const std::vector<uint8_t> emptyIco = {0, 0, 1, 0, 0, 0};
+
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int index;
+        Answer answer;
+        std::optional<int> count;
+    } cases[] = {
+        {"text", Bytes("just some text\n"), 0, Answer::kNotIconFile, std::nullopt},
+        {"empty file", {}, 0, Answer::kNotIconFile, std::nullopt},
+        {"a bitmap", Bytes("BM6"), 0, Answer::kNotIconFile, std::nullopt},
+        {"a cursor file", {0, 0, 2, 0, 1, 0}, 0, Answer::kNotIconFile, std::nullopt},
+        {"DOS program", DosProgram("XY"), 0, Answer::kNotIconFile, std::nullopt},
+        {".ico", icoBytes, 0, Answer::kIcon, 1},
+        {".ico, index 1", icoBytes, 1, Answer::kNoIcon, 1},
+        {".ico, negative index", icoBytes, -1, Answer::kNoIcon, 1},
+        {".ico without images", emptyIco, 0, Answer::kNoIcon, 0},
+        {"16-bit program", DosProgram("NE"), 0, Answer::kNoIcon, 0},
+        {"only \"MZ\"", Bytes("MZ"), 0, Answer::kNoIcon, 0},
+        {"DLL", dllBytes, 0, Answer::kIcon, 4},
+        {"DLL, index beyond its icons", dllBytes, 4, Answer::kNoIcon, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Extract(c.bytes, c.index).answer, c.answer);
+        EXPECT_EQ(ReadIconImages(MemorySource(c.bytes), c.index).answer, c.answer);
+        EXPECT_EQ(CountIcons(MemorySource(c.bytes)), c.count);
+    }
+}
+
+// ---- Damaged files --------------------------------------------------------------------------
+
+void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    bytes.at(at) = static_cast<uint8_t>(value);
+    bytes.at(at + 1) = static_cast<uint8_t>(value >> 8);
+}
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    Put16(bytes, at, value & 0xFFFF);
+    Put16(bytes, at + 2, value >> 16);
+}
+uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 |
+           uint32_t{bytes.at(at + 2)} << 16 | uint32_t{bytes.at(at + 3)} << 24;
+}
+
+// Offsets in an .ico file with one directory entry.
+constexpr size_t kIcoCount = 4;
+constexpr size_t kEntrySize = 6 + 8;
+constexpr size_t kEntryOffset = 6 + 12;
+constexpr size_t kImage = 6 + 16;  // the image data of the only entry
+
+TEST(IconReader, IcoFilesThatLie) {
+    const fs::path bmp = IconFixtures() / "bmp4.ico";
+    const fs::path png = IconFixtures() / "png.ico";
+    TAVIX_REQUIRE_FIXTURE(bmp);
+    TAVIX_REQUIRE_FIXTURE(png);
+    const IconImage image = LoadRaw(IconFixtures() / "bmp4.raw");
+    using Edit = std::function<void(std::vector<uint8_t>&)>;
+    const struct {
+        const char* what;
+        fs::path file;
+        Edit edit;
+        bool decodes;  // to the file's own image
+    } cases[] = {
+        {"count beyond the directory", bmp, [](auto& b) { Put16(b, kIcoCount, 0xFFFF); }, false},
+        {"offset past the end", bmp, [](auto& b) { Put32(b, kEntryOffset, 0xFFFFFFF0); }, false},
+        {"offset at the end", bmp, [](auto& b) { Put32(b, kEntryOffset, uint32_t(b.size())); },
+         false},
+        {"size too small", bmp, [](auto& b) { Put32(b, kEntrySize, 30); }, false},
+        {"size past the end", bmp, [](auto& b) { Put32(b, kEntrySize, 0xFFFFFFFF); }, true},
+        {"huge width", bmp, [](auto& b) { Put32(b, kImage + 4, 100000); }, false},
+        {"negative width", bmp, [](auto& b) { Put32(b, kImage + 4, uint32_t(-32)); }, false},
+        {"width larger than the data", bmp, [](auto& b) { Put32(b, kImage + 4, 64); }, false},
+        {"zero height", bmp, [](auto& b) { Put32(b, kImage + 8, 0); }, false},
+        {"top-down height", bmp, [](auto& b) { Put32(b, kImage + 8, uint32_t(-64)); }, false},
+        {"7 bits per pixel", bmp, [](auto& b) { Put16(b, kImage + 14, 7); }, false},
+        {"compressed", bmp, [](auto& b) { Put32(b, kImage + 16, 2); }, false},
+        {"header size past the data", bmp, [](auto& b) { Put32(b, kImage, 0xFFFFFFF0); }, false},
+        {"more colours than 4 bits index", bmp, [](auto& b) { Put32(b, kImage + 32, 0xFFFFFFFF); },
+         true},
+        {"PNG 2^20 pixels wide", png, [](auto& b) { Put32(b, kImage + 16, 0x00001000); }, false},
+        {"PNG with damaged data", png, [](auto& b) { b.at(b.size() / 2) ^= 0x5A; }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes = ReadBytes(c.file);
+        c.edit(bytes);
+        const Extracted extracted = Extract(bytes);
+        ExpectWellFormed(extracted);
+        EXPECT_EQ(extracted.answer, c.decodes ? Answer::kIcon : Answer::kNoIcon);
+        if (c.decodes && c.file == bmp) {
+            EXPECT_EQ(extracted.image, image);
+        }
+    }
+}
+
+TEST(IconReader, AnImageThatDoesNotDecodeGivesWayToTheNextNearest) {
+    const fs::path file = IconFixtures() / "sizes.ico";
+    TAVIX_REQUIRE_FIXTURE(file);
+    std::vector<uint8_t> bytes = ReadBytes(file);
+    const IconImages all = ReadIconImages(MemorySource(bytes), 0);
+    ASSERT_EQ(all.images.size(), 5u);
+    // Entry 4 (32 x 32, 32 bits) points nowhere: entry 2 (32 x 32, 4 bits) is next.
+    Put32(bytes, 6 + 4 * 16 + 12, 0xFFFFFF00);
+    Extracted extracted = Extract(bytes);
+    ASSERT_EQ(extracted.answer, Answer::kIcon);
+    EXPECT_EQ(extracted.image, all.images[2]);
+    EXPECT_FALSE(ReadIconImages(MemorySource(bytes), 0).images[4].has_value());
+    // Then entry 2's data is cut short: entry 0 (16 x 16) and entry 1 (48 x 48) are as near;
+    // the 16 x 16 has the deeper colours.
+    Put32(bytes, 6 + 2 * 16 + 8, 40);
+    extracted = Extract(bytes);
+    ASSERT_EQ(extracted.answer, Answer::kIcon);
+    EXPECT_EQ(extracted.image, all.images[0]);
+}
+
+TEST(IconReader, TruncatedIcoFilesGiveNoIconAndAreNeverReadPastTheirEnd) {
+    for (const char* name : kSingleImageIcons) {
+        SCOPED_TRACE(name);
+        const fs::path file = IconFixtures() / (std::string(name) + ".ico");
+        TAVIX_REQUIRE_FIXTURE(file);
+        const std::vector<uint8_t> whole = ReadBytes(file);
+        // A PNG image is whole once its data is: only its 12-byte end chunk may be missing.
+        const size_t complete = name == std::string("png") ? whole.size() - 12 : whole.size();
+        for (size_t length = 0; length < complete; ++length) {
+            // An exact-size copy, so that reading past it is caught.
+            const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + ptrdiff_t(length));
+            const Extracted extracted = Extract(prefix);
+            ASSERT_EQ(extracted.answer, length < 4 ? Answer::kNotIconFile : Answer::kNoIcon)
+                << length;
+        }
+    }
+}
+
+// The section that holds an RVA: its file offset, size in the file and RVA.
+struct SectionSpan {
+    size_t raw = 0;
+    size_t rawSize = 0;
+    uint32_t rva = 0;
+};
+
+SectionSpan SectionOf(const std::vector<uint8_t>& pe, uint32_t rva) {
+    const uint32_t peOffset = Get32(pe, 0x3C);
+    const uint32_t sections = pe.at(peOffset + 6) | pe.at(peOffset + 7) << 8;
+    const uint32_t optionalSize = pe.at(peOffset + 20) | pe.at(peOffset + 21) << 8;
+    const size_t table = peOffset + 24 + optionalSize;
+    for (uint32_t i = 0; i < sections; ++i) {
+        const size_t header = table + i * 40;
+        const SectionSpan span{Get32(pe, header + 20), Get32(pe, header + 16),
+                               Get32(pe, header + 12)};
+        if (rva >= span.rva && rva < span.rva + span.rawSize) return span;
+    }
+    ADD_FAILURE() << "no section holds RVA " << rva;
+    return {};
+}
+
+// Where a listed resource's data is in the file.
+size_t FileOffsetOf(const std::vector<uint8_t>& pe, const ListedResource& resource) {
+    const SectionSpan section = SectionOf(pe, resource.rva);
+    return section.raw + (resource.rva - section.rva);
+}
+
+// The resource data entry (RVA, size) of a listed resource.
+size_t DataEntryOf(const std::vector<uint8_t>& pe, const ListedResource& resource) {
+    const SectionSpan section = SectionOf(pe, resource.rva);
+    for (size_t at = section.raw; at + 8 <= section.raw + section.rawSize; at += 4) {
+        if (Get32(pe, at) == resource.rva && Get32(pe, at + 4) == resource.size) return at;
+    }
+    ADD_FAILURE() << "no data entry for " << resource.name;
+    return 0;
+}
+
+TEST(IconReader, PeFilesThatLie) {
+    for (const char* pe : kPeFiles) {
+        SCOPED_TRACE(pe);
+        const fs::path file = IconFixtures() / pe;
+        const fs::path listing = IconFixtures() / "wrestool" / (std::string(pe) + ".list");
+        TAVIX_REQUIRE_FIXTURE(file);
+        TAVIX_REQUIRE_FIXTURE(listing);
+        const std::vector<uint8_t> original = ReadBytes(file);
+        const std::vector<ListedResource> listed = WrestoolList(listing);
+        const auto find = [&](int type, const std::string& name) {
+            const auto it = std::find_if(listed.begin(), listed.end(), [&](const auto& r) {
+                return r.type == type && r.name == name;
+            });
+            EXPECT_NE(it, listed.end()) << type << " " << name;
+            return it == listed.end() ? ListedResource{} : *it;
+        };
+        const ListedResource group7 = find(14, "7");
+        const ListedResource group3 = find(14, "3");
+        const ListedResource apple = find(14, "APPLE");
+        // Group 7 holds one image; its directory entry names its RT_ICON id.
+        const size_t group7At = FileOffsetOf(original, group7);
+        const std::string image7 =
+            std::to_string(original.at(group7At + 18) | original.at(group7At + 19) << 8);
+        const ListedResource icon7 = find(3, image7);
+
+        const uint32_t peOffset = Get32(original, 0x3C);
+        const bool plus = original.at(peOffset + 24) == 0x0B && original.at(peOffset + 25) == 2;
+        const size_t resourceDirectory = peOffset + 24 + (plus ? 112 : 96) + 2 * 8;
+
+        using Edit = std::function<void(std::vector<uint8_t>&)>;
+        const struct {
+            const char* what;
+            Edit edit;
+            int index;
+            Answer answer;
+        } cases[] = {
+            {"new header offset past the end", [](auto& b) { Put32(b, 0x3C, 0xFFFFFFF0); }, 0,
+             Answer::kNoIcon},
+            {"no resource directory", [&](auto& b) { Put32(b, resourceDirectory, 0); }, 0,
+             Answer::kNoIcon},
+            {"resource directory outside every section",
+             [&](auto& b) { Put32(b, resourceDirectory, 0x7FFFFFF0); }, 0, Answer::kNoIcon},
+            {"image size past its section",
+             [&](auto& b) { Put32(b, DataEntryOf(b, icon7) + 4, 0xFFFFFFF0); }, -7,
+             Answer::kNoIcon},
+            {"image outside every section",
+             [&](auto& b) { Put32(b, DataEntryOf(b, icon7), 0xFFFFFF00); }, -7, Answer::kNoIcon},
+            {"group naming a missing image",
+             [&](auto& b) { Put16(b, FileOffsetOf(b, apple) + 18, 0xFFFF); }, 0, Answer::kNoIcon},
+            {"group counting more images than it holds",
+             [&](auto& b) { Put16(b, FileOffsetOf(b, group3) + 4, 0xFFFF); }, -3, Answer::kIcon},
+            {"group size past its section",
+             [&](auto& b) { Put32(b, DataEntryOf(b, group7) + 4, 0x7FFFFFFF); }, -7,
+             Answer::kNoIcon},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            std::vector<uint8_t> bytes = original;
+            c.edit(bytes);
+            const Extracted extracted = Extract(bytes, c.index);
+            ExpectWellFormed(extracted);
+            EXPECT_EQ(extracted.answer, c.answer);
+            if (c.answer == Answer::kIcon) {
+                EXPECT_EQ(extracted.image, LoadRaw(IconFixtures() / "sizes.raw"));
+            }
+        }
+    }
+}
+
+TEST(IconReader, DamagedPeFilesAreNeverReadPastTheirEnd) {
+    const fs::path file = IconFixtures() / "icons64.dll";
+    const fs::path listing = IconFixtures() / "wrestool" / "icons64.dll.list";
+    TAVIX_REQUIRE_FIXTURE(file);
+    TAVIX_REQUIRE_FIXTURE(listing);
+    const std::vector<uint8_t> whole = ReadBytes(file);
+    const std::vector<ListedResource> listed = WrestoolList(listing);
+    ASSERT_FALSE(listed.empty());
+    size_t firstGroup = whole.size();
+    size_t firstData = whole.size();
+    for (const ListedResource& r : listed) {
+        firstData = std::min(firstData, FileOffsetOf(whole, r));
+        if (r.type == 14) firstGroup = std::min(firstGroup, FileOffsetOf(whole, r));
+    }
+
+    // Every prefix through the headers, then one every 97 bytes: an executable, damaged, with
+    // no icon until the icon directories are there.
+    for (size_t length = 0; length < whole.size(); length += length < 1024 ? 1 : 97) {
+        // An exact-size copy, so that reading past it is caught.
+        const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + ptrdiff_t(length));
+        for (int index : {0, 3, -3}) {
+            const Extracted extracted = Extract(prefix, index);
+            ExpectWellFormed(extracted);
+            if (length < 2) {
+                ASSERT_EQ(extracted.answer, Answer::kNotIconFile) << length;
+            } else if (length < firstGroup) {
+                ASSERT_EQ(extracted.answer, Answer::kNoIcon) << length;
+            } else {
+                ASSERT_NE(extracted.answer, Answer::kNotIconFile) << length;
+            }
+        }
+    }
+
+    // Each byte of the headers and of the resource directories set to 0xFF in turn.
+    const uint32_t peOffset = Get32(whole, 0x3C);
+    const size_t resources = SectionOf(whole, listed.front().rva).raw;
+    const std::pair<size_t, size_t> ranges[] = {
+        {0, std::min<size_t>(whole.size(), peOffset + 0x200)}, {resources, firstData}};
+    for (const auto& [begin, end] : ranges) {
+        for (size_t at = begin; at < end; ++at) {
+            std::vector<uint8_t> bytes = whole;
+            bytes[at] = 0xFF;
+            for (int index : {0, 2}) ExpectWellFormed(Extract(bytes, index));
+        }
+    }
+}
+
+TEST(IconReader, ScaleNearestPicksTheNearestSourcePixel) {
+    IconImage source;
+    source.width = 3;
+    source.height = 2;
+    source.pixels = {1, 2, 3, 4, 5, 6};
+    source.mask = {0, 1, 0, 1, 0, 1};
+    const struct {
+        int width, height;
+        std::vector<uint32_t> pixels;
+    } cases[] = {
+        {6, 4, {1, 1, 2, 2, 3, 3, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 4, 4, 5, 5, 6, 6}},
+        {1, 1, {1}},
+        {2, 1, {1, 2}},
+        {3, 2, {1, 2, 3, 4, 5, 6}},
+        {0, 5, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const IconImage scaled = ScaleNearest(source, c.width, c.height);
+        EXPECT_EQ(scaled.pixels, c.pixels);
+        ASSERT_EQ(scaled.mask.size(), c.pixels.size());
+        for (size_t i = 0; i < c.pixels.size(); ++i) {
+            EXPECT_EQ(scaled.mask[i], c.pixels[i] % 2 == 0 ? 1 : 0);  // the mask goes along
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tavix::icons
