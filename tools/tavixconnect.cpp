@@ -1,35 +1,20 @@
-// tavixconnect: the command-line client of TavixConnect. It uses nothing but the library's
-// exports, as any other client program would.
+// tavixconnect: the command-line client of TavixConnect.
 //
 // Exit status: 0 done (or "yes"), 1 the answer is "no" or the input was not understood,
 // 2 bad usage.
-#include "TavixConnect.h"
-
 #include <cstdio>
-#include <cstring>
-#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#if defined(_WIN32)
-#  include <io.h>
-#else
-#  include <clocale>
-#  include <cuchar>
-#endif
+#include "cli.h"
 
 #ifndef TAVIX_PRODUCT_VERSION
 #  define TAVIX_PRODUCT_VERSION "unknown"
 #endif
 
+namespace cli {
 namespace {
-
-using WideString = std::basic_string<OLECHAR>;
-
-constexpr int kExitOk = 0;
-constexpr int kExitNo = 1;
-constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: tavixconnect COMMAND [ARGUMENTS]\n"
@@ -40,141 +25,60 @@ constexpr const char* kUsage =
     "  equivalent A B               tell whether A and B address the same server,\n"
     "                               port and namespace (exit 0 yes, 1 no)\n"
     "\n"
+    "The user's connections:\n"
+    "  list                         every connection (* marks the default)\n"
+    "  show NAME                    one connection\n"
+    "  name CONNSTRING              the name of the connection a connection string means\n"
+    "  set NAME CONNSTRING [--icon FILE [--index N]] [--no-save]\n"
+    "                               create or replace a connection (NAME may be \"\" when\n"
+    "                               the connection string carries the name)\n"
+    "  delete NAME                  delete a connection\n"
+    "  default [NAME]               show or set the default connection (\"\" clears it)\n"
+    "  export [-o FILE]             the connections as a .reg file (regedit's format)\n"
+    "  import FILE                  merge a .reg file into the user's connections\n"
+    "  where                        where the connections are kept, and the store's state\n"
+    "\n"
     "  --help                       show this text\n"
     "  --version                    show the product version\n"
     "\n"
     "Exit status: 0 done, 1 the answer is no or the input was not understood, 2 bad usage.\n";
-
-// Text of the command line, as the library reads it.
-#if defined(_WIN32)
-using ArgChar = wchar_t;
-WideString ToWide(const ArgChar* arg) { return WideString(arg); }
-#else
-using ArgChar = char;
-WideString ToWide(const ArgChar* arg) {
-    WideString out;
-    std::mbstate_t state{};
-    const char* at = arg;
-    const char* end = arg + std::strlen(arg);
-    while (at < end) {
-        char16_t unit;
-        const size_t used = std::mbrtoc16(&unit, at, static_cast<size_t>(end - at), &state);
-        if (used == static_cast<size_t>(-3)) {  // the second half of a surrogate pair
-            out.push_back(unit);
-            continue;
-        }
-        if (used == 0 || used > static_cast<size_t>(end - at)) {  // invalid: keep U+FFFD
-            out.push_back(u'\uFFFD');
-            ++at;
-            state = std::mbstate_t{};
-            continue;
-        }
-        out.push_back(unit);
-        at += used;
-    }
-    return out;
-}
-#endif
-
-std::string ToUtf8(const OLECHAR* text, size_t length) {
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        char32_t c = static_cast<char16_t>(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[++i]) - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::string ToUtf8(BSTR text) { return ToUtf8(text, SysStringLen(text)); }
-std::string ToUtf8(const WideString& text) { return ToUtf8(text.data(), text.size()); }
-
-// Owns a BSTR returned by the library.
-struct Bstr {
-    BSTR text = nullptr;
-    Bstr() = default;
-    explicit Bstr(BSTR value) : text(value) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(text); }
-};
-
-int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "tavixconnect: %s\n", message.c_str());
-    return status;
-}
-
-int UsageError(const std::string& message) {
-    return Fail(kExitUsage, message + " (see 'tavixconnect --help')");
-}
-
-int Split(const std::vector<WideString>& args) {
-    Bstr server, space;
-    if (!SplitConnectionString(args[0].c_str(), &server.text, &space.text)) {
-        return Fail(kExitNo, "not a connection string: \"" + ToUtf8(args[0]) + "\"");
-    }
-    std::printf("server part:    %s\nnamespace part: %s\n", ToUtf8(server.text).c_str(),
-                ToUtf8(space.text).c_str());
-    return kExitOk;
-}
-
-int Make(const std::vector<WideString>& args) {
-    Bstr joined(MakeConnectionString(args[0].c_str(), args.size() > 1 ? args[1].c_str() : nullptr));
-    if (joined.text == nullptr) return Fail(kExitNo, "no connection string: the server part is empty");
-    std::printf("%s\n", ToUtf8(joined.text).c_str());
-    return kExitOk;
-}
-
-int Equivalent(const std::vector<WideString>& args) {
-    const bool same = ConnectionStringsEquivalent(args[0].c_str(), args[1].c_str()) != 0;
-    std::printf("%s\n", same ? "equivalent" : "not equivalent");
-    return same ? kExitOk : kExitNo;
-}
 
 struct Command {
     std::string_view name;
     size_t minArgs;
     size_t maxArgs;
     std::string_view argsText;
-    std::function<int(const std::vector<WideString>&)> run;
+    std::set<std::string> valueOptions;  // options that take a value
+    std::set<std::string> flags;         // options that take none
+    int (*run)(const Args&);
 };
 
 const Command kCommands[] = {
-    {"split", 1, 1, "CONNSTRING", Split},
-    {"make", 1, 2, "SERVERPART [NAMESPACE]", Make},
-    {"equivalent", 2, 2, "A B", Equivalent},
+    {"split", 1, 1, "CONNSTRING", {}, {}, Split},
+    {"make", 1, 2, "SERVERPART [NAMESPACE]", {}, {}, Make},
+    {"equivalent", 2, 2, "A B", {}, {}, Equivalent},
+    {"list", 0, 0, "no arguments", {}, {}, List},
+    {"show", 1, 1, "NAME", {}, {}, Show},
+    {"name", 1, 1, "CONNSTRING", {}, {}, Name},
+    {"set", 2, 2, "NAME CONNSTRING [--icon FILE [--index N]] [--no-save]", {"--icon", "--index"}, {"--no-save"}, Set},
+    {"delete", 1, 1, "NAME", {}, {}, Delete},
+    {"default", 0, 1, "[NAME]", {}, {}, Default},
+    {"export", 0, 0, "[-o FILE]", {"-o"}, {}, Export},
+    {"import", 1, 1, "FILE", {}, {}, Import},
+    {"where", 0, 0, "no arguments", {}, {}, Where},
 };
 
-std::string Narrow(const ArgChar* arg) {
 #if defined(_WIN32)
-    return ToUtf8(ToWide(arg));
+using ArgChar = wchar_t;
+WideString ArgText(const wchar_t* arg) { return WideString(arg); }
 #else
-    return arg;
+using ArgChar = char;
+WideString ArgText(const char* arg) { return WideFromUtf8(arg); }
 #endif
-}
 
 int Run(int argc, ArgChar** argv) {
     if (argc < 2) return UsageError("no command given");
-    const std::string first = Narrow(argv[1]);
+    const std::string first = Utf8(ArgText(argv[1]));
     if (first == "--help" || first == "-h") {
         std::fputs(kUsage, stdout);
         return kExitOk;
@@ -185,10 +89,29 @@ int Run(int argc, ArgChar** argv) {
     }
     for (const Command& command : kCommands) {
         if (command.name != first) continue;
-        std::vector<WideString> args;
-        for (int i = 2; i < argc; ++i) args.push_back(ToWide(argv[i]));
-        if (args.size() < command.minArgs || args.size() > command.maxArgs) {
-            return UsageError(std::string(command.name) + " takes " + std::string(command.argsText));
+        const std::string usage = std::string(command.name) + " takes " + std::string(command.argsText);
+        Args args;
+        bool optionsEnd = false;
+        for (int i = 2; i < argc; ++i) {
+            WideString arg = ArgText(argv[i]);
+            const std::string text = Utf8(arg);
+            if (!optionsEnd && text == "--") {
+                optionsEnd = true;
+            } else if (!optionsEnd && text.size() > 1 && text[0] == '-') {
+                if (command.flags.count(text)) {
+                    args.options[text];
+                } else if (command.valueOptions.count(text)) {
+                    if (i + 1 >= argc) return UsageError(text + " needs a value");
+                    args.options[text] = ArgText(argv[++i]);
+                } else {
+                    return UsageError("unknown option '" + text + "' for " + std::string(command.name));
+                }
+            } else {
+                args.positional.push_back(std::move(arg));
+            }
+        }
+        if (args.positional.size() < command.minArgs || args.positional.size() > command.maxArgs) {
+            return UsageError(usage);
         }
         return command.run(args);
     }
@@ -197,12 +120,10 @@ int Run(int argc, ArgChar** argv) {
 }
 
 }  // namespace
+}  // namespace cli
 
 #if defined(_WIN32)
-int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
+int wmain(int argc, wchar_t** argv) { return cli::Run(argc, argv); }
 #else
-int main(int argc, char** argv) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    return Run(argc, argv);
-}
+int main(int argc, char** argv) { return cli::Run(argc, argv); }
 #endif

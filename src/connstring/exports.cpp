@@ -18,7 +18,7 @@ TAVIXCONNECT_EXPORT int TAVIXAPI SplitConnectionString(const OLECHAR* connString
     if (namespacePart != nullptr) *namespacePart = nullptr;
     return RunExport(0, [&] {
         WideSplit parts;
-        if (!SplitWide(WideView(connString), parts)) return 0;
+        if (!SplitWide(connString, parts)) return 0;
         UniqueBstr server, space;
         if (serverPart != nullptr && !(server = UniqueBstr(NewBstr(parts.serverPart)))) return 0;
         if (namespacePart != nullptr && !(space = UniqueBstr(NewBstr(parts.namespacePart)))) return 0;
@@ -49,7 +49,7 @@ TAVIXCONNECT_EXPORT BSTR TAVIXAPI MakeConnectionString(const OLECHAR* serverPart
 
 TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionStringsEquivalent(const OLECHAR* first,
                                                              const OLECHAR* second) {
-    return RunExport(0, [&] { return WideStringsEquivalent(WideView(first), WideView(second)) ? 1 : 0; });
+    return RunExport(0, [&] { return WideStringsEquivalent(first, second) ? 1 : 0; });
 }
 
 }  // extern "C"

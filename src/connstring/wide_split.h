@@ -2,6 +2,11 @@
 // parser of ConnectionRecord it accepts no name in front of the protocol (only quoted
 // sections, which it skips unread), treats every ASCII white-space character as a blank and
 // supplies no default namespace.
+//
+// Each function comes in two forms with the same rules: one for a view of known length (a zero
+// character inside it is an ordinary character), and one for a zero-terminated string as the
+// exports receive it, which is read once, up to its terminator and never past it, without
+// measuring it first. A null pointer reads as an empty string.
 #pragma once
 
 #include "frame/wide.h"
@@ -15,9 +20,11 @@ struct WideSplit {
 
 // Splits text without allocating; the parts are views into text.
 bool SplitWide(WStringView text, WideSplit& parts) noexcept;
+bool SplitWide(const WChar* text, WideSplit& parts) noexcept;
 
 // Whether two connection strings address the same server part and namespace (null reads as
 // empty); an empty namespace and string 2009 of the current resource source count as one.
 bool WideStringsEquivalent(WStringView first, WStringView second) noexcept;
+bool WideStringsEquivalent(const WChar* first, const WChar* second) noexcept;
 
 }  // namespace tavix

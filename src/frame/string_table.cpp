@@ -19,10 +19,28 @@ void StringTable::Set(uint32_t id, WString wide, const platform::CodePage& codeP
         at->narrow = std::move(narrow);
     } else {
         texts_.insert(at, Text{id, std::move(wide), std::move(narrow)});
+        BuildIndex();
     }
 }
 
+void StringTable::BuildIndex() {
+    slots_.clear();
+    if (texts_.empty()) return;
+    firstId_ = texts_.front().id;
+    const uint64_t span = uint64_t{texts_.back().id} - firstId_ + 1;
+    if (span > kMaxIndexedSpan) return;
+    slots_.assign(static_cast<size_t>(span), kNoText);
+    for (size_t i = 0; i < texts_.size(); ++i) slots_[texts_[i].id - firstId_] = static_cast<uint32_t>(i);
+}
+
 const StringTable::Text* StringTable::Find(uint32_t id) const noexcept {
+    if (!slots_.empty()) {
+        // Every id of the table lies in the indexed range; below firstId_ the offset wraps
+        // around to a large number and falls outside it as well.
+        const uint32_t offset = id - firstId_;
+        if (offset >= slots_.size() || slots_[offset] == kNoText) return nullptr;
+        return &texts_[slots_[offset]];
+    }
     auto at = std::lower_bound(texts_.begin(), texts_.end(), id,
                                [](const Text& text, uint32_t key) { return text.id < key; });
     return at != texts_.end() && at->id == id ? &*at : nullptr;

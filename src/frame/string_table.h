@@ -35,8 +35,19 @@ public:
     bool Contains(uint32_t id) const noexcept { return Find(id) != nullptr; }
 
 private:
+    // Ids spread over at most this many numbers are looked up by direct index.
+    static constexpr size_t kMaxIndexedSpan = 256;
+    static constexpr uint32_t kNoText = UINT32_MAX;
+
     const Text* Find(uint32_t id) const noexcept;
+    void BuildIndex();
+
     std::vector<Text> texts_;  // sorted by id
+    // When the ids of texts_ span at most kMaxIndexedSpan numbers (a table of resource
+    // strings, numbered closely), slots_[id - firstId_] is the position of id in texts_, or
+    // kNoText; otherwise slots_ is empty and lookups search texts_.
+    uint32_t firstId_ = 0;
+    std::vector<uint32_t> slots_;
 };
 
 }  // namespace tavix

@@ -1,0 +1,163 @@
+#include "store/registry_store.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frame/library_context.h"
+#include "resources/strings.h"
+
+namespace tavix {
+
+using platform::RegKey;
+using platform::UserRegistry;
+
+void RegistryKey::reset() noexcept {
+    if (key_ != 0 && key_ != platform::kCurrentUser) UserRegistry().CloseKey(key_);
+    key_ = 0;
+}
+
+namespace store {
+
+namespace {
+
+// Names loaded from the library's own string table hold at most 255 characters.
+bool OwnName(uint32_t id, std::string& name) {
+    const std::string_view text = LoadOwnString(id);
+    if (text.empty() || text.size() > 255) return false;
+    name.assign(text);
+    return true;
+}
+
+}  // namespace
+
+long OpenKey(RegKey parent, const char* path, RegistryKey& key) {
+    return UserRegistry().OpenKey(parent, path, key.receive()) == platform::kRegOk ? 0 : kErrOpen;
+}
+
+long OpenOrCreateKey(RegKey parent, const char* path, RegistryKey& key) {
+    return UserRegistry().CreateKey(parent, path, key.receive()) == platform::kRegOk ? 0 : kErrOpen;
+}
+
+long OpenOrCreateKeyById(RegKey parent, uint32_t id, RegistryKey& key) {
+    std::string path;
+    if (!OwnName(id, path)) return kErrOpen;
+    return OpenOrCreateKey(parent, path.c_str(), key);
+}
+
+long ReadStringValue(RegKey key, const char* name, UniqueBstr& value) {
+    platform::Registry& registry = UserRegistry();
+    uint32_t type = 0, size = 0;
+    if (registry.QueryValue(key, name, &type, nullptr, &size) != platform::kRegOk) return kErrReadString;
+    if (type != platform::kRegSz && type != platform::kRegExpandSz) return kErrReadString;
+    std::vector<char> bytes(size);
+    if (size > 0 && registry.QueryValue(key, name, &type, bytes.data(), &size) != platform::kRegOk) {
+        return kErrReadString;
+    }
+    // The text ends at its terminating zero, or at the end of the data when it has none.
+    std::string_view text(bytes.data(), size);
+    text = text.substr(0, text.find('\0'));
+    BSTR wide = NewBstrFromNarrow(text);
+    if (wide == nullptr) return kErrOutOfMemory;
+    value.reset(wide);
+    return 0;
+}
+
+long ReadStringValueById(RegKey key, uint32_t nameId, UniqueBstr& value) {
+    std::string name;
+    if (!OwnName(nameId, name)) return kErrReadString;
+    return ReadStringValue(key, name.c_str(), value);
+}
+
+long ReadNumberValue(RegKey key, const char* name, uint32_t& value) {
+    uint32_t type = 0, size = sizeof value;
+    uint32_t number = 0;
+    if (UserRegistry().QueryValue(key, name, &type, &number, &size) != platform::kRegOk ||
+        type != platform::kRegDword || size != sizeof number) {
+        return kErrReadNumber;
+    }
+    value = number;
+    return 0;
+}
+
+long ReadNumberValueById(RegKey key, uint32_t nameId, uint32_t& value) {
+    std::string name;
+    if (!OwnName(nameId, name)) return kErrReadNumber;
+    return ReadNumberValue(key, name.c_str(), value);
+}
+
+long WriteStringValue(RegKey key, const char* name, const WChar* value, bool expand) {
+    const std::string text = ActiveCodePage().ToNarrow(WideView(value));
+    const auto size = static_cast<uint32_t>(text.size() + 1);  // with the terminating zero
+    return UserRegistry().SetValue(key, name, expand ? platform::kRegExpandSz : platform::kRegSz,
+                                   text.c_str(), size) == platform::kRegOk
+               ? 0
+               : kErrWriteString;
+}
+
+long WriteNumberValue(RegKey key, const char* name, uint32_t value) {
+    return UserRegistry().SetValue(key, name, platform::kRegDword, &value, sizeof value) ==
+                   platform::kRegOk
+               ? 0
+               : kErrWriteNumber;
+}
+
+long DeleteKeyTree(RegKey parent, const char* name) {
+    platform::Registry& registry = UserRegistry();
+    long code = 0;
+    {
+        RegistryKey key;
+        if (OpenKey(parent, name, key) != 0) return 0;  // nothing to delete
+        // A child that exists but cannot be opened reports 0 and stays: it is passed over
+        // (the enumeration moves past it) instead of being asked for again without end.
+        uint32_t index = 0;
+        std::string previous;
+        for (;;) {
+            char child[256];
+            const long enumerated = registry.EnumKey(key.get(), index, child, sizeof child);
+            if (enumerated != platform::kRegOk) {
+                if (enumerated != platform::kRegNoMoreItems) code = kErrEnumerate;
+                break;
+            }
+            if (!previous.empty() && previous == child) {
+                ++index;
+                previous.clear();
+                continue;
+            }
+            const long deleted = DeleteKeyTree(key.get(), child);
+            if (deleted != 0) {
+                code = deleted;
+                break;
+            }
+            previous = child;
+        }
+    }
+    return registry.DeleteKey(parent, name) == platform::kRegOk ? code : kErrDeleteKey;
+}
+
+bool ReadLimitedString(RegKey key, const char* name, uint32_t limit, std::string& value) {
+    std::vector<char> buffer(limit);
+    uint32_t type = 0, size = limit;
+    if (UserRegistry().QueryValue(key, name, &type, buffer.data(), &size) != platform::kRegOk) {
+        return false;
+    }
+    if (type != platform::kRegSz && type != platform::kRegExpandSz) return false;
+    std::string_view text(buffer.data(), size);
+    value.assign(text.substr(0, text.find('\0')));
+    return true;
+}
+
+}  // namespace store
+
+bool WriteDefaultConnectionName(std::string_view name) {
+    RegistryKey key;
+    if (store::OpenOrCreateKeyById(platform::kCurrentUser, resources::kStrConnectionsKey, key) != 0) {
+        return false;
+    }
+    const std::string text(name);
+    UserRegistry().SetValue(key.get(), nullptr, platform::kRegSz, text.c_str(),
+                            static_cast<uint32_t>(text.size() + 1));
+    return true;
+}
+
+}  // namespace tavix

@@ -1,0 +1,238 @@
+// The connection table in memory: order, lookups, unique names, the default and `modified`.
+#include "store/connection_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frame/library_context.h"
+
+namespace tavix {
+namespace {
+
+std::unique_ptr<ConnectionRecord> Record(const char* name, const char* connectionString) {
+    auto record = std::make_unique<ConnectionRecord>();
+    EXPECT_TRUE(record->Parse(name, connectionString)) << name << " " << connectionString;
+    return record;
+}
+
+std::vector<std::string> Names(const ConnectionTable& table) {
+    std::vector<std::string> names;
+    for (const ConnectionRecord* record : table.Records()) names.push_back(record->name);
+    return names;
+}
+
+class ConnectionTableTest : public ::testing::Test {
+protected:
+    ContextGuard guard;
+    ConnectionTable table;
+
+    ConnectionRecord* Add(const char* name, const char* connectionString = "cn_iptcp:h[1]") {
+        auto record = Record(name, connectionString);
+        ConnectionRecord* raw = record.get();
+        table.Add(std::move(record));
+        return raw;
+    }
+};
+
+TEST(HashKey, TakesBytesAsSignedValues) {
+    EXPECT_EQ(HashKey(""), 0u);
+    EXPECT_EQ(HashKey("a"), 97u);
+    EXPECT_EQ(HashKey("Local"), 94230123u);
+    EXPECT_EQ(HashKey("\xE4"), 4294967268u);  // -28 in unsigned 32-bit arithmetic
+}
+
+// Buckets 0 to 16 in turn, the newest binding of a bucket first: "Work" is in bucket 0,
+// "Local" in 7, "a" and "r" in 12, "b" and "s" in 13, "Nameless" in 16.
+TEST_F(ConnectionTableTest, TableOrderIsBucketOrderNewestFirst) {
+    for (const char* name : {"a", "b", "Nameless", "r", "Local", "s", "Work"}) Add(name);
+    EXPECT_EQ(Names(table), (std::vector<std::string>{"Work", "Local", "r", "a", "s", "b", "Nameless"}));
+    ASSERT_TRUE(table.RemoveByName("r"));
+    Add("r");
+    EXPECT_EQ(Names(table), (std::vector<std::string>{"Work", "Local", "r", "a", "s", "b", "Nameless"}));
+    ASSERT_TRUE(table.RemoveByName("a"));
+    Add("a");
+    EXPECT_EQ(Names(table), (std::vector<std::string>{"Work", "Local", "a", "r", "s", "b", "Nameless"}));
+}
+
+TEST_F(ConnectionTableTest, LookupByNameAndByConnectionString) {
+    ConnectionRecord* nameless = Add(nullptr, "cn_iptcp:h[1]:NS");
+    ConnectionRecord* work = Add("Work", "cn_iptcp:db[1972]");
+    EXPECT_EQ(nameless->name, "Nameless");
+    struct Case {
+        const char* key;
+        ConnectionRecord* expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr},
+        {"", nullptr},
+        {"Work", work},
+        {"work", nullptr},                         // names are case-sensitive
+        {"cn_iptcp:h[1]:NS", nameless},            // carries no name: "Nameless"
+        {"cn_iptcp:h[1]", nullptr},                // namespace USER is not NS
+        {"Work:cn_iptcp:db[1972]", work},          // namespace USER on both sides
+        {"Work:cn_iptcp:db[1972]:", work},
+        {"\"Work\" cn_iptcp:db[1972]", work},
+        {"Work:cn_iptcp:db[1973]", nullptr},
+        {"Other:cn_iptcp:db[1972]", nullptr},
+        {"Wo:rk", nullptr},                        // read as a connection string, which fails
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(table.Lookup(c.key), c.expected) << (c.key ? c.key : "(null)");
+    }
+}
+
+TEST_F(ConnectionTableTest, DefaultAndModifiedFollowAddRemoveAndClear) {
+    EXPECT_EQ(table.modified, 0);
+    ConnectionRecord* first = Add("First");
+    EXPECT_EQ(table.defaultRecord, first);
+    EXPECT_EQ(table.modified, 1);
+    table.modified = 0;
+    ConnectionRecord* second = Add("Second");
+    EXPECT_EQ(table.defaultRecord, first);
+    EXPECT_EQ(table.modified, 1);
+
+    table.modified = 0;
+    ConnectionRecord stranger;
+    EXPECT_FALSE(table.Remove(&stranger));
+    EXPECT_FALSE(table.RemoveByName("Third"));
+    EXPECT_EQ(table.modified, 0);
+    EXPECT_TRUE(table.Remove(first));
+    EXPECT_EQ(table.defaultRecord, nullptr);
+    EXPECT_EQ(table.modified, 1);
+
+    table.modified = 0;
+    EXPECT_EQ(table.Lookup("Second"), second);
+    EXPECT_EQ(table.Clear(), 1);
+    EXPECT_TRUE(table.Empty());
+    EXPECT_EQ(table.modified, 0);
+    EXPECT_EQ(table.Clear(), 0);
+}
+
+TEST_F(ConnectionTableTest, UniqueNamesAndRename) {
+    ConnectionRecord* work = Add("Work");
+    Add("Work1");
+    ConnectionRecord* local = Add("Local");
+    struct Case {
+        const ConnectionRecord* record;
+        const char* name;
+        const char* expected;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {nullptr, "Work", "Work2", false},
+        {local, "Work", "Work2", false},
+        {work, "Work", "Work", true},
+        {nullptr, "", "Nameless", false},
+        {nullptr, "Fresh", "Fresh", true},
+    };
+    for (const Case& c : cases) {
+        std::string name = c.name;
+        EXPECT_EQ(table.MakeUniqueName(c.record, name), c.accepted) << c.name;
+        EXPECT_EQ(name, c.expected);
+    }
+    Add(nullptr, "cn_iptcp:x[2]");  // takes "Nameless"
+    std::string empty;
+    EXPECT_FALSE(table.MakeUniqueName(nullptr, empty));
+    EXPECT_EQ(empty, "Nameless1");
+
+    // Renaming the default leaves no default; the record keeps its identity under its new name.
+    ASSERT_EQ(table.defaultRecord, work);
+    table.modified = 0;
+    std::string name = "Local";
+    EXPECT_FALSE(table.Rename(work, name));
+    EXPECT_EQ(name, "Local1");
+    EXPECT_EQ(work->name, "Local1");
+    EXPECT_EQ(table.Lookup("Local1"), work);
+    EXPECT_EQ(table.Lookup("Work"), nullptr);
+    EXPECT_EQ(table.defaultRecord, nullptr);
+    EXPECT_EQ(table.modified, 0);
+    name = "Local";
+    EXPECT_TRUE(table.Rename(local, name));
+    EXPECT_EQ(table.Lookup("Local"), local);
+}
+
+// FindOrAdd with (name, connection string) → the record found or added, by name.
+TEST_F(ConnectionTableTest, FindOrAddFindsByNameOrTargetAndAddsOnlyWithAName) {
+    ConnectionRecord* work = Add("Work", "cn_iptcp:h[1]:NS");
+    ConnectionRecord* user = Add("UserNs", "cn_iptcp:h[1]:USER");
+    table.modified = 0;
+
+    // No usable name: the first record in table order with the same target, never an add.
+    EXPECT_EQ(table.FindOrAdd(nullptr, "cn_iptcp:h[1]"), user);
+    EXPECT_EQ(table.FindOrAdd(nullptr, "cn_iptcp:h[1]:NS"), work);
+    EXPECT_EQ(table.FindOrAdd("", "Nameless:cn_iptcp:h[1]:NS"), work);
+    EXPECT_EQ(table.FindOrAdd(nullptr, "cn_iptcp:h[2]"), nullptr);
+    EXPECT_EQ(table.FindOrAdd(nullptr, "not a connection string"), nullptr);
+    EXPECT_EQ(table.FindOrAdd(nullptr, nullptr), nullptr);
+    EXPECT_EQ(table.Count(), 2u);
+    EXPECT_EQ(table.modified, 0);
+
+    // A name: the equal record of that name or of the name followed by 1, 2, ...
+    EXPECT_EQ(table.FindOrAdd(nullptr, "Work:cn_iptcp:h[1]:NS"), work);
+    ConnectionRecord* work1 = table.FindOrAdd(nullptr, "Work:cn_iptcp:h[9]");
+    ASSERT_NE(work1, nullptr);
+    EXPECT_EQ(work1->name, "Work1");
+    EXPECT_EQ(work1->imageIndex, 0);
+    EXPECT_EQ(table.modified, 1);
+    EXPECT_EQ(table.FindOrAdd("Work", "cn_iptcp:h[9]"), work1);
+    ConnectionRecord* work2 = table.FindOrAdd("Work", "cn_iptcp:h[8]");
+    ASSERT_NE(work2, nullptr);
+    EXPECT_EQ(work2->name, "Work2");
+
+    // A name with a connection string that does not parse: whatever the name holds, or a new
+    // record at the default connection string.
+    EXPECT_EQ(table.FindOrAdd("Work", ""), work);
+    EXPECT_EQ(table.FindOrAdd("Work", "garbage"), work);
+    ConnectionRecord* fresh = table.FindOrAdd("Fresh", nullptr);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Format(), "cn_iptcp:127.0.0.1[1972]:USER");
+    EXPECT_EQ(fresh->imageIndex, 0);
+    EXPECT_EQ(table.Count(), 5u);
+}
+
+// A name with a colon is not found by Lookup (it reads as a connection string), yet it never
+// gets two records, and the record it names is never lost.
+TEST_F(ConnectionTableTest, NamesWithAColonStayUnique) {
+    ConnectionRecord* colon = Add("a:b", "cn_iptcp:h[1]");
+    EXPECT_EQ(table.Lookup("a:b"), nullptr);
+    EXPECT_EQ(table.Find("a:b"), colon);
+    EXPECT_EQ(table.FindOrAdd("a:b", "cn_iptcp:h[1]"), colon);
+    ConnectionRecord* other = table.FindOrAdd("a:b", "cn_iptcp:h[2]");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->name, "a:b1");
+    EXPECT_EQ(table.Find("a:b"), colon);
+
+    // Adding a record under a bound name takes the name over, with its default marking.
+    ASSERT_EQ(table.defaultRecord, colon);
+    ConnectionRecord* replacement = Add("a:b", "cn_iptcp:h[3]");
+    EXPECT_EQ(table.Find("a:b"), replacement);
+    EXPECT_EQ(table.defaultRecord, replacement);
+    EXPECT_EQ(Names(table).size(), 2u);
+    EXPECT_EQ(table.Count(), 2u);
+}
+
+// Lookups stay right whatever the size; the index and the chains never disagree.
+TEST_F(ConnectionTableTest, IndexAgreesWithChainsAtScale) {
+    constexpr int kCount = 20000;
+    for (int i = 0; i < kCount; ++i) Add(("c" + std::to_string(i)).c_str());
+    for (int i = 0; i < kCount; i += 2) ASSERT_TRUE(table.RemoveByName(("c" + std::to_string(i)).c_str()));
+    EXPECT_EQ(table.Count(), size_t{kCount / 2});
+    EXPECT_EQ(table.Records().size(), size_t{kCount / 2});
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = "c" + std::to_string(i);
+        ConnectionRecord* found = table.Lookup(name.c_str());
+        ASSERT_EQ(found != nullptr, i % 2 == 1) << name;
+        if (found) {
+            ASSERT_EQ(found->name, name);
+        }
+    }
+    std::vector<std::string> names = Names(table);
+    for (size_t i = 1; i < names.size(); ++i) {
+        ASSERT_LE(HashKey(names[i - 1]) % 17, HashKey(names[i]) % 17);
+    }
+}
+
+}  // namespace
+}  // namespace tavix
