@@ -1,8 +1,14 @@
-// Fuzzes the exported wide connection-string functions as a client program calls them.
+// Fuzzes the exported wide connection-string functions as a client program calls them, and
+// checks every answer against a plain reference implementation of the split and equivalence
+// rules kept below. The library's parser is tuned for speed (one pass over zero-terminated
+// input, the second string of a comparison checked against the first one's server part instead
+// of being split); the reference follows the rules step by step.
 //
 // Input: one flag byte, then UTF-16 code units (two bytes each, host byte order) that are cut
 // at zero units into strings a, b and c (empty when missing). Flag bit 0 passes a as null,
-// bit 1 passes b as null.
+// bit 1 passes b as null. Further strings are made from these: a's server part with other
+// leads and namespaces, so that comparisons often reach the namespace rules, and texts that
+// hold zero characters, for the library's view functions.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +19,7 @@
 #include <vector>
 
 #include "TavixConnect.h"
+#include "connstring/wide_split.h"
 #include "frame/library_context.h"
 #include "resources/strings.h"
 
@@ -38,6 +45,57 @@ bool IsBlank(char16_t c) { return c == u' ' || (c >= 9 && c <= 13); }
 TextView View(const OLECHAR* text) { return text ? TextView{text} : TextView{}; }
 
 TextView View(BSTR text) { return text ? TextView{text, SysStringLen(text)} : TextView{}; }
+
+// The reference: the rules of the split and the comparison, step by step, on views in which a
+// zero is an ordinary character.
+struct RefSplit {
+    bool ok = false;
+    TextView server, space;
+
+    explicit RefSplit(TextView s) {
+        if (s.empty()) return;
+        size_t p = 0;
+        const auto skipBlanks = [&] {
+            while (p < s.size() && IsBlank(s[p])) ++p;
+        };
+        // Blanks and quoted sections, each up to and including the next double quote.
+        for (skipBlanks(); p < s.size() && s[p] == u'"'; skipBlanks()) {
+            const size_t closing = s.find(u'"', p + 1);
+            if (closing == s.npos) return;
+            p = closing + 1;
+        }
+        // One optional colon, blanks, and a protocol segment that begins the protocol tag.
+        if (p < s.size() && s[p] == u':') ++p;
+        skipBlanks();
+        const size_t colon = s.find(u':', p);
+        if (colon == s.npos || !kProtocolTag.starts_with(s.substr(p, colon - p))) return;
+        // The server part ends at the first "]" after the first "[" after that colon.
+        const size_t open = s.find(u'[', colon + 1);
+        if (open == s.npos) return;
+        const size_t close = s.find(u']', open + 1);
+        if (close == s.npos) return;
+        server = s.substr(p, close + 1 - p);
+        // Blanks, one optional colon, blanks, and the rest is the namespace part.
+        p = close + 1;
+        skipBlanks();
+        if (p < s.size() && s[p] == u':') ++p;
+        skipBlanks();
+        space = s.substr(p);
+        ok = true;
+    }
+};
+
+int RefEquivalent(TextView a, TextView b, TextView defaultNs) {
+    if (a.empty() && b.empty()) return 1;
+    if (!a.empty() && a == b) return 1;
+    const RefSplit x(a), y(b);
+    if (!x.ok || !y.ok || x.server != y.server) return 0;
+    if (x.space == y.space) return 1;
+    const auto isDefault = [&](TextView ns) {
+        return ns.empty() || (!defaultNs.empty() && ns == defaultNs);
+    };
+    return isDefault(x.space) && isDefault(y.space);
+}
 
 // The default namespace as the library reads it inside its exports.
 Text DefaultNamespace() {
@@ -84,13 +142,19 @@ void CheckOneOut(const OLECHAR* text, bool serverOnly, const Split& split) {
     SysFreeString(held);
 }
 
-// Split of a string: its result and both out-variables agree, whichever out-variables are
-// given, and a successful split cuts the text where the format says.
+// Split of a string: its result and parts are the reference's, its result and both
+// out-variables agree whichever out-variables are given, and a successful split cuts the text
+// where the format says.
 void CheckSplit(const OLECHAR* text) {
     const Split split(text);
     CHECK(split.result == 0 || split.result == 1);
     CHECK((split.result == 1) == (split.server != nullptr && split.space != nullptr));
     if (split.result == 0) CHECK(split.server == nullptr && split.space == nullptr);
+    const RefSplit expected(View(text));
+    CHECK(split.result == int{expected.ok});
+    if (expected.ok) {
+        CHECK(View(split.server) == expected.server && View(split.space) == expected.space);
+    }
 
     CHECK(SplitConnectionString(text, nullptr, nullptr) == split.result);
     CheckOneOut(text, true, split);
@@ -139,32 +203,61 @@ void CheckMake(const OLECHAR* server, const OLECHAR* space) {
     SysFreeString(made);
 }
 
-// What ConnectionStringsEquivalent must answer, from the splits of the two strings.
-int ExpectedEquivalence(const OLECHAR* first, const OLECHAR* second, const Text& defaultNs) {
-    const TextView a = View(first);
-    const TextView b = View(second);
-    if (a.empty() || b.empty()) return a.empty() && b.empty();
-    if (a == b) return 1;
-    const Split x(first);
-    const Split y(second);
-    if (x.result == 0 || y.result == 0) return 0;
-    if (View(x.server) != View(y.server)) return 0;
-    const auto isDefault = [&](TextView ns) { return ns.empty() || ns == defaultNs; };
-    return View(x.space) == View(y.space) || (isDefault(View(x.space)) && isDefault(View(y.space)));
+// ConnectionStringsEquivalent answers as the reference does, in both orders.
+void CheckPair(const OLECHAR* first, const OLECHAR* second, const Text& defaultNs) {
+    const int expected = RefEquivalent(View(first), View(second), defaultNs);
+    CHECK(ConnectionStringsEquivalent(first, second) == expected);
+    CHECK(ConnectionStringsEquivalent(second, first) == expected);
 }
 
 void CheckEquivalence(const OLECHAR* a, const OLECHAR* b, const OLECHAR* c, const Text& defaultNs) {
+    CheckPair(a, b, defaultNs);
+    CheckPair(b, c, defaultNs);
+    CheckPair(a, c, defaultNs);
     const int ab = ConnectionStringsEquivalent(a, b);
     const int bc = ConnectionStringsEquivalent(b, c);
     const int ac = ConnectionStringsEquivalent(a, c);
-    CHECK(ab == ExpectedEquivalence(a, b, defaultNs));
-    CHECK(ab == ConnectionStringsEquivalent(b, a));
     CHECK(ConnectionStringsEquivalent(a, a) == 1);
     const Text copy(View(a));  // equal text in another buffer
     CHECK(ConnectionStringsEquivalent(a, copy.c_str()) == 1);
     CHECK(ConnectionStringsEquivalent(a, nullptr) == ConnectionStringsEquivalent(a, u""));
     if (ab && bc) CHECK(ac);
     if (ab && ac) CHECK(bc);
+}
+
+// Strings that share a's server part (when a has one) but differ in lead and namespace, so
+// that a comparison with a gets past the server part and, with c = "USER" or empty, into
+// the default namespace; and a's server part cut short by one character.
+std::vector<Text> SameServer(TextView a, TextView b, TextView c) {
+    const RefSplit split(a);
+    if (!split.ok) return {};
+    const Text server(split.server);
+    const Text shorter(split.server.substr(0, split.server.size() - 1));
+    return {
+        server + Text(c),
+        Text(b) + server + Text(c),
+        u" :" + server + u" : " + Text(c),
+        u"\"" + Text(c) + u"\" " + server,
+        server + u":" + Text(split.space),
+        shorter + Text(c),
+        Text(a) + Text(c),
+    };
+}
+
+// The library's functions on views answer as the reference does, also for texts that hold
+// zero characters, which they read as ordinary characters.
+void CheckViews(TextView a, TextView b, const Text& defaultNs) {
+    const tavix::ContextGuard guard;  // the library's resources, as inside an export
+    for (const TextView text : {a, b}) {
+        const RefSplit expected(text);
+        tavix::WideSplit parts;
+        CHECK(tavix::SplitWide(text, parts) == expected.ok);
+        if (expected.ok) {
+            CHECK(parts.serverPart == expected.server && parts.namespacePart == expected.space);
+        }
+    }
+    CHECK(tavix::WideStringsEquivalent(a, b) == (RefEquivalent(a, b, defaultNs) == 1));
+    CHECK(tavix::WideStringsEquivalent(b, a) == (RefEquivalent(b, a, defaultNs) == 1));
 }
 
 std::vector<Text> Pieces(const uint8_t* data, size_t size) {
@@ -199,5 +292,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckSplit(b);
     CheckMake(a, b);
     CheckEquivalence(a, b, c, defaultNs);
+
+    for (const Text& same : SameServer(View(a), View(b), View(c))) {
+        CheckSplit(same.c_str());
+        CheckPair(a, same.c_str(), defaultNs);
+        CheckPair(b, same.c_str(), defaultNs);
+    }
+
+    // Views: the three strings, and the whole input read as one text with its zeros.
+    CheckViews(View(a), View(b), defaultNs);
+    Text whole = pieces[0];
+    for (size_t i = 1; i < pieces.size(); ++i) whole.append(1, u'\0').append(pieces[i]);
+    CheckViews(whole, View(c), defaultNs);
+    CheckViews(TextView(whole).substr(0, whole.size() / 2), whole, defaultNs);
     return 0;
 }

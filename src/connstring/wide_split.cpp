@@ -31,9 +31,9 @@ struct Terminator {
 };
 
 // The first position at or after p at which stop(position) holds; the text must have one (its
-// end stops every scan below). Four positions are tested per round, which makes the loop
-// cheaper than its tests, but strictly in order: a position is tested, and its character read,
-// only after the one before it did not stop the scan.
+// end stops every scan below). Four positions are tested per round, so that less time goes to
+// the loop than to the tests, but strictly in order: a position is tested, and its character
+// read, only after the one before it did not stop the scan.
 template <typename Stop>
 const WChar* ScanTo(const WChar* p, Stop stop) noexcept {
     for (;; p += 4) {
@@ -204,9 +204,12 @@ bool SplitWide(WStringView text, WideSplit& parts) noexcept {
     Cut cut;
     if (!Split(text.data(), EndOf(text), cut)) return false;
     parts.serverPart = cut.ServerPart();
-    parts.namespacePart = WStringView(cut.space, static_cast<size_t>(text.data() + text.size() - cut.space));
+    parts.namespacePart = text.substr(static_cast<size_t>(cut.space - text.data()));
     return true;
 }
+
+// The zero-terminated forms serve the exports on every call. flatten has the compiler inline
+// the steps of the parse into one function each, saving the calls between them.
 
 [[gnu::flatten]] bool SplitWide(const WChar* text, WideSplit& parts) noexcept {
     Cut cut;

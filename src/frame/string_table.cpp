@@ -30,7 +30,9 @@ void StringTable::BuildIndex() {
     const uint64_t span = uint64_t{texts_.back().id} - firstId_ + 1;
     if (span > kMaxIndexedSpan) return;
     slots_.assign(static_cast<size_t>(span), kNoText);
-    for (size_t i = 0; i < texts_.size(); ++i) slots_[texts_[i].id - firstId_] = static_cast<uint32_t>(i);
+    for (size_t i = 0; i < texts_.size(); ++i) {
+        slots_[texts_[i].id - firstId_] = static_cast<uint32_t>(i);
+    }
 }
 
 const StringTable::Text* StringTable::Find(uint32_t id) const noexcept {

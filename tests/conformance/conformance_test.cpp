@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -79,13 +80,30 @@ struct Api {
     void (*freeString)(BSTR) = nullptr;
     unsigned (*stringLen)(BSTR) = nullptr;
     unsigned (*stringByteLen)(BSTR) = nullptr;
+    BSTR(TAVIXAPI* findConnection)(const OLECHAR*, HICON*) = nullptr;
+    BSTR(TAVIXAPI* findConnectionName)(const OLECHAR*) = nullptr;
+    int(TAVIXAPI* setConnection)(const OLECHAR*, const OLECHAR*, const OLECHAR*, int, int) = nullptr;
+    int(TAVIXAPI* deleteConnection)(const OLECHAR*) = nullptr;
+    int(TAVIXAPI* enumConnections)() = nullptr;
+    int(TAVIXAPI* setDefaultConnection)(const OLECHAR*) = nullptr;
+    int (*destroyIcon)(HICON) = nullptr;
 };
 
 class Conformance : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { Load(); }
+
+    // Loads the library and resolves its exports; a second load after Unload starts with the
+    // library's process-wide state new.
+    static void Load() {
         library_ = new LoadedLibrary(g_libraryPath);
         if (!library_->Loaded()) return;
+        api_.findConnection = library_->Get<decltype(api_.findConnection)>("FindConnection");
+        api_.findConnectionName = library_->Get<decltype(api_.findConnectionName)>("FindConnectionName");
+        api_.setConnection = library_->Get<decltype(api_.setConnection)>("SetConnection");
+        api_.deleteConnection = library_->Get<decltype(api_.deleteConnection)>("DeleteConnection");
+        api_.enumConnections = library_->Get<decltype(api_.enumConnections)>("EnumConnections");
+        api_.setDefaultConnection = library_->Get<decltype(api_.setDefaultConnection)>("SetDefaultConnection");
         api_.split = library_->Get<decltype(api_.split)>("SplitConnectionString");
         api_.make = library_->Get<decltype(api_.make)>("MakeConnectionString");
         api_.equivalent = library_->Get<decltype(api_.equivalent)>("ConnectionStringsEquivalent");
@@ -96,7 +114,9 @@ protected:
         api_.freeString = [](BSTR s) { SysFreeString(s); };
         api_.stringLen = [](BSTR s) { return static_cast<unsigned>(SysStringLen(s)); };
         api_.stringByteLen = [](BSTR s) { return static_cast<unsigned>(SysStringByteLen(s)); };
+        api_.destroyIcon = [](HICON icon) { return static_cast<int>(DestroyIcon(icon)); };
 #else
+        api_.destroyIcon = library_->Get<decltype(api_.destroyIcon)>("DestroyIcon");
         api_.allocString = library_->Get<decltype(api_.allocString)>("SysAllocString");
         api_.allocStringLen = library_->Get<decltype(api_.allocStringLen)>("SysAllocStringLen");
         api_.allocStringByteLen = library_->Get<decltype(api_.allocStringByteLen)>("SysAllocStringByteLen");
@@ -105,7 +125,8 @@ protected:
         api_.stringByteLen = library_->Get<decltype(api_.stringByteLen)>("SysStringByteLen");
 #endif
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite() { Unload(); }
+    static void Unload() {
         delete library_;
         library_ = nullptr;
     }
@@ -326,6 +347,118 @@ TEST_F(Conformance, AutomationStringsHaveTheWindowsLayout) {
     api_.freeString(nullptr);
 }
 
+// ---- The connection store ------------------------------------------------------------------
+// These tests use the user's store: on Linux a configuration directory made for this program
+// (see main), on Windows the registry of the Wine prefix made for the test run.
+
+class Store : public Conformance {
+protected:
+    void SetUp() override {
+        Conformance::SetUp();
+        ASSERT_TRUE(api_.findConnection && api_.findConnectionName && api_.setConnection &&
+                    api_.deleteConnection && api_.enumConnections && api_.setDefaultConnection &&
+                    api_.destroyIcon);
+        // Start from an empty store: the table is loaded, emptied and saved.
+        api_.freeString(api_.findConnection(nullptr, nullptr));
+        for (int i = 0; i < 100; ++i) {
+            BSTR name = api_.findConnectionName(W("cn_iptcp:127.0.0.1[1972]"));
+            const bool none = name == nullptr;
+            api_.freeString(name);
+            if (none) break;
+        }
+    }
+
+    // The connection string of name, "(null)" when there is none.
+    static WideString Find(const OLECHAR* name) {
+        BSTR found = api_.findConnection(name, nullptr);
+        WideString text = found ? Text(found) : W("(null)");
+        api_.freeString(found);
+        return text;
+    }
+    static WideString NameOf(const OLECHAR* connString) {
+        BSTR found = api_.findConnectionName(connString);
+        WideString text = found ? Text(found) : W("(null)");
+        api_.freeString(found);
+        return text;
+    }
+    static void Reload() {
+        Unload();
+        Load();
+        ASSERT_TRUE(library_->Loaded());
+    }
+};
+
+TEST_F(Store, SetFindAndDeleteConnections) {
+    EXPECT_EQ(api_.enumConnections(), 0);
+    EXPECT_EQ(Find(nullptr), W("(null)"));
+    EXPECT_EQ(Find(W("")), W("(null)"));
+    EXPECT_EQ(Find(W("Work")), W("(null)"));
+
+    EXPECT_EQ(api_.setConnection(W("Work"), W("cn_iptcp:db1[1972]:SALES"), nullptr, 0, 1), 0);
+    EXPECT_EQ(api_.setConnection(nullptr, W("cn_iptcp:h[1]"), nullptr, 0, 1), 0);
+    EXPECT_EQ(api_.setConnection(nullptr, W("\"Quoted\" cn_iptcp:q[2]:NS"), nullptr, 0, 0), 0);
+    EXPECT_EQ(api_.setConnection(W("Empty"), W(""), nullptr, 0, 1), 0);     // nothing stored
+    EXPECT_EQ(api_.setConnection(W("Bad"), W("cn_iptcp:h"), nullptr, 0, 1), 0);
+
+    EXPECT_EQ(Find(W("Work")), W("cn_iptcp:db1[1972]:SALES"));
+    EXPECT_EQ(Find(W("Nameless")), W("cn_iptcp:h[1]:USER"));
+    EXPECT_EQ(Find(W("Quoted")), W("cn_iptcp:q[2]:NS"));
+    EXPECT_EQ(Find(W("Quoted:cn_iptcp:q[2]:NS")), W("cn_iptcp:q[2]:NS"));  // by connection string
+    EXPECT_EQ(Find(W("Empty")), W("(null)"));
+    EXPECT_EQ(Find(W("Bad")), W("(null)"));
+
+    EXPECT_EQ(NameOf(W("cn_iptcp:db1[1972]:SALES")), W("Work"));
+    EXPECT_EQ(NameOf(W("cn_iptcp:h[1]:USER")), W("Nameless"));  // USER and none are the same
+    EXPECT_EQ(NameOf(W("cn_iptcp:none[1]")), W("(null)"));
+    EXPECT_EQ(NameOf(W("Work:cn_iptcp:other[1]")), W("Work1"));  // added, in memory
+    EXPECT_EQ(NameOf(nullptr), W("(null)"));
+
+    EXPECT_EQ(api_.deleteConnection(W("Work")), 1);
+    EXPECT_EQ(api_.deleteConnection(W("Work")), 0);
+    EXPECT_EQ(api_.deleteConnection(nullptr), 0);
+    EXPECT_EQ(Find(W("Work")), W("(null)"));
+
+    // What was saved survives an unload; what was not saved does not.
+    Reload();
+    EXPECT_EQ(Find(W("Work")), W("cn_iptcp:db1[1972]:SALES"));
+    EXPECT_EQ(Find(W("Nameless")), W("cn_iptcp:h[1]:USER"));
+    EXPECT_EQ(Find(W("Quoted")), W("(null)"));
+    EXPECT_EQ(Find(W("Work1")), W("(null)"));
+}
+
+TEST_F(Store, IconsAreNewHandlesForTheCaller) {
+    ASSERT_EQ(api_.setConnection(W("Plain"), W("cn_iptcp:p[1]"), nullptr, 0, 0), 0);
+    ASSERT_EQ(api_.setConnection(W("Missing"), W("cn_iptcp:m[1]"), W("no-such-file.ico"), 0, 0), 0);
+    for (const OLECHAR* name : {W("Plain"), W("Missing")}) {
+        HICON icon = nullptr;
+        BSTR found = api_.findConnection(name, &icon);
+        EXPECT_NE(found, nullptr);
+        EXPECT_NE(icon, nullptr);  // the default icon, or the marker for a file without icons
+        EXPECT_NE(api_.destroyIcon(icon), 0);
+        api_.freeString(found);
+    }
+    HICON untouched = reinterpret_cast<HICON>(kSentinel);
+    EXPECT_EQ(api_.findConnection(W("Unknown"), &untouched), nullptr);
+    EXPECT_EQ(untouched, reinterpret_cast<HICON>(kSentinel));
+}
+
+TEST_F(Store, DefaultConnectionIsWrittenAtOnce) {
+    ASSERT_EQ(api_.setConnection(W("A"), W("cn_iptcp:a[1]"), nullptr, 0, 1), 0);
+    ASSERT_EQ(api_.setConnection(W("B"), W("cn_iptcp:b[1]"), nullptr, 0, 1), 0);
+    EXPECT_EQ(api_.setDefaultConnection(W("Unknown")), 0);
+    EXPECT_EQ(api_.setDefaultConnection(W("B")), 1);
+    EXPECT_EQ(api_.setDefaultConnection(W("B")), 1);
+    // Replacing the default connection of a table of several leaves none.
+    ASSERT_EQ(api_.setConnection(W("B"), W("cn_iptcp:b[2]"), nullptr, 0, 0), 0);
+    EXPECT_EQ(api_.setDefaultConnection(W("")), 1);  // no default to clear: nothing to do
+    Reload();
+    // The setters do not read the store: on a table never loaded they find nothing.
+    EXPECT_EQ(api_.setDefaultConnection(W("A")), 0);
+    EXPECT_EQ(api_.deleteConnection(W("A")), 0);
+    EXPECT_EQ(Find(W("B")), W("cn_iptcp:b[1]:USER"));  // the replacement was never saved
+    EXPECT_EQ(api_.setDefaultConnection(W("A")), 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -335,5 +468,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_libraryPath = argv[1];
+#if !defined(_WIN32)
+    // The store of this run: a configuration directory of its own, removed at the end.
+    char pattern[] = "/tmp/tavix-conformance-XXXXXX";
+    const char* home = mkdtemp(pattern);
+    if (home == nullptr) return 2;
+    setenv("XDG_CONFIG_HOME", home, 1);
+    const int result = RUN_ALL_TESTS();
+    std::system(("rm -rf '" + std::string(home) + "'").c_str());
+    return result;
+#else
     return RUN_ALL_TESTS();
+#endif
 }
