@@ -101,6 +101,10 @@ private:
     std::unique_ptr<ConnectionRecord> Unbind(Binding* binding);
     Binding* FindBinding(const ConnectionRecord* record) const;
     void EnsureImages();
+    // Reads every connection of the registry into the empty table; counts the entries dropped
+    // and answers whether entries of the older layout were met (false when the read ended
+    // early).
+    bool ReadConnections(int& dropped);
 
     std::unique_ptr<Binding*[]> buckets_;  // allocated at the first binding
     std::unordered_map<std::string_view, Binding*> index_;  // keys view Binding::key

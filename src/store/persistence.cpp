@@ -95,20 +95,34 @@ void ConnectionTable::Load() {
     if (!Empty()) return;
     EnsureImages();
 
+    // The whole read is one batch: one consistent view of the store, even while another
+    // process saves. The warnings for dropped entries are shown once it has ended, so that no
+    // message waits for the user while the store is held.
+    platform::Registry& registry = UserRegistry();
+    registry.BeginBatch();
+    int dropped = 0;
+    const bool legacySeen = ReadConnections(dropped);
+    registry.CommitBatch();
+    for (int i = 0; i < dropped; ++i) {
+        platform::ShowMessageBox(LoadString(resources::kStrDuplicateWarning), kCaption, platform::kMbOk);
+    }
+    if (legacySeen) Save();  // rewrites every connection in the current layout
+}
+
+bool ConnectionTable::ReadConnections(int& dropped) {
     platform::Registry& registry = UserRegistry();
     RegistryKey key;
-    if (store::OpenOrCreateKey(kCurrentUser, store::kConnectionsKeyPath, key) != 0) return;
+    if (store::OpenOrCreateKey(kCurrentUser, store::kConnectionsKeyPath, key) != 0) return false;
     std::string defaultName;
     if (!store::ReadLimitedString(key.get(), nullptr, kNameLimit, defaultName)) defaultName.clear();
     defaultRecord = nullptr;
     bool legacySeen = false;
 
     // Binds a record read from the registry without touching `modified`; a record whose
-    // connection string did not parse, or whose name is taken, is dropped with a warning.
+    // connection string did not parse, or whose name is taken, is dropped.
     const auto admit = [&](std::unique_ptr<ConnectionRecord> record) -> ConnectionRecord* {
         if (record->name.empty() || Find(record->name) != nullptr) {
-            platform::ShowMessageBox(LoadString(resources::kStrDuplicateWarning), kCaption,
-                                     platform::kMbOk);
+            ++dropped;
             return nullptr;
         }
         ConnectionRecord* bound = record.get();
@@ -129,7 +143,7 @@ void ConnectionTable::Load() {
             std::string legacyName, connectionString;
             if (!store::ReadLimitedString(subkey.get(), nullptr, kNameLimit, legacyName) ||
                 !store::ReadLimitedString(subkey.get(), "ConnString", kNameLimit, connectionString)) {
-                return;  // an unreadable legacy entry ends the load, without a conversion
+                return false;  // an unreadable legacy entry ends the load, without a conversion
             }
             record->Parse(legacyName.c_str(), connectionString.c_str());
             record->keyNumber = LegacyKeyNumber(name + kLegacyPrefixLength);
@@ -151,9 +165,8 @@ void ConnectionTable::Load() {
             }
         }
     }
-    key.reset();
-    if (legacySeen) Save();
     modified = 0;
+    return legacySeen;
 }
 
 void ConnectionTable::Save() {

@@ -1,0 +1,163 @@
+// Saving the connection table is all or nothing, and two processes may save at once.
+//
+// The test program starts copies of itself as writers (a fresh process each, so that no
+// store connection crosses a fork). A writer fills a table with 1,000 connections whose
+// connection strings carry a generation number and saves it again and again, telling the
+// test each generation that landed; the test kills it with SIGKILL at random moments and then
+// loads what the store holds.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "frame/library_context.h"
+#include "store/connection_table.h"
+
+extern char** environ;
+
+namespace tavix {
+namespace {
+
+constexpr int kConnections = 1000;
+
+std::string ConnectionString(int i, long generation) {
+    return "cn_iptcp:host" + std::to_string(i) + "[1972]:G" + std::to_string(generation);
+}
+
+// Saves generations first, first + 1, ... (count of them, or without end when count is 0),
+// writing "N\n" to fd after generation N has landed. Exit status 0 when every save landed.
+int Writer(long first, long count, int fd) {
+    ContextGuard guard;
+    ConnectionTable table;
+    for (long generation = first; count == 0 || generation < first + count; ++generation) {
+        table.Clear();
+        for (int i = 0; i < kConnections; ++i) {
+            auto record = std::make_unique<ConnectionRecord>();
+            const std::string name = "c" + std::to_string(i);
+            record->Parse(name.c_str(), ConnectionString(i, generation).c_str());
+            table.Add(std::move(record));
+        }
+        table.Save();
+        if (table.modified != 0) return 1;  // the save did not land
+        const std::string line = std::to_string(generation) + "\n";
+        if (write(fd, line.data(), line.size()) < 0) return 1;
+    }
+    return 0;
+}
+
+// Starts a writer process; its reports arrive on *reports.
+pid_t StartWriter(long first, long count, int* reports) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const std::string firstText = std::to_string(first), countText = std::to_string(count),
+                      fdText = std::to_string(fds[1]);
+    char self[] = "/proc/self/exe";
+    char* argv[] = {self, const_cast<char*>("--writer"), const_cast<char*>(firstText.c_str()),
+                    const_cast<char*>(countText.c_str()), const_cast<char*>(fdText.c_str()), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, self, nullptr, nullptr, argv, environ) != 0) pid = -1;
+    close(fds[1]);
+    *reports = fds[0];
+    return pid;
+}
+
+// The last generation a writer reported, -1 for none.
+long LastReported(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    long last = -1;
+    for (size_t end = text.find('\n'), start = 0; end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        last = std::stol(text.substr(start, end - start));
+    }
+    return last;
+}
+
+// The generation every stored connection carries; -1 when the store is empty, -2 when the
+// connections disagree or are not all there.
+long StoredGeneration() {
+    ContextGuard guard;
+    ConnectionTable table;
+    table.Load();
+    if (table.Empty()) return -1;
+    if (table.Count() != kConnections) return -2;
+    const long generation = std::stol(table.Lookup("c0")->namespaceName.substr(1));
+    for (int i = 0; i < kConnections; ++i) {
+        const ConnectionRecord* record = table.Lookup(("c" + std::to_string(i)).c_str());
+        if (record == nullptr || record->Format() != ConnectionString(i, generation)) return -2;
+    }
+    return generation;
+}
+
+TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWhole) {
+    std::mt19937 random(20261205);
+    long committed = -1;
+    for (int kill = 0; kill < 50; ++kill) {
+        int reports = -1;
+        const pid_t writer = StartWriter(committed + 1, 0, &reports);
+        ASSERT_GT(writer, 0);
+        // A writer needs some tens of milliseconds to start; most kills then fall in a save.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
+        ::kill(writer, SIGKILL);
+        int status = 0;
+        waitpid(writer, &status, 0);
+        const long reported = LastReported(reports);
+        if (reported >= 0) committed = reported;
+        const long stored = StoredGeneration();
+        ASSERT_NE(stored, -2) << "kill " << kill << ": a mixed or partial set of connections";
+        if (committed >= 0) {
+            // The last save reported, or the one after it if it landed before the kill.
+            ASSERT_TRUE(stored == committed || stored == committed + 1)
+                << "kill " << kill << ": stored " << stored << ", reported " << committed;
+        }
+        committed = std::max(committed, stored);
+    }
+    EXPECT_GE(committed, 10) << "too few saves landed to tell";
+}
+
+TEST(SaveCrash, TwoProcessesSavingAtOnceBothSucceedAndTheLastWins) {
+    int reportsA = -1, reportsB = -1;
+    const pid_t a = StartWriter(1000, 5, &reportsA);
+    const pid_t b = StartWriter(2000, 5, &reportsB);
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    int statusA = 0, statusB = 0;
+    waitpid(a, &statusA, 0);
+    waitpid(b, &statusB, 0);
+    EXPECT_TRUE(WIFEXITED(statusA) && WEXITSTATUS(statusA) == 0);
+    EXPECT_TRUE(WIFEXITED(statusB) && WEXITSTATUS(statusB) == 0);
+    EXPECT_EQ(LastReported(reportsA), 1004);
+    EXPECT_EQ(LastReported(reportsB), 2004);
+    const long stored = StoredGeneration();
+    EXPECT_TRUE(stored == 1004 || stored == 2004) << stored;
+}
+
+}  // namespace
+}  // namespace tavix
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--writer") {
+        return tavix::Writer(std::atol(argv[2]), std::atol(argv[3]), std::atoi(argv[4]));
+    }
+    // The store of this run, in a configuration directory of its own; writers inherit it.
+    char pattern[] = "/tmp/tavix-save-crash-XXXXXX";
+    const char* home = mkdtemp(pattern);
+    if (home == nullptr) return 2;
+    setenv("XDG_CONFIG_HOME", home, 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return result;
+}
