@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +97,21 @@ int RefEquivalent(TextView a, TextView b, TextView defaultNs) {
     };
     return isDefault(x.space) && isDefault(y.space);
 }
+
+// A zero-terminated copy of text in a block of exactly its size, so that AddressSanitizer
+// reports a read past the terminator (a std::u16string may have room behind it, or keep short
+// text inside itself).
+class ExactCopy {
+public:
+    explicit ExactCopy(TextView text) : chars_(new char16_t[text.size() + 1]) {
+        std::copy(text.begin(), text.end(), chars_.get());
+        chars_[text.size()] = 0;
+    }
+    const OLECHAR* get() const { return chars_.get(); }
+
+private:
+    std::unique_ptr<char16_t[]> chars_;
+};
 
 // The default namespace as the library reads it inside its exports.
 Text DefaultNamespace() {
@@ -218,8 +234,8 @@ void CheckEquivalence(const OLECHAR* a, const OLECHAR* b, const OLECHAR* c, cons
     const int bc = ConnectionStringsEquivalent(b, c);
     const int ac = ConnectionStringsEquivalent(a, c);
     CHECK(ConnectionStringsEquivalent(a, a) == 1);
-    const Text copy(View(a));  // equal text in another buffer
-    CHECK(ConnectionStringsEquivalent(a, copy.c_str()) == 1);
+    const ExactCopy copy(View(a));  // equal text in another buffer
+    CHECK(ConnectionStringsEquivalent(a, copy.get()) == 1);
     CHECK(ConnectionStringsEquivalent(a, nullptr) == ConnectionStringsEquivalent(a, u""));
     if (ab && bc) CHECK(ac);
     if (ab && ac) CHECK(bc);
@@ -245,8 +261,16 @@ std::vector<Text> SameServer(TextView a, TextView b, TextView c) {
 }
 
 // The library's functions on views answer as the reference does, also for texts that hold
-// zero characters, which they read as ordinary characters.
-void CheckViews(TextView a, TextView b, const Text& defaultNs) {
+// zero characters, which they read as ordinary characters. Each view is copied into a block
+// of exactly its size, so that AddressSanitizer reports a read past its end.
+void CheckViews(TextView viewA, TextView viewB, const Text& defaultNs) {
+    const std::unique_ptr<char16_t[]> blockA(new char16_t[viewA.size()]);
+    const std::unique_ptr<char16_t[]> blockB(new char16_t[viewB.size()]);
+    std::copy(viewA.begin(), viewA.end(), blockA.get());
+    std::copy(viewB.begin(), viewB.end(), blockB.get());
+    const TextView a(blockA.get(), viewA.size());
+    const TextView b(blockB.get(), viewB.size());
+
     const tavix::ContextGuard guard;  // the library's resources, as inside an export
     for (const TextView text : {a, b}) {
         const RefSplit expected(text);
@@ -284,19 +308,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = data[0];
     std::vector<Text> pieces = Pieces(data + 1, size - 1);
     pieces.resize(std::max<size_t>(pieces.size(), 3));
-    const OLECHAR* a = (flags & 1) ? nullptr : pieces[0].c_str();
-    const OLECHAR* b = (flags & 2) ? nullptr : pieces[1].c_str();
-    const OLECHAR* c = pieces[2].c_str();
+    const ExactCopy exactA(pieces[0]), exactB(pieces[1]), exactC(pieces[2]);
+    const OLECHAR* a = (flags & 1) ? nullptr : exactA.get();
+    const OLECHAR* b = (flags & 2) ? nullptr : exactB.get();
+    const OLECHAR* c = exactC.get();
 
     CheckSplit(a);
     CheckSplit(b);
     CheckMake(a, b);
     CheckEquivalence(a, b, c, defaultNs);
 
-    for (const Text& same : SameServer(View(a), View(b), View(c))) {
-        CheckSplit(same.c_str());
-        CheckPair(a, same.c_str(), defaultNs);
-        CheckPair(b, same.c_str(), defaultNs);
+    for (const Text& text : SameServer(View(a), View(b), View(c))) {
+        const ExactCopy same(text);
+        CheckSplit(same.get());
+        CheckPair(a, same.get(), defaultNs);
+        CheckPair(b, same.get(), defaultNs);
     }
 
     // Views: the three strings, and the whole input read as one text with its zeros.

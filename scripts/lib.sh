@@ -17,8 +17,9 @@ tavix_require_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What every build needs.
-TAVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+# What every build needs: the toolchain, and the libraries the Linux library links (the
+# registry store's SQLite, libpng for PNG icons).
+TAVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpng-dev)
 
 # Configures and builds one preset.
 tavix_build() {

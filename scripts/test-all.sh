@@ -43,7 +43,9 @@ wine_suite() {
     tavix_build mingw-x64 || return 1
     local prefix_dir status
     prefix_dir=$(mktemp -d)
-    export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # Without a display there is no desktop for Wine's explorer to run; trying to start it for
+    # every program costs seconds each.
+    export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
     export HOME=${HOME:-$prefix_dir}
     # Without a display Wine's message boxes return at once; no test here needs a window.
     (

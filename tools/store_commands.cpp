@@ -199,8 +199,12 @@ int Set(const Args& args) {
     SetConnection(name, connString, iconFile.empty() ? nullptr : iconFile.c_str(), iconIndex, save ? 1 : 0);
     int status = kExitOk;
     if (!StoreUsable(status)) return status;
-    // The library reports nothing: check that the connection string was understood.
-    Bstr check(FindConnectionName(connString));
+    // The library reports nothing: check that the connection is there now, under the name
+    // given or, without one, under the name the connection string carries. (A name with a
+    // colon reads as a connection string in a lookup, so it cannot be checked by name.)
+    const std::string nameText = Utf8(args.positional[0]);
+    const bool byName = !nameText.empty() && nameText.find(':') == std::string::npos;
+    Bstr check(byName ? FindConnection(name, nullptr) : FindConnectionName(connString));
     if (check.text == nullptr) {
         return Fail(kExitNo, "not stored: not a connection string: \"" + Utf8(args.positional[1]) + "\"");
     }

@@ -1,0 +1,480 @@
+// The connection store: saving and loading 10,000 connections through the table on the
+// library's SQLite hive, against raw SQLite writing and reading the same rows in one
+// transaction (the floor); lookup by name at 10 and at 100,000 connections; and, where
+// unixODBC's development files were found, its odbc.ini store writing and reading 500 named
+// entries (the store a Linux user would otherwise reach for).
+//
+// Everything lives in a temporary directory made at the start and removed at the end: the
+// library's hive (XDG_CONFIG_HOME), the floor's database and the odbc.ini files (ODBCINI,
+// ODBCSYSINI). Store benchmarks are timed in real time, since a save waits for the disk.
+//
+//   store_bench [benchmark flags]      runs the benchmarks
+//   store_bench --save-probe=N         saves N connections through the table twice (into an
+//                                      empty key, then over the N saved), then the same rows
+//                                      through raw SQLite twice, each between the lines
+//                                      "probe begin NAME" and "probe end NAME" written to
+//                                      standard error, for counting a save's system calls
+//                                      under strace
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#if TAVIX_BENCH_ODBC
+#include <odbcinst.h>
+#endif
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench_connections.h"
+#include "frame/library_context.h"
+#include "platform/registry.h"
+#include "store/connection_table.h"
+
+namespace {
+
+using tavix::ConnectionTable;
+using tavix::ContextGuard;
+using tavix::bench::ConnectionName;
+using tavix::bench::ConnectionString;
+using tavix::bench::FillTable;
+
+// The temporary directory of the run, and the files in it.
+std::filesystem::path g_root;
+std::filesystem::path RawDatabasePath() { return g_root / "raw" / "floor.db"; }
+std::filesystem::path OdbcIniPath() { return g_root / "odbc" / "odbc.ini"; }
+
+// Makes the temporary directory and points the stores there. Runs before anything touches
+// the registry: the library locates its hive at the first use.
+bool MakeEnvironment() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") +
+                          "/tavix_store_bench.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return false;
+    }
+    g_root = pattern;
+    std::error_code error;
+    for (const char* dir : {"config", "raw", "odbc", "odbc-system"}) {
+        std::filesystem::create_directory(g_root / dir, error);
+        if (error) {
+            std::fprintf(stderr, "%s: %s\n", (g_root / dir).c_str(), error.message().c_str());
+            return false;
+        }
+    }
+    setenv("XDG_CONFIG_HOME", (g_root / "config").c_str(), 1);
+    // unixODBC takes the user's odbc.ini from ODBCINI, or else from the home directory of the
+    // password database (not from HOME); the system one from ODBCSYSINI.
+    setenv("ODBCINI", OdbcIniPath().c_str(), 1);
+    setenv("ODBCSYSINI", (g_root / "odbc-system").c_str(), 1);
+    return true;
+}
+
+void RemoveEnvironment() {
+    if (g_root.empty()) return;
+    std::error_code error;
+    std::filesystem::remove_all(g_root, error);
+}
+
+// "" when the library's hive can be used, else why not.
+std::string StoreProblem() { return tavix::platform::UserRegistry().Problem(); }
+
+// The rows the table saves, in the order it saves them: name and connection string.
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+Rows TableRows(const ConnectionTable& table) {
+    Rows rows;
+    rows.reserve(table.Count());
+    for (const tavix::ConnectionRecord* record : table.Records()) {
+        rows.emplace_back(record->name, record->Format());
+    }
+    return rows;
+}
+
+// The floor: one table of (name, connection string) in a database of its own, with the
+// journal mode and synchronous setting of the library's hive (WAL, FULL).
+class RawStore {
+public:
+    RawStore() { Open(); }
+    ~RawStore() {
+        for (sqlite3_stmt* statement : statements_) sqlite3_finalize(statement);
+        sqlite3_close_v2(db_);
+    }
+    RawStore(const RawStore&) = delete;
+    RawStore& operator=(const RawStore&) = delete;
+
+    const std::string& Problem() const { return problem_; }
+
+    // Replaces every row with these, in one transaction.
+    bool Save(const Rows& rows) {
+        if (!Done(kBegin) || !Done(kDeleteAll)) return false;
+        sqlite3_stmt* insert = statements_[kInsert];
+        for (const auto& [name, connectionString] : rows) {
+            sqlite3_bind_text(insert, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+            sqlite3_bind_text(insert, 2, connectionString.data(),
+                              static_cast<int>(connectionString.size()), SQLITE_STATIC);
+            const int rc = sqlite3_step(insert);
+            sqlite3_reset(insert);
+            if (rc != SQLITE_DONE) {
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                return false;
+            }
+        }
+        return Done(kCommit);
+    }
+
+    // Every row, into rows (emptied first).
+    bool Load(Rows& rows) {
+        rows.clear();
+        sqlite3_stmt* select = statements_[kSelect];
+        int rc;
+        while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+            rows.emplace_back(
+                std::string(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
+                            static_cast<size_t>(sqlite3_column_bytes(select, 0))),
+                std::string(reinterpret_cast<const char*>(sqlite3_column_text(select, 1)),
+                            static_cast<size_t>(sqlite3_column_bytes(select, 1))));
+        }
+        sqlite3_reset(select);
+        return rc == SQLITE_DONE;
+    }
+
+private:
+    enum { kBegin, kDeleteAll, kInsert, kCommit, kSelect, kStatements };
+
+    void Open() {
+        if (sqlite3_open(RawDatabasePath().c_str(), &db_) != SQLITE_OK) return Fail();
+        for (const char* sql : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
+                                "CREATE TABLE IF NOT EXISTS connections("
+                                "name TEXT PRIMARY KEY, connection_string TEXT NOT NULL)"}) {
+            if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return Fail();
+        }
+        const char* statements[] = {"BEGIN IMMEDIATE", "DELETE FROM connections",
+                                    "INSERT INTO connections VALUES(?1, ?2)", "COMMIT",
+                                    "SELECT name, connection_string FROM connections"};
+        for (int i = 0; i < kStatements; ++i) {
+            if (sqlite3_prepare_v3(db_, statements[i], -1, SQLITE_PREPARE_PERSISTENT,
+                                   &statements_[i], nullptr) != SQLITE_OK) {
+                return Fail();
+            }
+        }
+    }
+
+    void Fail() { problem_ = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open"; }
+
+    bool Done(int statement) {
+        const int rc = sqlite3_step(statements_[statement]);
+        sqlite3_reset(statements_[statement]);
+        return rc == SQLITE_DONE;
+    }
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* statements_[kStatements] = {};
+    std::string problem_;
+};
+
+// The number of connections a fresh load from the hive finds.
+size_t StoredCount() {
+    ConnectionTable check;
+    check.Load();
+    return check.Count();
+}
+
+void Items(benchmark::State& state, int64_t perIteration) {
+    state.SetItemsProcessed(state.iterations() * perIteration);
+}
+
+// Save: the table's rewrite of the whole key (delete the tree, write every connection) over
+// the same connections saved before, as a save after an edit does.
+void TableSave(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    ContextGuard guard;
+    ConnectionTable table;
+    if (const std::string problem = StoreProblem(); !problem.empty()) {
+        state.SkipWithError(problem.c_str());
+        return;
+    }
+    if (!FillTable(table, count)) {
+        state.SkipWithError("connections not made");
+        return;
+    }
+    table.Save();
+    for (auto _ : state) {
+        table.Save();
+    }
+    if (StoredCount() != static_cast<size_t>(count)) state.SkipWithError("not all saved");
+    Items(state, count);
+}
+
+void RawSqliteSave(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    ContextGuard guard;
+    Rows rows;
+    {
+        ConnectionTable table;
+        if (!FillTable(table, count)) {
+            state.SkipWithError("connections not made");
+            return;
+        }
+        rows = TableRows(table);
+    }
+    RawStore raw;
+    if (!raw.Problem().empty() || !raw.Save(rows)) {
+        state.SkipWithError(raw.Problem().empty() ? "save failed" : raw.Problem().c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (!raw.Save(rows)) {
+            state.SkipWithError("save failed");
+            break;
+        }
+    }
+    Items(state, count);
+}
+
+// Load: Clear, then Load from the hive holding the connections.
+void TableLoad(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    ContextGuard guard;
+    ConnectionTable table;
+    if (const std::string problem = StoreProblem(); !problem.empty()) {
+        state.SkipWithError(problem.c_str());
+        return;
+    }
+    if (!FillTable(table, count)) {
+        state.SkipWithError("connections not made");
+        return;
+    }
+    table.Save();
+    for (auto _ : state) {
+        table.Clear();
+        table.Load();
+    }
+    if (table.Count() != static_cast<size_t>(count)) state.SkipWithError("not all loaded");
+    Items(state, count);
+}
+
+void RawSqliteLoad(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    ContextGuard guard;
+    Rows rows;
+    {
+        ConnectionTable table;
+        if (!FillTable(table, count)) {
+            state.SkipWithError("connections not made");
+            return;
+        }
+        rows = TableRows(table);
+    }
+    RawStore raw;
+    if (!raw.Problem().empty() || !raw.Save(rows)) {
+        state.SkipWithError(raw.Problem().empty() ? "save failed" : raw.Problem().c_str());
+        return;
+    }
+    Rows loaded;
+    for (auto _ : state) {
+        if (!raw.Load(loaded)) {
+            state.SkipWithError("load failed");
+            break;
+        }
+    }
+    if (loaded.size() != rows.size()) state.SkipWithError("not all loaded");
+    Items(state, count);
+}
+
+// Lookup by name, the names taken in a shuffled order: every name of the table in turn
+// (Lookup), or the same 8 names over and over (LookupHot, which keeps the few records it
+// touches in the cache at any size).
+void LookupNames(benchmark::State& state, bool hot) {
+    const auto count = static_cast<int>(state.range(0));
+    ContextGuard guard;
+    ConnectionTable table;
+    if (!FillTable(table, count)) {
+        state.SkipWithError("connections not made");
+        return;
+    }
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) names.push_back(ConnectionName(i));
+    std::mt19937 random(42);
+    std::shuffle(names.begin(), names.end(), random);
+    if (hot && names.size() > 8) names.resize(8);
+    for (const std::string& name : names) {
+        if (table.Lookup(name.c_str()) == nullptr) {
+            state.SkipWithError("a name was not found");
+            return;
+        }
+    }
+    size_t next = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(table.Lookup(names[next].c_str()));
+        if (++next == names.size()) next = 0;
+    }
+    Items(state, 1);
+}
+
+void Lookup(benchmark::State& state) { LookupNames(state, false); }
+void LookupHot(benchmark::State& state) { LookupNames(state, true); }
+
+#if TAVIX_BENCH_ODBC
+// unixODBC's odbc.ini: one section per connection with the key "ConnString", written with
+// SQLWritePrivateProfileString and read with SQLGetPrivateProfileString. Each call reads (and
+// a write rewrites) the whole file, so the cost grows with the square of the entries.
+bool g_odbcWritten = false;
+
+bool OdbcWriteAll(int count) {
+    g_odbcWritten = false;
+    std::error_code error;
+    std::filesystem::remove(OdbcIniPath(), error);
+    for (int i = 0; i < count; ++i) {
+        if (!SQLWritePrivateProfileString(ConnectionName(i).c_str(), "ConnString",
+                                          ConnectionString(i).c_str(), "odbc.ini")) {
+            return false;
+        }
+    }
+    g_odbcWritten = true;
+    return true;
+}
+
+void OdbcIniWrite(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        if (!OdbcWriteAll(count)) {
+            state.SkipWithError("SQLWritePrivateProfileString failed");
+            break;
+        }
+    }
+    Items(state, count);
+}
+
+void OdbcIniRead(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    if (!g_odbcWritten && !OdbcWriteAll(count)) {
+        state.SkipWithError("SQLWritePrivateProfileString failed");
+        return;
+    }
+    int wrong = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < count; ++i) {
+            char value[256];
+            const int size = SQLGetPrivateProfileString(ConnectionName(i).c_str(), "ConnString",
+                                                        "", value, sizeof value, "odbc.ini");
+            if (size <= 0 || ConnectionString(i) != value) ++wrong;
+        }
+    }
+    if (wrong != 0) state.SkipWithError("entries read back wrong or missing");
+    Items(state, count);
+}
+#endif
+
+// With repetitions, the fastest repetition as well (NAME_min): on a shared machine it is the
+// figure least disturbed by other load.
+double Fastest(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+
+constexpr int kStoreCount = 10000;
+
+struct Entry {
+    const char* name;
+    void (*function)(benchmark::State&);
+};
+
+void Register() {
+    for (const Entry& entry : {Entry{"TableSave", TableSave}, Entry{"RawSqliteSave", RawSqliteSave},
+                               Entry{"TableLoad", TableLoad}, Entry{"RawSqliteLoad", RawSqliteLoad}}) {
+        benchmark::RegisterBenchmark(entry.name, entry.function)
+            ->Arg(kStoreCount)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->ComputeStatistics("min", Fastest);
+    }
+    for (const Entry& entry : {Entry{"Lookup", Lookup}, Entry{"LookupHot", LookupHot}}) {
+        benchmark::RegisterBenchmark(entry.name, entry.function)
+            ->Arg(10)
+            ->Arg(100000)
+            ->ComputeStatistics("min", Fastest);
+    }
+#if TAVIX_BENCH_ODBC
+    // About 10 s for both at 500 entries: one iteration each.
+    for (const Entry& entry : {Entry{"OdbcIniWrite", OdbcIniWrite}, Entry{"OdbcIniRead", OdbcIniRead}}) {
+        benchmark::RegisterBenchmark(entry.name, entry.function)
+            ->Arg(500)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->ComputeStatistics("min", Fastest);
+    }
+#endif
+}
+
+// A line on standard error, written at once (strace shows it as one write).
+void Mark(const char* what, const char* phase) {
+    char line[128];
+    const int size = std::snprintf(line, sizeof line, "probe %s %s\n", what, phase);
+    if (size > 0 && ::write(STDERR_FILENO, line, static_cast<size_t>(size)) < 0) return;
+}
+
+int SaveProbe(int count) {
+    ContextGuard guard;
+    ConnectionTable table;
+    if (const std::string problem = StoreProblem(); !problem.empty()) {
+        std::fprintf(stderr, "store: %s\n", problem.c_str());
+        return 1;
+    }
+    if (!FillTable(table, count)) return 1;
+    const Rows rows = TableRows(table);
+    RawStore raw;
+    if (!raw.Problem().empty()) {
+        std::fprintf(stderr, "raw store: %s\n", raw.Problem().c_str());
+        return 1;
+    }
+    for (const char* phase : {"table-save-1", "table-save-2"}) {
+        Mark("begin", phase);
+        table.Save();
+        Mark("end", phase);
+    }
+    bool saved = true;
+    for (const char* phase : {"raw-save-1", "raw-save-2"}) {
+        Mark("begin", phase);
+        saved = raw.Save(rows) && saved;
+        Mark("end", phase);
+    }
+    const size_t stored = StoredCount();
+    std::fprintf(stderr, "probe saved %d connections: %zu in the store\n", count, stored);
+    return saved && stored == static_cast<size_t>(count) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!MakeEnvironment()) {
+        RemoveEnvironment();
+        return 1;
+    }
+    int status = 0;
+    constexpr const char kProbe[] = "--save-probe=";
+    if (argc == 2 && std::strncmp(argv[1], kProbe, sizeof kProbe - 1) == 0) {
+        const int count = std::atoi(argv[1] + sizeof kProbe - 1);
+        status = count > 0 ? SaveProbe(count) : 2;
+    } else {
+        Register();
+        benchmark::Initialize(&argc, argv);
+        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+            status = 2;
+        } else {
+            benchmark::RunSpecifiedBenchmarks();
+            benchmark::Shutdown();
+        }
+    }
+    RemoveEnvironment();
+    return status;
+}
