@@ -26,6 +26,9 @@ typedef wchar_t OLECHAR;
 typedef OLECHAR *BSTR;
 struct HICON__;
 typedef struct HICON__ *HICON;
+struct HWND__;
+typedef struct HWND__ *HWND;
+#    include <stdint.h>
 #  else
 #    include <windows.h>
 #    include <oleauto.h>
@@ -41,6 +44,9 @@ typedef OLECHAR *BSTR;
 /* An icon: the library's own icon object, freed with DestroyIcon. */
 struct HICON__;
 typedef struct HICON__ *HICON;
+/* A window of the program's window system, passed through to the help viewer. */
+struct HWND__;
+typedef struct HWND__ *HWND;
 #  define TAVIXAPI
 #endif
 
@@ -112,6 +118,39 @@ TAVIXCONNECT_EXPORT int TAVIXAPI EnumConnections(void);
 /* Marks the default connection and writes it to the registry at once; a null or empty name
  * clears it. 1 done, 0 unknown name or registry failure. Does not read the registry. */
 TAVIXCONNECT_EXPORT int TAVIXAPI SetDefaultConnection(const OLECHAR *name);
+
+/* ---- Help ----------------------------------------------------------------------------------
+ * Context help in a compiled HTML Help file per language, "<module base><LNG>.chm" (LNG the
+ * three-letter language abbreviation, e.g. ENU, DEU) in the installation's "Help" directory.
+ * The strings are 8-bit text (the ANSI code page on Windows, UTF-8 elsewhere). These functions
+ * work on the module of the caller (the calling program, or the library when its own dialogs
+ * call). The help viewer is never bound by the library itself: until one is, initHelp answers
+ * 0, callHelp answers 0 and freeHelp answers 0.
+ */
+#if defined(_WIN32) && !defined(TAVIXCONNECT_NO_WINDOWS_H)
+#  define TAVIX_HELP_DATA DWORD_PTR
+#else
+#  define TAVIX_HELP_DATA uintptr_t
+#endif
+
+/* The help directory: the directory of the caller's module, its trailing "Bin" (any case)
+ * replaced by "Help", or "Help" appended to it. When moduleFileName is given (a buffer of at
+ * least 261 bytes) it receives the module's full path. The result is held by the library and
+ * valid until the next call. */
+TAVIXCONNECT_EXPORT char *TAVIXAPI getHelpDir(char *moduleFileName);
+
+/* Writes a help-file reference into helpFile: the help directory, a separator, and format
+ * (with one %s) formatted with the help file's name for the user's language. 1 when helpFile
+ * holds a reference, 0 (and an empty string) when help is not available. */
+TAVIXCONNECT_EXPORT int TAVIXAPI initHelp(char *helpFile, const char *format);
+
+/* Passes a request (16 context menu, 17 help key) to the help viewer: 1 when it opened a
+ * window, 0 otherwise or when no viewer is bound. */
+TAVIXCONNECT_EXPORT int TAVIXAPI callHelp(HWND window, const char *file, unsigned int command,
+                                          TAVIX_HELP_DATA data);
+
+/* Releases one use of help: the last one closes every help window. 0 when nothing was in use. */
+TAVIXCONNECT_EXPORT int TAVIXAPI freeHelp(void);
 
 #if !defined(_WIN32)
 /* ---- Automation strings (Windows semantics) ------------------------------------------------

@@ -569,39 +569,6 @@ TEST_F(SqliteStoreTest, SeesWhatOtherConnectionsChange) {
     EXPECT_EQ(reg.SetValue(d.get(), nullptr, kRegSz, "", 1), kRegKeyDeleted);
 }
 
-TEST_F(SqliteStoreTest, TwoProcessesSavingAtOnceBothSucceed) {
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
-    pid_t writers[2];
-    for (int writer = 0; writer < 2; ++writer) {
-        writers[writer] = fork();
-        ASSERT_GE(writers[writer], 0);
-        if (writers[writer] == 0) {
-            close(start[1]);
-            char byte;
-            (void)!read(start[0], &byte, 1);  // both begin when the parent closes the pipe
-            SqliteRegistry reg(path);
-            bool ok = true;
-            for (uint32_t round = 0; ok && round < 15; ++round) {
-                ok = test::SaveGeneration(reg, 200, 1000 * (writer + 1) + round);
-            }
-            _exit(ok ? 0 : 1);
-        }
-    }
-    close(start[0]);
-    close(start[1]);
-    for (const pid_t writer : writers) {
-        int status = 0;
-        ASSERT_EQ(waitpid(writer, &status, 0), writer);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-    SqliteRegistry reg(path);
-    const test::Saved saved = test::ReadGeneration(reg);
-    EXPECT_EQ(reg.Problem(), "");
-    EXPECT_EQ(saved.count, 200);
-    EXPECT_TRUE(saved.consistent);
-    EXPECT_EQ(saved.generation % 1000, 14u) << "the last save of one of the writers";
-}
 #endif
 
 }  // namespace

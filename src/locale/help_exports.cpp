@@ -1,0 +1,29 @@
+// The four exported help functions. They run in the caller's current context (the library's
+// own when its dialogs call, the calling program's otherwise), so they make no call frame of
+// their own; failures (an allocation that failed) are answered as "no help".
+#include "TavixConnect.h"
+#include "locale/help.h"
+
+extern "C" {
+
+TAVIXCONNECT_EXPORT char* TAVIXAPI getHelpDir(char* moduleFileName) {
+    return const_cast<char*>(tavix::help::GetHelpDir(moduleFileName));
+}
+
+TAVIXCONNECT_EXPORT int TAVIXAPI initHelp(char* helpFile, const char* format) {
+    try {
+        return tavix::help::InitHelp(helpFile, format);
+    } catch (...) {
+        if (helpFile != nullptr) helpFile[0] = '\0';
+        return 0;
+    }
+}
+
+TAVIXCONNECT_EXPORT int TAVIXAPI callHelp(HWND window, const char* file, unsigned command,
+                                          uintptr_t data) {
+    return tavix::help::CallHelp(window, file, command, data);
+}
+
+TAVIXCONNECT_EXPORT int TAVIXAPI freeHelp(void) { return tavix::help::FreeHelp(); }
+
+}  // extern "C"
