@@ -9,19 +9,16 @@
 // ODBCSYSINI). Store benchmarks are timed in real time, since a save waits for the disk.
 //
 //   store_bench [benchmark flags]      runs the benchmarks
-//   store_bench --save-probe=N         saves N connections through the table twice (into an
-//                                      empty key, then over the N saved), then the same rows
-//                                      through raw SQLite twice, each between the lines
-//                                      "probe begin NAME" and "probe end NAME" written to
-//                                      standard error, for counting a save's system calls
+//   store_bench --save-probe=N         saves N connections through the table 6 times (into
+//                                      an empty key, then over the N saved), then the same
+//                                      rows through raw SQLite 6 times, each between the
+//                                      lines "probe begin NAME" and "probe end NAME" written
+//                                      to standard error (NAME table-save-1, ...,
+//                                      raw-save-1, ...), for counting a save's system calls
 //                                      under strace
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
-
-#if TAVIX_BENCH_ODBC
-#include <odbcinst.h>
-#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -30,10 +27,14 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "bench_connections.h"
+#if TAVIX_BENCH_ODBC
+#include "odbc_ini_store.h"
+#endif
 #include "frame/library_context.h"
 #include "platform/registry.h"
 #include "store/connection_table.h"
@@ -292,7 +293,19 @@ void RawSqliteLoad(benchmark::State& state) {
 
 // Lookup by name, the names taken in a shuffled order: every name of the table in turn
 // (Lookup), or the same 8 names over and over (LookupHot, which keeps the few records it
-// touches in the cache at any size).
+// touches in the cache at any size). UnorderedMapFind does the same as Lookup on a plain
+// std::unordered_map<std::string, int> of the names: what any hashed lookup costs when its
+// entries are spread over more memory than the cache holds.
+std::vector<std::string> ShuffledNames(int count, bool hot) {
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) names.push_back(ConnectionName(i));
+    std::mt19937 random(42);
+    std::shuffle(names.begin(), names.end(), random);
+    if (hot && names.size() > 8) names.resize(8);
+    return names;
+}
+
 void LookupNames(benchmark::State& state, bool hot) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
@@ -301,12 +314,7 @@ void LookupNames(benchmark::State& state, bool hot) {
         state.SkipWithError("connections not made");
         return;
     }
-    std::vector<std::string> names;
-    names.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) names.push_back(ConnectionName(i));
-    std::mt19937 random(42);
-    std::shuffle(names.begin(), names.end(), random);
-    if (hot && names.size() > 8) names.resize(8);
+    const std::vector<std::string> names = ShuffledNames(count, hot);
     for (const std::string& name : names) {
         if (table.Lookup(name.c_str()) == nullptr) {
             state.SkipWithError("a name was not found");
@@ -316,6 +324,19 @@ void LookupNames(benchmark::State& state, bool hot) {
     size_t next = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(table.Lookup(names[next].c_str()));
+        if (++next == names.size()) next = 0;
+    }
+    Items(state, 1);
+}
+
+void UnorderedMapFind(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    std::unordered_map<std::string, int> map;
+    for (int i = 0; i < count; ++i) map.emplace(ConnectionName(i), i);
+    const std::vector<std::string> names = ShuffledNames(count, false);
+    size_t next = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(map.find(names[next]));
         if (++next == names.size()) next = 0;
     }
     Items(state, 1);
@@ -335,8 +356,7 @@ bool OdbcWriteAll(int count) {
     std::error_code error;
     std::filesystem::remove(OdbcIniPath(), error);
     for (int i = 0; i < count; ++i) {
-        if (!SQLWritePrivateProfileString(ConnectionName(i).c_str(), "ConnString",
-                                          ConnectionString(i).c_str(), "odbc.ini")) {
+        if (!tavix::bench::OdbcIniWrite(ConnectionName(i), "ConnString", ConnectionString(i))) {
             return false;
         }
     }
@@ -344,7 +364,7 @@ bool OdbcWriteAll(int count) {
     return true;
 }
 
-void OdbcIniWrite(benchmark::State& state) {
+void OdbcWrite(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     for (auto _ : state) {
         if (!OdbcWriteAll(count)) {
@@ -355,7 +375,7 @@ void OdbcIniWrite(benchmark::State& state) {
     Items(state, count);
 }
 
-void OdbcIniRead(benchmark::State& state) {
+void OdbcRead(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     if (!g_odbcWritten && !OdbcWriteAll(count)) {
         state.SkipWithError("SQLWritePrivateProfileString failed");
@@ -364,10 +384,9 @@ void OdbcIniRead(benchmark::State& state) {
     int wrong = 0;
     for (auto _ : state) {
         for (int i = 0; i < count; ++i) {
-            char value[256];
-            const int size = SQLGetPrivateProfileString(ConnectionName(i).c_str(), "ConnString",
-                                                        "", value, sizeof value, "odbc.ini");
-            if (size <= 0 || ConnectionString(i) != value) ++wrong;
+            if (tavix::bench::OdbcIniRead(ConnectionName(i), "ConnString") != ConnectionString(i)) {
+                ++wrong;
+            }
         }
     }
     if (wrong != 0) state.SkipWithError("entries read back wrong or missing");
@@ -389,15 +408,17 @@ struct Entry {
 };
 
 void Register() {
-    for (const Entry& entry : {Entry{"TableSave", TableSave}, Entry{"RawSqliteSave", RawSqliteSave},
-                               Entry{"TableLoad", TableLoad}, Entry{"RawSqliteLoad", RawSqliteLoad}}) {
+    for (const Entry& entry : {Entry{"TableSave", TableSave}, Entry{"TableLoad", TableLoad},
+                               Entry{"RawSqliteSave", RawSqliteSave},
+                               Entry{"RawSqliteLoad", RawSqliteLoad}}) {
         benchmark::RegisterBenchmark(entry.name, entry.function)
             ->Arg(kStoreCount)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->ComputeStatistics("min", Fastest);
     }
-    for (const Entry& entry : {Entry{"Lookup", Lookup}, Entry{"LookupHot", LookupHot}}) {
+    for (const Entry& entry : {Entry{"Lookup", Lookup}, Entry{"LookupHot", LookupHot},
+                               Entry{"UnorderedMapFind", UnorderedMapFind}}) {
         benchmark::RegisterBenchmark(entry.name, entry.function)
             ->Arg(10)
             ->Arg(100000)
@@ -405,7 +426,7 @@ void Register() {
     }
 #if TAVIX_BENCH_ODBC
     // About 10 s for both at 500 entries: one iteration each.
-    for (const Entry& entry : {Entry{"OdbcIniWrite", OdbcIniWrite}, Entry{"OdbcIniRead", OdbcIniRead}}) {
+    for (const Entry& entry : {Entry{"OdbcIniWrite", OdbcWrite}, Entry{"OdbcIniRead", OdbcRead}}) {
         benchmark::RegisterBenchmark(entry.name, entry.function)
             ->Arg(500)
             ->Iterations(1)
@@ -423,6 +444,8 @@ void Mark(const char* what, const char* phase) {
     if (size > 0 && ::write(STDERR_FILENO, line, static_cast<size_t>(size)) < 0) return;
 }
 
+constexpr int kProbeSaves = 6;
+
 int SaveProbe(int count) {
     ContextGuard guard;
     ConnectionTable table;
@@ -437,16 +460,20 @@ int SaveProbe(int count) {
         std::fprintf(stderr, "raw store: %s\n", raw.Problem().c_str());
         return 1;
     }
-    for (const char* phase : {"table-save-1", "table-save-2"}) {
-        Mark("begin", phase);
-        table.Save();
-        Mark("end", phase);
-    }
+    // The first save of a process also creates the write-ahead log; the later ones rewrite the
+    // connections saved before, and now and then the log's automatic checkpoint lands in one.
     bool saved = true;
-    for (const char* phase : {"raw-save-1", "raw-save-2"}) {
-        Mark("begin", phase);
+    for (int save = 1; save <= kProbeSaves; ++save) {
+        const std::string phase = "table-save-" + std::to_string(save);
+        Mark("begin", phase.c_str());
+        table.Save();
+        Mark("end", phase.c_str());
+    }
+    for (int save = 1; save <= kProbeSaves; ++save) {
+        const std::string phase = "raw-save-" + std::to_string(save);
+        Mark("begin", phase.c_str());
         saved = raw.Save(rows) && saved;
-        Mark("end", phase);
+        Mark("end", phase.c_str());
     }
     const size_t stored = StoredCount();
     std::fprintf(stderr, "probe saved %d connections: %zu in the store\n", count, stored);

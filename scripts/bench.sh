@@ -1,23 +1,90 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (bench preset), runs them and prints how many times faster than
-# libpq's PQconninfoParse each connection-string function is, with the target ratios.
+# Builds the benchmarks (bench preset), runs them and prints a summary with the target ratios:
+#   - connection strings: how many times faster than libpq's PQconninfoParse;
+#   - the connection store: save and load of 10,000 connections through the table on the
+#     SQLite hive against raw SQLite writing and reading the same rows in one transaction,
+#     fsyncs per save at 10, 1,000 and 10,000 connections (counted with strace), lookup by
+#     name at 10 and at 100,000 connections, and unixODBC's odbc.ini store at 500 entries;
+#   - the same 10,000 saved and loaded by the Windows build under Wine's registry (a scratch
+#     MinGW-w64 build in build/bench-mingw-x64, run in a Wine prefix made for the run).
+# Installs the Debian packages it misses (with apt-get, as root or through sudo).
 # The ratios are reported, not enforced: the exit status tells only whether the run worked.
 #
-#   BENCH_REPETITIONS   repetitions per benchmark (default 5)
-#   Further arguments go to the benchmark program, e.g. --benchmark_min_time=2
+#   BENCH_REPETITIONS   repetitions per benchmark (default 5); ratios use the fastest
+#   BENCH_WINE=0        leaves out the Wine timing
+#   BENCH_CMAKE_ARGS    further arguments for configuring the bench preset
+#   Further arguments go to both benchmark programs, e.g. --benchmark_min_time=2
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+cd "$TAVIX_ROOT"
 
-cd "$(dirname "$0")/.."
 repetitions="${BENCH_REPETITIONS:-5}"
+wine="${BENCH_WINE:-1}"
+bench_dir=build/bench
+wine_dir=build/bench-mingw-x64
 
-cmake --preset bench >/dev/null
-cmake --build --preset bench
+tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" libbenchmark-dev libpq-dev libsqlite3-dev \
+    libpng-dev unixodbc-dev strace
+if [ "$wine" != 0 ]; then
+    tavix_require_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine
+fi
 
-csv="$(mktemp)"
-trap 'rm -f "$csv"' EXIT
-build/bench/bench/connstring_bench --benchmark_repetitions="$repetitions" \
-  --benchmark_report_aggregates_only=true \
-  --benchmark_out="$csv" --benchmark_out_format=csv "$@"
+# shellcheck disable=SC2086  # BENCH_CMAKE_ARGS is a list of arguments
+cmake --preset bench ${BENCH_CMAKE_ARGS:-} >/dev/null
+cmake --build --preset bench --parallel "$(nproc)"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+run_bench() {
+    local program=$1 csv=$2
+    shift 2
+    "$bench_dir/bench/$program" --benchmark_repetitions="$repetitions" \
+        --benchmark_report_aggregates_only=true \
+        --benchmark_out="$csv" --benchmark_out_format=csv "$@"
+}
+
+echo "== load: $(uptime)"
+run_bench connstring_bench "$work/connstring.csv" "$@"
+run_bench store_bench "$work/store.csv" "$@"
+
+# Fsyncs of one save: the probe saves N connections 6 times through the table (into an empty
+# key, then over the same N) and 6 times through raw SQLite, each between marker lines on
+# standard error; strace sees the markers as writes to fd 2.
+for n in 10 1000 10000; do
+    strace -f -e trace=fsync,fdatasync,write -o "$work/strace.$n" \
+        "$bench_dir/bench/store_bench" --save-probe="$n" 2>"$work/probe.$n.txt" ||
+        { cat "$work/probe.$n.txt"; exit 1; }
+done
+
+# Save and load through the Windows build under Wine's registry.
+wine_status=skipped
+if [ "$wine" != 0 ]; then
+    cmake --preset mingw-x64 -B "$wine_dir" -DTAVIX_BENCH=ON -DTAVIX_TESTS=OFF >/dev/null
+    cmake --build "$wine_dir" --target wine_store_timing --parallel "$(nproc)"
+    prefix_dir="$(mktemp -d)"
+    if (
+        # Without a display there is no desktop for Wine's explorer to run: trying to start it
+        # for every program costs seconds each.
+        export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all
+        export WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
+        export HOME="${HOME:-$prefix_dir}"
+        unset DISPLAY
+        status=0
+        { wineboot -i >/dev/null 2>&1 && wineserver -p &&
+            /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 &&
+            /usr/lib/wine/wine64 "$wine_dir/bench/wine_store_timing.exe" 10000 "$repetitions" \
+                >"$work/wine.txt" 2>"$work/wine.err"; } || status=$?
+        wineserver -k 2>/dev/null || true
+        exit "$status"
+    ); then
+        wine_status=ran
+    else
+        wine_status=failed
+        cat "$work/wine.err" 2>/dev/null || true
+    fi
+    rm -rf "$prefix_dir"
+fi
 
 # CSV rows: "name",iterations,real_time,cpu_time,time_unit,... The aggregates are named
 # NAME_median and NAME_min; ratios use the fastest repetition, the figure least disturbed by
@@ -42,4 +109,74 @@ awk -F, '
       verdict = part[2] == "" ? "" : ratio >= part[2] ? ">= " part[2] "x met" : ">= " part[2] "x MISSED"
       printf "%-28s %9.1f %9.1f %7.1fx  %s\n", part[1], fastest, time[part[1], "median"], ratio, verdict
     }
-  }' "$csv"
+  }' "$work/connstring.csv"
+
+# The store: real time (a save waits for the disk), fastest repetition. Names such as
+# "TableSave/10000/real_time_min" and "OdbcIniWrite/500/iterations:1/real_time_min".
+awk -F, '
+  function ns(t, unit) { return unit == "us" ? t * 1e3 : unit == "ms" ? t * 1e6 : unit == "s" ? t * 1e9 : t }
+  function verdict(ratio, limit) { return ratio <= limit ? "<= " limit "x met" : "<= " limit "x MISSED" }
+  $1 ~ /_(median|min)"$/ {
+    name = $1; gsub(/"/, "", name)
+    stat = name; sub(/.*_/, "", stat); sub(/_[a-z]+$/, "", name)
+    gsub(/\/(iterations:[0-9]+|real_time)/, "", name)
+    real[name, stat] = ns($3, $5)
+  }
+  function row(label, a, b, unit, scale, limit,   ratio) {
+    if (!real[a, "min"] || !real[b, "min"]) { printf "%-34s not measured\n", label; return }
+    ratio = real[a, "min"] / real[b, "min"]
+    printf "%-34s %10.2f %10.2f %7.1fx  %s\n", label, real[a, "min"] / scale, real[b, "min"] / scale, ratio, limit ? verdict(ratio, limit) : ""
+  }
+  END {
+    printf "\n%-34s %10s %10s %8s  %s\n", "Store, ms (real, fastest)", "table", "raw SQLite", "ratio", "target"
+    row("save 10,000 connections", "TableSave/10000", "RawSqliteSave/10000", "ms", 1e6, 1.5)
+    row("load 10,000 connections", "TableLoad/10000", "RawSqliteLoad/10000", "ms", 1e6, 1.5)
+    printf "\n%-34s %10s %10s %8s  %s\n", "Lookup by name, ns (fastest)", "100,000", "10", "ratio", "target"
+    row("every name in turn (shuffled)", "Lookup/100000", "Lookup/10", "ns", 1, 1.5)
+    row("the same 8 names (cached)", "LookupHot/100000", "LookupHot/10", "ns", 1, 1.5)
+    row("std::unordered_map, every name", "UnorderedMapFind/100000", "UnorderedMapFind/10", "ns", 1, 0)
+    printf "\n%-34s %10s %10s\n", "unixODBC odbc.ini, 500 entries", "ms", "x table"
+    if (real["OdbcIniWrite/500", "min"]) {
+      printf "%-34s %10.0f %9.0fx  (per entry, against the table saving 10,000)\n", "write", real["OdbcIniWrite/500", "min"] / 1e6,
+        (real["OdbcIniWrite/500", "min"] / 500) / (real["TableSave/10000", "min"] / 10000)
+      printf "%-34s %10.0f %9.0fx  (per entry, against the table loading 10,000)\n", "read", real["OdbcIniRead/500", "min"] / 1e6,
+        (real["OdbcIniRead/500", "min"] / 500) / (real["TableLoad/10000", "min"] / 10000)
+    } else {
+      print "not measured (no unixodbc-dev)"
+    }
+  }' "$work/store.csv"
+
+# Fsyncs (fsync and fdatasync) between the probe markers.
+printf "\n%-34s %10s %10s %10s  %s\n" "Fsyncs per save" "10" "1,000" "10,000" "target"
+for kind in table raw; do
+    line=()
+    for n in 10 1000 10000; do
+        line+=("$(awk -v kind="$kind" '
+          /write\(2, "probe begin / { match($0, /probe begin [a-z0-9-]+/); phase = substr($0, RSTART + 12, RLENGTH - 12) }
+          /write\(2, "probe end / { phase = "" }
+          /(fsync|fdatasync)\(/ && phase != "" { count[phase]++ }
+          END {
+            first = count[kind "-save-1"] + 0
+            for (i = 2; i <= 6; i++) later = later (i > 2 ? "," : "") (count[kind "-save-" i] + 0)
+            print first "|" later
+          }' "$work/strace.$n")")
+    done
+    printf "%-34s %10s %10s %10s  %s\n" "$kind: first save of the process" \
+        "${line[0]%%|*}" "${line[1]%%|*}" "${line[2]%%|*}" \
+        "$([ "${line[0]%%|*}" = "${line[1]%%|*}" ] && [ "${line[1]%%|*}" = "${line[2]%%|*}" ] && echo "constant: met" || echo "constant: MISSED")"
+    printf "%-34s %10s %10s %10s  %s\n" "$kind: next 5 saves" "${line[0]#*|}" "${line[1]#*|}" "${line[2]#*|}" \
+        "(1 each; an automatic checkpoint adds 2, the save after it 1)"
+done
+
+printf "\n%-34s\n" "Windows build under Wine's registry, ms (real, fastest)"
+if [ "$wine_status" = ran ]; then
+    awk '{
+      name = $1; sub(/\/.*/, "", name)
+      best = $2; sub(/best_ms=/, "", best)
+      label = name == "WineRegistrySaveEmpty" ? "save 10,000 into an empty key" : name == "WineRegistrySave" ? "save 10,000 over the same" : "load 10,000"
+      printf "%-34s %10.0f  (%s)\n", label, best, $3
+    }' "$work/wine.txt"
+else
+    echo "$wine_status"
+fi
+[ "$wine_status" != failed ]

@@ -1,0 +1,159 @@
+#include "locale/locale_table.h"
+#include "platform/locale.h"
+
+#include <gtest/gtest.h>
+
+#include "environment.h"
+
+#include <cctype>
+#include <set>
+#include <string>
+
+namespace tavix::locale {
+namespace {
+
+TEST(LocaleTable, IsSortedUniqueAndWellFormed) {
+    const auto table = LocaleTable();
+    ASSERT_GE(table.size(), 200u);
+    std::set<std::string_view> posixNames;
+    for (size_t i = 0; i < table.size(); ++i) {
+        const LocaleEntry& entry = table[i];
+        SCOPED_TRACE(testing::Message() << std::hex << entry.id);
+        if (i > 0) EXPECT_LT(table[i - 1].id, entry.id);
+        ASSERT_EQ(entry.abbreviation.size(), 3u);
+        for (char c : entry.abbreviation) EXPECT_TRUE(std::isupper(static_cast<unsigned char>(c)));
+        if (!entry.posixName.empty()) {
+            EXPECT_TRUE(posixNames.insert(entry.posixName).second) << entry.posixName;
+            EXPECT_NE(entry.posixName.find('_'), std::string_view::npos) << entry.posixName;
+        }
+        EXPECT_EQ(FindLocale(entry.id), &entry);
+    }
+}
+
+TEST(LocaleTable, EveryPosixNameLeadsBackToItsLocale) {
+    for (const LocaleEntry& entry : LocaleTable()) {
+        if (entry.posixName.empty()) continue;
+        EXPECT_EQ(LocaleFromPosixName(entry.posixName), entry.id) << entry.posixName;
+        // With a code set, as the environment names it.
+        std::string withCodeset(entry.posixName);
+        const size_t at = withCodeset.find('@');
+        withCodeset.insert(at == std::string::npos ? withCodeset.size() : at, ".UTF-8");
+        EXPECT_EQ(LocaleFromPosixName(withCodeset), entry.id) << withCodeset;
+    }
+}
+
+TEST(LocaleTable, AbbreviationsOfCommonLocales) {
+    struct Case {
+        LocaleId id;
+        const char* abbreviation;
+        const char* posixName;
+    };
+    const Case cases[] = {
+        {0x0409, "ENU", "en_US"}, {0x0809, "ENG", "en_GB"}, {0x0C09, "ENA", "en_AU"},
+        {0x1009, "ENC", "en_CA"}, {0x0407, "DEU", "de_DE"}, {0x0C07, "DEA", "de_AT"},
+        {0x0807, "DES", "de_CH"}, {0x040C, "FRA", "fr_FR"}, {0x080C, "FRB", "fr_BE"},
+        {0x0C0C, "FRC", "fr_CA"}, {0x100C, "FRS", "fr_CH"}, {0x0410, "ITA", "it_IT"},
+        {0x0810, "ITS", "it_CH"}, {0x040A, "ESP", ""},      {0x0C0A, "ESN", "es_ES"},
+        {0x080A, "ESM", "es_MX"}, {0x0413, "NLD", "nl_NL"}, {0x0813, "NLB", "nl_BE"},
+        {0x0416, "PTB", "pt_BR"}, {0x0816, "PTG", "pt_PT"}, {0x0411, "JPN", "ja_JP"},
+        {0x0412, "KOR", "ko_KR"}, {0x0804, "CHS", "zh_CN"}, {0x0404, "CHT", "zh_TW"},
+        {0x0405, "CSY", "cs_CZ"}, {0x0415, "PLK", "pl_PL"}, {0x0419, "RUS", "ru_RU"},
+        {0x041D, "SVE", "sv_SE"}, {0x0414, "NOR", "nb_NO"}, {0x0406, "DAN", "da_DK"},
+        {0x040B, "FIN", "fi_FI"}, {0x040E, "HUN", "hu_HU"}, {0x041F, "TRK", "tr_TR"},
+        {0x0408, "ELL", "el_GR"}, {0x241A, "SRM", "sr_RS@latin"}, {0x281A, "SRO", "sr_RS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.id);
+        const LocaleEntry* entry = FindLocale(c.id);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->abbreviation, c.abbreviation);
+        EXPECT_EQ(entry->posixName, c.posixName);
+    }
+    for (LocaleId unknown : {0x0000u, 0x0400u, 0x0800u, 0x7C07u, 0x0C00u, 0xFFFFu, 0x10407u}) {
+        EXPECT_EQ(FindLocale(unknown), nullptr) << std::hex << unknown;
+    }
+}
+
+TEST(LocaleTable, PosixNamesWithFallBacks) {
+    struct Case {
+        const char* name;
+        LocaleId expected;
+    };
+    const Case cases[] = {
+        {"de_AT.UTF-8", 0x0C07},      {"de_AT", 0x0C07},
+        {"de_AT@euro", 0x0C07},       {"de_AT.ISO-8859-15@euro", 0x0C07},
+        {"de_XX.UTF-8", 0x0407},      {"de", 0x0407},
+        {"de.UTF-8", 0x0407},         {"en_GB.ISO-8859-1", 0x0809},
+        {"es_ES", 0x0C0A},            {"es_XX", 0x040A},  // Spanish's default sublanguage
+        {"sr_RS.UTF-8@latin", 0x241A}, {"sr_RS.UTF-8", 0x281A},
+        {"sr_XX", 0x181A},            // no default-sublanguage Serbian: the lowest Serbian id
+        {"bs_XX", 0x141A},            {"ca_ES@valencia", 0x0803},
+        {"ca_ES", 0x0403},            {"zh_TW.Big5", 0x0404},
+        {"C", 0x0409},                {"POSIX", 0x0409},
+        {"C.UTF-8", 0x0409},          {"", 0x0409},
+        {"xx_YY.UTF-8", 0x0409},      {"klingon", 0x0409},
+        {"_AT", 0x0409},              {"@latin", 0x0409},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LocaleFromPosixName(c.name), c.expected) << '"' << c.name << '"';
+    }
+}
+
+// ---- The platform's answers ------------------------------------------------------------------
+
+TEST(PlatformLocale, DefaultsAnswerTheUserDefaultsAbbreviation) {
+    const std::string user = platform::LanguageAbbreviation(platform::UserDefaultLocale());
+    ASSERT_EQ(user.size(), 3u);
+    for (LocaleId id : {0x0000u, 0x0400u, 0x0800u}) {
+        EXPECT_EQ(platform::LanguageAbbreviation(id), user) << std::hex << id;
+    }
+    for (LocaleId unknown : {0x7C07u, 0x9999u}) {
+        EXPECT_EQ(platform::LanguageAbbreviation(unknown), "") << std::hex << unknown;
+    }
+    EXPECT_EQ(platform::LanguageAbbreviation(0x0C07), "DEA");
+    EXPECT_EQ(platform::LanguageAbbreviation(0x0407), "DEU");
+}
+
+#if defined(_WIN32)
+// The table agrees with the system's locale data, locale by locale.
+TEST(PlatformLocale, TableMatchesTheSystem) {
+    for (const LocaleEntry& entry : LocaleTable()) {
+        EXPECT_EQ(platform::LanguageAbbreviation(entry.id), entry.abbreviation)
+            << std::hex << entry.id;
+    }
+}
+#else
+TEST(PlatformLocale, UserDefaultFollowsThePosixPrecedence) {
+    struct Case {
+        const char* lcAll;
+        const char* lcMessages;
+        const char* lang;
+        LocaleId expected;
+    };
+    const Case cases[] = {
+        {"de_AT.UTF-8", "fr_FR.UTF-8", "it_IT.UTF-8", 0x0C07},
+        {"", "fr_FR.UTF-8", "it_IT.UTF-8", 0x040C},  // empty counts as unset
+        {nullptr, nullptr, "it_CH.UTF-8", 0x0810},
+        {nullptr, "C", "it_IT.UTF-8", 0x0409},
+        {nullptr, nullptr, nullptr, 0x0409},
+        {nullptr, nullptr, "de_XX", 0x0407},
+        {nullptr, nullptr, "qq_QQ", 0x0409},
+    };
+    for (const Case& c : cases) {
+        test::Environment environment;
+        environment.Set("LC_ALL", c.lcAll);
+        environment.Set("LC_MESSAGES", c.lcMessages);
+        environment.Set("LANG", c.lang);
+        EXPECT_EQ(platform::UserDefaultLocale(), c.expected)
+            << (c.lcAll ? c.lcAll : "-") << ' ' << (c.lcMessages ? c.lcMessages : "-") << ' '
+            << (c.lang ? c.lang : "-");
+        const LocaleEntry* entry = FindLocale(c.expected);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(platform::LanguageAbbreviation(0x0400), entry->abbreviation);
+        EXPECT_EQ(platform::LanguageAbbreviation(0x0000), entry->abbreviation);
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace tavix::locale
