@@ -50,9 +50,9 @@ wine_suite() {
     # Without a display Wine's message boxes return at once; no test here needs a window.
     (
         unset DISPLAY
-        wineboot -i >/dev/null 2>&1 &&
+        mkdir -p "$WINEPREFIX" &&
             wineserver -p &&
-            /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 &&
+            wineboot -i >/dev/null 2>&1 &&
             ctest --preset mingw-x64
     )
     status=$?
