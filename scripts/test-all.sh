@@ -57,6 +57,7 @@ wine_suite() {
     )
     status=$?
     wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
     rm -rf "$prefix_dir"
     return $status
 }

@@ -237,7 +237,10 @@ void PutValue(Writer& out, const Value& value) {
 
 long ExportKey(Registry& registry, RegKey key, const std::string& path, Writer& out, std::string& failedPath) {
     failedPath = path;
-    out.Line(u"[" + ToUtf16(path) + u"]");
+    std::u16string header = ToUtf16(path);  // built in place: gcc 12 misreads "[" + path at -O3
+    header.insert(header.begin(), u'[');
+    header.push_back(u']');
+    out.Line(header);
 
     std::vector<Value> values;
     for (uint32_t index = 0;; ++index) {
