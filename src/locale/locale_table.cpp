@@ -344,9 +344,12 @@ LocaleId LocaleFromPosixName(std::string_view name) noexcept {
     for (const LocaleEntry& entry : kLocales) {
         if (entry.posixName.empty() || LanguageOf(entry.posixName) != parts.language) continue;
         if (lowest == nullptr) lowest = &entry;
+        // Languages share primary ids (Croatian, Serbian, Bosnian): the default-sublanguage
+        // locale counts only when it is of the same language, or has no POSIX name (Spanish's
+        // 0x040A, traditional sort).
         const LocaleEntry* primary = FindLocale((entry.id & 0x03FF) | 0x0400);
-        if (primary != nullptr && !primary->posixName.empty() &&
-            LanguageOf(primary->posixName) == parts.language) {
+        if (primary != nullptr && (primary->posixName.empty() ||
+                                   LanguageOf(primary->posixName) == parts.language)) {
             return primary->id;
         }
     }

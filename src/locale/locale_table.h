@@ -37,8 +37,9 @@ const LocaleEntry* FindLocale(LocaleId id) noexcept;
 //  - "C", "POSIX", "C.<codeset>", an empty name and no name at all: English (United States);
 //  - a known "language_TERRITORY" (with its modifier when the table has one): its id;
 //  - otherwise, when the language is known: that language's locale with the default
-//    sublanguage (sublanguage 1, e.g. "de_XX" gives 0x0407), or, when the table has no such
-//    locale for it, the language's lowest id;
+//    sublanguage (sublanguage 1, e.g. "de_XX" gives 0x0407, "es_XX" 0x040A), or, when that id
+//    belongs to another language sharing the primary id ("sr_XX": 0x041A is Croatian), the
+//    language's lowest id;
 //  - otherwise English (United States).
 LocaleId LocaleFromPosixName(std::string_view name) noexcept;
 

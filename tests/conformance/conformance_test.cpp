@@ -18,6 +18,7 @@
 #  define W(text) L##text
 #else
 #  include <dlfcn.h>
+#  include <unistd.h>
 #  define W(text) u##text
 #endif
 
@@ -87,6 +88,10 @@ struct Api {
     int(TAVIXAPI* enumConnections)() = nullptr;
     int(TAVIXAPI* setDefaultConnection)(const OLECHAR*) = nullptr;
     int (*destroyIcon)(HICON) = nullptr;
+    char*(TAVIXAPI* getHelpDir)(char*) = nullptr;
+    int(TAVIXAPI* initHelp)(char*, const char*) = nullptr;
+    int(TAVIXAPI* callHelp)(HWND, const char*, unsigned, TAVIX_HELP_DATA) = nullptr;
+    int(TAVIXAPI* freeHelp)() = nullptr;
 };
 
 class Conformance : public ::testing::Test {
@@ -107,6 +112,10 @@ protected:
         api_.split = library_->Get<decltype(api_.split)>("SplitConnectionString");
         api_.make = library_->Get<decltype(api_.make)>("MakeConnectionString");
         api_.equivalent = library_->Get<decltype(api_.equivalent)>("ConnectionStringsEquivalent");
+        api_.getHelpDir = library_->Get<decltype(api_.getHelpDir)>("getHelpDir");
+        api_.initHelp = library_->Get<decltype(api_.initHelp)>("initHelp");
+        api_.callHelp = library_->Get<decltype(api_.callHelp)>("callHelp");
+        api_.freeHelp = library_->Get<decltype(api_.freeHelp)>("freeHelp");
 #if defined(_WIN32)
         api_.allocString = [](const OLECHAR* s) { return SysAllocString(s); };
         api_.allocStringLen = [](const OLECHAR* s, unsigned n) { return SysAllocStringLen(s, n); };
@@ -345,6 +354,52 @@ TEST_F(Conformance, AutomationStringsHaveTheWindowsLayout) {
     EXPECT_EQ(api_.stringLen(nullptr), 0u);
     EXPECT_EQ(api_.stringByteLen(nullptr), 0u);
     api_.freeString(nullptr);
+}
+
+// ---- Help -------------------------------------------------------------------------------------
+
+// The path of this program, as the platform reports it.
+std::string ProgramPath() {
+#if defined(_WIN32)
+    char path[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+#else
+    char path[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string{};
+#endif
+}
+
+TEST_F(Conformance, HelpWorksOnTheCallersModule) {
+    ASSERT_TRUE(api_.getHelpDir && api_.initHelp && api_.callHelp && api_.freeHelp);
+#if defined(_WIN32)
+    const char separator = '\\';
+#else
+    const char separator = '/';
+#endif
+    // A program calling directly gets its own module's help directory: the directory of this
+    // program ("tests", no "Bin" to replace) followed by "Help".
+    const std::string program = ProgramPath();
+    ASSERT_FALSE(program.empty());
+    char moduleFileName[261];
+    std::memset(moduleFileName, 'x', sizeof moduleFileName);
+    const char* directory = api_.getHelpDir(moduleFileName);
+    ASSERT_NE(directory, nullptr);
+    EXPECT_EQ(std::string(moduleFileName), program);
+    EXPECT_EQ(std::string(directory), program.substr(0, program.find_last_of(separator)) + "Help");
+    EXPECT_EQ(std::string(api_.getHelpDir(nullptr)), directory);
+
+    // No viewer is ever bound by the library: help stays inert.
+    char helpFile[600];
+    std::memset(helpFile, 'x', sizeof helpFile);
+    helpFile[sizeof helpFile - 1] = 0;
+    EXPECT_EQ(api_.initHelp(helpFile, "%s.chm::/context.txt"), 0);
+    EXPECT_STREQ(helpFile, "");
+    EXPECT_EQ(api_.callHelp(nullptr, "x.chm::/context.txt", 17, 0), 0);
+    EXPECT_EQ(api_.callHelp(nullptr, nullptr, 16, 0), 0);
+    EXPECT_EQ(api_.freeHelp(), 0);
+    EXPECT_EQ(api_.freeHelp(), 0);
 }
 
 // ---- The connection store ------------------------------------------------------------------

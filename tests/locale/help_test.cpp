@@ -71,7 +71,7 @@ TEST(HelpDirectory, FollowsTheBinRule) {
         // backslash byte that is no separator.
         {"/\xC3\xA9/x", '/', &kUtf8, "/\xC3\xA9"},
         {"/a\xC3\xA9/x", '/', &kUtf8, "/a\xC3\xA9Help"},
-        {"/opt/\xC3\x9C\x62in/x.so", '/', &kUtf8, "/opt/\xC3\x9C\x62inHelp"},
+        {"/opt/\xC3\x9C" "bin/x.so", '/', &kUtf8, "/opt/\xC3\x9CHelp"},
         {"/opt/a\xC3\xA9" "Bin/x.so", '/', &kUtf8, "/opt/a\xC3\xA9Help"},
         {"/opt/\xE2\x82\xACin/x", '/', &kUtf8, "/opt/\xE2\x82\xACinHelp"},
         {"C:\\Apps\\x\x95\x5C.dll", '\\', &kDoubleByte, "C:\\AppsHelp"},
@@ -301,7 +301,9 @@ TEST_F(HelpState, ThreeDialogsThenShutDown) {
         EXPECT_EQ(menu.window, FakeWindow(0x43));
         EXPECT_EQ(menu.command, kHelpContextMenu);
     }
-    for (const ViewerCall& call : g_viewerCalls) EXPECT_NE(call.command, kCloseAll);
+    for (const ViewerCall& call : g_viewerCalls) {
+        EXPECT_NE(call.command, kCloseAll);
+    }
     EXPECT_TRUE(ViewerBound());
 
     Shutdown();

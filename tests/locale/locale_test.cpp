@@ -19,9 +19,13 @@ TEST(LocaleTable, IsSortedUniqueAndWellFormed) {
     for (size_t i = 0; i < table.size(); ++i) {
         const LocaleEntry& entry = table[i];
         SCOPED_TRACE(testing::Message() << std::hex << entry.id);
-        if (i > 0) EXPECT_LT(table[i - 1].id, entry.id);
+        if (i > 0) {
+            EXPECT_LT(table[i - 1].id, entry.id);
+        }
         ASSERT_EQ(entry.abbreviation.size(), 3u);
-        for (char c : entry.abbreviation) EXPECT_TRUE(std::isupper(static_cast<unsigned char>(c)));
+        for (char c : entry.abbreviation) {
+            EXPECT_TRUE(std::isupper(static_cast<unsigned char>(c)));
+        }
         if (!entry.posixName.empty()) {
             EXPECT_TRUE(posixNames.insert(entry.posixName).second) << entry.posixName;
             EXPECT_NE(entry.posixName.find('_'), std::string_view::npos) << entry.posixName;
