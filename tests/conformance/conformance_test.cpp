@@ -195,10 +195,21 @@ TEST_F(Conformance, SplitCutsServerPartAndNamespace) {
         {W("  :cn_iptcp:h[1] : NS"), 1, W("cn_iptcp:h[1]"), W("NS")},
         {W("\t\n\v\f\r cn:h[1]\r\n:\tNS \t"), 1, W("cn:h[1]"), W("NS \t")},
         {W("\"a\" \"\" \"b\":cn_iptcp: h [ 1 ]x:y[z]"), 1, W("cn_iptcp: h [ 1 ]"), W("x:y[z]")},
+        {W("\"a\" \"b\"\"\"\n\"c:d[1]\" cn:h[2]"), 1, W("cn:h[2]"), W("")},
+        {W("\"a\"\" cn_iptcp:h[1]"), 0, nullptr, nullptr},
+        {W("\"a\" "), 0, nullptr, nullptr},
         {W("::h[1]"), 1, W(":h[1]"), W("")},
         {W(":h[1]"), 0, nullptr, nullptr},
         {W("cn_iptcp:[]:"), 1, W("cn_iptcp:[]"), W("")},
         {W("cn_iptcp:h[1]::NS"), 1, W("cn_iptcp:h[1]"), W(":NS")},
+        {W("cn_iptcp:h[1]NS"), 1, W("cn_iptcp:h[1]"), W("NS")},
+        {W("cn_iptcp:h[[1]]"), 1, W("cn_iptcp:h[[1]"), W("]")},
+        {W("cn_iptcp:h]1["), 0, nullptr, nullptr},
+        // Only characters 9 to 13 and 32 are blanks.
+        {W("\x08" "cn_iptcp:h[1]"), 0, nullptr, nullptr},
+        {W("\x0e" "cn_iptcp:h[1]"), 0, nullptr, nullptr},
+        {W("\u00A0cn_iptcp:h[1]"), 0, nullptr, nullptr},
+        {W("cn_iptcp:h[1]\u00A0"), 1, W("cn_iptcp:h[1]"), W("\u00A0")},
         {W("Name:cn_iptcp:h[1]"), 0, nullptr, nullptr},
         {W("CN_IPTCP:h[1]"), 0, nullptr, nullptr},
         {W("cn_iptcpx:h[1]"), 0, nullptr, nullptr},
@@ -230,6 +241,10 @@ TEST_F(Conformance, SplitCutsServerPartAndNamespace) {
         BSTR only = kSentinel;
         EXPECT_EQ(api_.split(c.input, &only, nullptr), c.result);
         EXPECT_EQ(Text(only == kSentinel ? nullptr : only), WideString(c.result ? c.server : W("")));
+        api_.freeString(only == kSentinel ? nullptr : only);
+        only = kSentinel;
+        EXPECT_EQ(api_.split(c.input, nullptr, &only), c.result);
+        EXPECT_EQ(Text(only == kSentinel ? nullptr : only), WideString(c.result ? c.space : W("")));
         api_.freeString(only == kSentinel ? nullptr : only);
         EXPECT_EQ(api_.split(c.input, nullptr, nullptr), c.result);
     }
@@ -277,7 +292,6 @@ TEST_F(Conformance, EquivalentComparesServerPartAndNamespace) {
         {W("x"), nullptr, 0},
         {W("cn_iptcp:h[1]"), W(""), 0},
         {W("cn_iptcp:h[1]"), W("cn_iptcp:h[1]:USER"), 1},
-        {W("cn_iptcp:h[1]:USER"), W("cn_iptcp:h[1]"), 1},
         {W("cn_iptcp:h[1]"), W("cn_iptcp:h[1]:user"), 0},
         {W("cn_iptcp:h[1]:NS"), W("cn_iptcp:h[1]:NS "), 0},
         {W("cn_iptcp:h[1]"), W("cn_iptcp:h[1] "), 1},
@@ -286,10 +300,14 @@ TEST_F(Conformance, EquivalentComparesServerPartAndNamespace) {
         {W("cn:h[1]"), W("cn_iptcp:h[1]"), 0},
         {W("cn_iptcp:h[1]:A"), W("cn_iptcp:h[1]:B"), 0},
         {W("cn_iptcp:h[1]:USER"), W("cn_iptcp:h[1]:"), 1},
+        {W("cn_iptcp:h[1]:USER"), W("cn_iptcp:h[1]:USER "), 0},
+        {W("cn_iptcp:h[1]"), W("cn_iptcp:h[01]"), 0},
+        {W("cn_iptcp:h[1]"), W("Name:cn_iptcp:h[1]"), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Printable(c.first) + " vs " + Printable(c.second));
         EXPECT_EQ(api_.equivalent(c.first, c.second), c.expected);
+        EXPECT_EQ(api_.equivalent(c.second, c.first), c.expected);
     }
 }
 
@@ -327,29 +345,43 @@ TEST_F(Conformance, LongStringsAreReadToTheirEnd) {
 }
 
 TEST_F(Conformance, AutomationStringsHaveTheWindowsLayout) {
-    BSTR text = api_.allocString(W("abc"));
-    ASSERT_NE(text, nullptr);
-    uint32_t prefix;
-    std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, sizeof prefix);
-    EXPECT_EQ(prefix, 6u);
-    EXPECT_EQ(api_.stringLen(text), 3u);
-    EXPECT_EQ(api_.stringByteLen(text), 6u);
-    EXPECT_EQ(text[3], OLECHAR(0));
-    api_.freeString(text);
-
-    BSTR blank = api_.allocStringLen(nullptr, 4);
-    ASSERT_NE(blank, nullptr);
-    EXPECT_EQ(api_.stringLen(blank), 4u);
-    EXPECT_EQ(blank[4], OLECHAR(0));
-    api_.freeString(blank);
-
-    BSTR bytes = api_.allocStringByteLen("xyz", 3);
-    ASSERT_NE(bytes, nullptr);
-    EXPECT_EQ(api_.stringByteLen(bytes), 3u);
-    EXPECT_EQ(api_.stringLen(bytes), 1u);
-    EXPECT_EQ(std::memcmp(bytes, "xyz", 4), 0);
-    api_.freeString(bytes);
-
+    // The byte count in front of the text and a zero character after it; Windows leaves the
+    // text of a string made from null unset, the library zeroes it.
+#if defined(_WIN32)
+    const char* const zeros = nullptr;
+#else
+    const char* const zeros = "\0\0\0\0\0\0\0\0\0\0";
+#endif
+    const OLECHAR pair[] = {'a', 'b', 0xD83D, 0xDE00, 0};
+    const struct {
+        const char* what;
+        BSTR text;
+        unsigned length, bytes;
+        const void* content;  // null: not checked
+    } cases[] = {
+        {"SysAllocString", api_.allocString(pair), 4, 8, pair},
+        {"SysAllocString empty", api_.allocString(W("")), 0, 0, ""},
+        {"SysAllocStringLen cut", api_.allocStringLen(W("abcdef"), 3), 3, 6, W("abc")},
+        {"SysAllocStringLen null", api_.allocStringLen(nullptr, 5), 5, 10, zeros},
+        {"SysAllocStringByteLen odd", api_.allocStringByteLen("abc", 3), 1, 3, "abc"},
+        {"SysAllocStringByteLen null", api_.allocStringByteLen(nullptr, 4), 2, 4, zeros},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NE(c.text, nullptr);
+        const char* bytes = reinterpret_cast<const char*>(c.text);
+        uint32_t prefix;
+        std::memcpy(&prefix, bytes - 4, sizeof prefix);
+        EXPECT_EQ(prefix, c.bytes);
+        EXPECT_EQ(api_.stringLen(c.text), c.length);
+        EXPECT_EQ(api_.stringByteLen(c.text), c.bytes);
+        if (c.content) {
+            EXPECT_EQ(std::memcmp(bytes, c.content, c.bytes), 0);
+        }
+        EXPECT_EQ(bytes[c.bytes], 0);
+        EXPECT_EQ(bytes[c.bytes + 1], 0);
+        api_.freeString(c.text);
+    }
     EXPECT_EQ(api_.allocString(nullptr), nullptr);
     EXPECT_EQ(api_.stringLen(nullptr), 0u);
     EXPECT_EQ(api_.stringByteLen(nullptr), 0u);

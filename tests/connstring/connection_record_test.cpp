@@ -66,7 +66,6 @@ const ParseCase kParseCases[] = {
     {nullptr, "cn:h[1]", "Nameless|h|1|USER"},
     {nullptr, "::h[1]", "Nameless|h|1|USER"},
     {nullptr, "CN_IPTCP:h[1]", nullptr},
-    {nullptr, "tcp:h[1]", nullptr},
     {nullptr, "a:b:h[1]", nullptr},
     {nullptr, "cn_iptcpx:h[1]", nullptr},
     {nullptr, "cn_iptcp :h[1]", nullptr},

@@ -136,41 +136,6 @@ TEST(Utf8CodePage, ConvertsBothWaysAndReplacesWhatIsNotText) {
     EXPECT_EQ(utf8.ToWide(utf8.ToNarrow(W(std::u16string_view(u"a\0b", 3)))), W(std::u16string_view(u"a\0b", 3)));
 }
 
-// The text and the zero after it, as bytes, with the 32-bit byte count in front.
-std::string Layout(BSTR text, size_t bytes) {
-    return std::string(reinterpret_cast<const char*>(text) - 4, 4 + bytes + 2);
-}
-std::string Count(uint32_t bytes) { return std::string(reinterpret_cast<const char*>(&bytes), 4); }
-
-TEST(AutomationStrings, HaveTheWindowsLayout) {
-    const struct {
-        const char* what;
-        BSTR text;
-        unsigned length, bytes;
-        std::string content;  // the text's bytes
-    } cases[] = {
-        {"SysAllocString", SysAllocString(u"ab\U0001F600"), 4, 8, std::string("a\0b\0\x3D\xD8\x00\xDE", 8)},
-        {"SysAllocString empty", SysAllocString(u""), 0, 0, ""},
-        {"SysAllocStringLen cut", SysAllocStringLen(u"abcdef", 3), 3, 6, std::string("a\0b\0c\0", 6)},
-        {"SysAllocStringLen null", SysAllocStringLen(nullptr, 5), 5, 10, std::string(10, '\0')},
-        {"SysAllocStringByteLen odd", SysAllocStringByteLen("abc", 3), 1, 3, "abc"},
-        {"SysAllocStringByteLen null", SysAllocStringByteLen(nullptr, 4), 2, 4, std::string(4, '\0')},
-        {"NewBstr", NewBstr(W(u"xyz")), 3, 6, std::string("x\0y\0z\0", 6)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_NE(c.text, nullptr);
-        EXPECT_EQ(SysStringLen(c.text), c.length);
-        EXPECT_EQ(SysStringByteLen(c.text), c.bytes);
-        EXPECT_EQ(Layout(c.text, c.bytes), Count(c.bytes) + c.content + std::string(2, '\0'));
-        SysFreeString(c.text);
-    }
-    EXPECT_EQ(SysAllocString(nullptr), nullptr);
-    SysFreeString(nullptr);
-    EXPECT_EQ(SysStringLen(nullptr), 0u);
-    EXPECT_EQ(SysStringByteLen(nullptr), 0u);
-}
-
 #endif  // !defined(_WIN32)
 
 }  // namespace

