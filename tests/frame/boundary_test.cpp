@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "low_byte_code_page.h"
+
 #include <cstring>
 #include <string>
 #include <utility>
@@ -15,21 +17,7 @@ namespace {
 
 WString W(std::u16string_view text) { return WideFromUtf16(text); }
 
-// Narrows every character to its low byte, '?' above 0xFF; widens byte by byte.
-class LowByteCodePage final : public platform::CodePage {
-public:
-    std::string ToNarrow(WStringView text) const override {
-        std::string out;
-        for (WChar c : text) out.push_back(c < 0x100 ? static_cast<char>(c) : '?');
-        return out;
-    }
-    WString ToWide(std::string_view text) const override {
-        WString out;
-        for (char c : text) out.push_back(static_cast<unsigned char>(c));
-        return out;
-    }
-    const std::bitset<256>* LeadBytes() const override { return nullptr; }
-};
+using test::LowByteCodePage;
 
 TEST(NarrowArg, NullStaysNullAndTextUsesTheCurrentCodePage) {
     const NarrowArg null(nullptr);

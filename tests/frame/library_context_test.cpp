@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "low_byte_code_page.h"
+
 #include <future>
 #include <new>
 #include <stdexcept>
@@ -126,17 +128,7 @@ TEST(LoadOwnString, IgnoresTheCurrentResourceSource) {
     EXPECT_EQ(LoadOwnString(2007), "");
 }
 
-// Narrows every character to its low byte, '?' above 0xFF.
-class LowByteCodePage final : public platform::CodePage {
-public:
-    std::string ToNarrow(WStringView text) const override {
-        std::string out;
-        for (WChar c : text) out.push_back(c < 0x100 ? static_cast<char>(c) : '?');
-        return out;
-    }
-    WString ToWide(std::string_view) const override { return {}; }
-    const std::bitset<256>* LeadBytes() const override { return nullptr; }
-};
+using test::LowByteCodePage;
 
 TEST(StringTable, AddsReplacesAndReadsMissingIdsAsEmpty) {
     const LowByteCodePage codePage;
