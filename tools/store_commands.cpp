@@ -29,6 +29,8 @@ using tavix::platform::Registry;
 using tavix::platform::UserRegistry;
 
 constexpr const char kConnectionsKey[] = "Software\\Vantorin\\Connections";
+// Names and connection strings are read back from the store through 256-byte buffers.
+constexpr size_t kMaxStored = 255;
 
 class OpenKey {
 public:
@@ -195,19 +197,31 @@ int Set(const Args& args) {
             iconIndex = static_cast<int>(value);
         }
     }
-    const bool save = !args.Has("--no-save");
-    SetConnection(name, connString, iconFile.empty() ? nullptr : iconFile.c_str(), iconIndex, save ? 1 : 0);
+    // A name the registry cannot hold as one key would not come back from the store.
+    const std::string nameText = Utf8(args.positional[0]);
+    const std::string storedName = Narrow(args.positional[0]);
+    if (storedName.size() > kMaxStored || storedName.find('\\') != std::string::npos) {
+        return Fail(kExitNo, "not stored: a connection name holds at most " + std::to_string(kMaxStored) +
+                                 " bytes and no \"\\\": \"" + nameText + "\"");
+    }
+    // The change is made in memory first, checked, and only then saved.
+    SetConnection(name, connString, iconFile.empty() ? nullptr : iconFile.c_str(), iconIndex, 0);
     int status = kExitOk;
     if (!StoreUsable(status)) return status;
     // The library reports nothing: check that the connection is there now, under the name
     // given or, without one, under the name the connection string carries. (A name with a
     // colon reads as a connection string in a lookup, so it cannot be checked by name.)
-    const std::string nameText = Utf8(args.positional[0]);
     const bool byName = !nameText.empty() && nameText.find(':') == std::string::npos;
     Bstr check(byName ? FindConnection(name, nullptr) : FindConnectionName(connString));
     if (check.text == nullptr) {
         return Fail(kExitNo, "not stored: not a connection string: \"" + Utf8(args.positional[1]) + "\"");
     }
+    if (byName && Narrow(WideString(check.text, SysStringLen(check.text))).size() > kMaxStored) {
+        return Fail(kExitNo, "not stored: its connection string would be over " + std::to_string(kMaxStored) +
+                                 " bytes, longer than the store reads back");
+    }
+    const bool save = !args.Has("--no-save");
+    if (save) SetConnection(nullptr, nullptr, nullptr, 0, 1);  // saves the table
     if (!save) Print("not saved (--no-save): the change ends with this process\n");
     return kExitOk;
 }
