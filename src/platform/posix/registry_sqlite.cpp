@@ -318,40 +318,45 @@ public:
         return problem_;
     }
 
-    long OpenKey(RegKey parent, const char* subKey, RegKey* key) {
+    // What opening and creating a key share: the output cleared, the store usable, the parent
+    // an open handle and the path well formed.
+    long PrepareKeyPath(RegKey parent, const char* subKey, RegKey* key, int64_t* parentId,
+                        std::vector<Name>* names) {
         if (key == nullptr) return kRegInvalidParameter;
         *key = 0;
         if (const long error = Usable()) return error;
         const Handle* handle = FindHandle(parent);
         if (handle == nullptr) return kRegInvalidHandle;
+        *parentId = handle->id;
+        return SplitPath(subKey, names);
+    }
+
+    long OpenKey(RegKey parent, const char* subKey, RegKey* key) {
+        int64_t parentId = 0;
         std::vector<Name> names;
-        if (const long error = SplitPath(subKey, &names)) return error;
+        if (const long error = PrepareKeyPath(parent, subKey, key, &parentId, &names)) return error;
         int64_t id = 0;
-        if (const long error = Resolve(handle->id, names, false, &id)) return error;
+        if (const long error = Resolve(parentId, names, false, &id)) return error;
         *key = NewHandle(id);
         return kRegOk;
     }
 
     long CreateKey(RegKey parent, const char* subKey, RegKey* key) {
-        if (key == nullptr) return kRegInvalidParameter;
-        *key = 0;
-        if (const long error = Usable()) return error;
-        const Handle* handle = FindHandle(parent);
-        if (handle == nullptr) return kRegInvalidHandle;
+        int64_t parentId = 0;
         std::vector<Name> names;
-        if (const long error = SplitPath(subKey, &names)) return error;
+        if (const long error = PrepareKeyPath(parent, subKey, key, &parentId, &names)) return error;
         int64_t id = 0;
         long result;
         if (names.size() <= 1) {
             // One statement at most, atomic by itself.
-            result = Resolve(handle->id, names, true, &id);
+            result = Resolve(parentId, names, true, &id);
         } else {
             // An existing path needs no write lock.
-            result = batchDepth_ > 0 ? kRegNotFound : Resolve(handle->id, names, false, &id);
+            result = batchDepth_ > 0 ? kRegNotFound : Resolve(parentId, names, false, &id);
             if (result == kRegNotFound) {
                 WriteScope scope(*this);
                 result = scope.Begin();
-                if (result == kRegOk) result = Resolve(handle->id, names, true, &id);
+                if (result == kRegOk) result = Resolve(parentId, names, true, &id);
                 if (result == kRegOk) result = scope.Commit();
             }
         }
