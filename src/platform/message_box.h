@@ -15,8 +15,9 @@ enum MessageBoxStyle : unsigned {
 };
 enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 
-// Shows a modal message box with no owner window and returns the button pressed. Without a
-// window system the text goes to standard error and the answer is the default button's.
+// Shows a modal message box with no owner window and returns the button pressed. It goes to the
+// current window system (window_system.h) when one is installed; without one the text goes to
+// standard error and the answer is the default button's.
 int ShowMessageBox(std::string_view text, std::string_view caption, unsigned style);
 
 }  // namespace tavix::platform
