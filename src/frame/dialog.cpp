@@ -173,13 +173,13 @@ void Dialog::Unregister(Control* control) { std::erase(controls_, control); }
 
 // ---- DataExchange -----------------------------------------------------------------------------------
 
-void DataExchange::Bind(int id, Wnd& control) {
+void DataExchange::BindPlain(int id, Wnd& control) {
     if (failed_ || control.Handle() != nullptr) return;
     control.Attach(dialog_.Item(id));
     if (control.Handle() != nullptr) dialog_.bound_.push_back(&control);
 }
 
-void DataExchange::Bind(int id, Control& control) {
+void DataExchange::BindHooked(int id, Control& control) {
     if (failed_ || control.Hooked() != nullptr) return;
     control.SubclassDlgItem(id, dialog_);
 }

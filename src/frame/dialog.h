@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "frame/controls.h"
@@ -106,8 +107,14 @@ public:
     bool Failed() const { return failed_; }
 
     // Binds a control object to control id (a Control is subclassed).
-    void Bind(int id, Wnd& control);
-    void Bind(int id, Control& control);
+    template <class T>
+    void Bind(int id, T& control) {
+        if constexpr (std::is_base_of_v<Control, T>) {
+            BindHooked(id, control);
+        } else {
+            BindPlain(id, control);
+        }
+    }
     // Text of control id <-> value. maxChars > 0: the edit is limited to it and a longer text
     // is refused on reading.
     void Text(int id, std::string& value, int maxChars = 0);
@@ -116,6 +123,8 @@ public:
     void Number(int id, int32_t& value, int32_t min, int32_t max);
 
 private:
+    void BindPlain(int id, Wnd& control);
+    void BindHooked(int id, Control& control);
     void Fail(platform::Window control, const std::string& message);
 
     Dialog& dialog_;
