@@ -14,8 +14,7 @@ platform::WindowSystem& WindowSystem() {
     return *system;
 }
 
-// ---- Wnd ----------------------------------------------------------------------------------------
-
+// ---- Wnd ---------------------------------------------------------------------------------------
 Window Wnd::Detach() {
     Window handle = handle_;
     handle_ = nullptr;
@@ -74,8 +73,7 @@ int Wnd::SetScrollPos(int bar, int pos, bool redraw) const {
     return handle_ ? WindowSystem().SetScrollPos(handle_, bar, pos, redraw) : 0;
 }
 
-// ---- Edit, Button ---------------------------------------------------------------------------------
-
+// ---- Edit, Button ------------------------------------------------------------------------------
 void Edit::SetLimitText(int maxChars) const {
     if (handle_) WindowSystem().SetTextLimit(handle_, maxChars);
 }
@@ -87,8 +85,7 @@ platform::IconHandle Button::SetIcon(platform::IconHandle icon) const {
     return handle_ ? WindowSystem().SetButtonIcon(handle_, icon) : nullptr;
 }
 
-// ---- ListView ---------------------------------------------------------------------------------------
-
+// ---- ListView ----------------------------------------------------------------------------------
 void ListView::SetImageList(const platform::ImageList* images) const {
     if (handle_) WindowSystem().ListViewSetImageList(handle_, images);
 }
@@ -130,8 +127,7 @@ int ListView::HitTest(platform::Point client) const {
     return handle_ ? WindowSystem().ListViewHitTest(handle_, client) : -1;
 }
 
-// ---- ListBox ------------------------------------------------------------------------------------------
-
+// ---- ListBox -----------------------------------------------------------------------------------
 void ListBox::ResetContent() const {
     if (handle_) WindowSystem().ListBoxReset(handle_);
 }
@@ -156,8 +152,7 @@ int ListBox::ItemHeight(int index) const {
     return handle_ ? WindowSystem().ListBoxItemHeight(handle_, index) : 0;
 }
 
-// ---- Control -------------------------------------------------------------------------------------------
-
+// ---- Control -----------------------------------------------------------------------------------
 Control::~Control() { Unsubclass(); }
 
 bool Control::SubclassDlgItem(int id, Dialog& dialog) {
@@ -173,7 +168,8 @@ bool Control::SubclassDlgItem(int id, Dialog& dialog) {
 
 void Control::Unsubclass() {
     if (hooked_ == nullptr) return;
-    if (platform::WindowSystem* system = platform::CurrentWindowSystem()) system->Unsubclass(hooked_);
+    platform::WindowSystem* system = platform::CurrentWindowSystem();
+    if (system != nullptr) system->Unsubclass(hooked_);
     if (dialog_) dialog_->Unregister(this);
     hooked_ = nullptr;
     dialog_ = nullptr;
@@ -195,8 +191,7 @@ intptr_t Control::OnControlMessage(Window, const Message& message, bool& handled
     return result;
 }
 
-// ---- MessageTarget ---------------------------------------------------------------------------------------
-
+// ---- MessageTarget -----------------------------------------------------------------------------
 namespace {
 
 bool Matches(const MessageEntry& entry, const Message& message) {

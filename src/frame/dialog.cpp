@@ -20,8 +20,7 @@ int ShowStringMessage(uint32_t stringId, unsigned style, Window owner) {
     return platform::ShowMessageBox(text, kApplicationName, style);
 }
 
-// ---- Dialog --------------------------------------------------------------------------------------
-
+// ---- Dialog ------------------------------------------------------------------------------------
 Dialog::Dialog(uint32_t templateId, Window parent) : templateId_(templateId), parent_(parent) {}
 
 Dialog::~Dialog() {
@@ -171,8 +170,7 @@ void Dialog::Register(Control* control) { controls_.push_back(control); }
 
 void Dialog::Unregister(Control* control) { std::erase(controls_, control); }
 
-// ---- DataExchange -----------------------------------------------------------------------------------
-
+// ---- DataExchange ------------------------------------------------------------------------------
 void DataExchange::BindPlain(int id, Wnd& control) {
     if (failed_ || control.Handle() != nullptr) return;
     control.Attach(dialog_.Item(id));
@@ -247,8 +245,7 @@ std::optional<int64_t> ParseDecimal(std::string_view text) {
     return negative ? -value : value;
 }
 
-// ---- FileDialog ----------------------------------------------------------------------------------------
-
+// ---- FileDialog --------------------------------------------------------------------------------
 std::vector<std::pair<std::string, std::string>> ParseFilter(std::string_view filter) {
     std::vector<std::pair<std::string, std::string>> pairs;
     auto next = [&filter]() {
@@ -284,8 +281,7 @@ int FileDialog::DoModal() {
     return platform::kIdOk;
 }
 
-// ---- PopupMenu ---------------------------------------------------------------------------------------------
-
+// ---- PopupMenu ---------------------------------------------------------------------------------
 void PopupMenu::Append(unsigned flags, int id, std::string_view text) {
     platform::MenuItem item;
     if ((flags & kSeparator) == 0) {

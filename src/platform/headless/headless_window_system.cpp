@@ -161,8 +161,7 @@ HeadlessWindowSystem::Run* HeadlessWindowSystem::RunOf(const Node* node) const {
     return nullptr;
 }
 
-// ---- Modal dialogs ------------------------------------------------------------------------------
-
+// ---- Modal dialogs -----------------------------------------------------------------------------
 int HeadlessWindowSystem::RunModal(uint32_t templateId, Window /*parent*/, DialogSink& sink) {
     std::optional<resources::DialogTemplate> dialogTemplate =
         templates_ ? templates_(templateId) : std::nullopt;
@@ -344,8 +343,7 @@ void HeadlessWindowSystem::GotoDialogControl(Window, Window control) {
     }
 }
 
-// ---- Events -----------------------------------------------------------------------------------------
-
+// ---- Events ------------------------------------------------------------------------------------
 intptr_t HeadlessWindowSystem::ToDialog(Run& run, Message& message, bool* handled) {
     bool wasHandled = false;
     const intptr_t result = run.sink->OnMessage(run.dialog->handle(), message, wasHandled);
@@ -505,8 +503,7 @@ void HeadlessWindowSystem::ModalTakesFocus(const std::function<void()>& modal) {
     if (saved && live_.contains(saved) && focus_ == nullptr) MoveFocus(saved);
 }
 
-// ---- Painting -----------------------------------------------------------------------------------------
-
+// ---- Painting ----------------------------------------------------------------------------------
 namespace {
 
 class Recorder final : public Painter {
@@ -583,8 +580,7 @@ void HeadlessWindowSystem::Invalidate(Window window, const Rect* rect, bool eras
     invalidations_.push_back({node->id, rect ? std::optional<Rect>(*rect) : std::nullopt, erase});
 }
 
-// ---- Windows -------------------------------------------------------------------------------------------
-
+// ---- Windows -----------------------------------------------------------------------------------
 std::string HeadlessWindowSystem::Text(Window window) {
     Node* node = Find(window);
     return node ? node->text : std::string();
@@ -682,8 +678,7 @@ Point HeadlessWindowSystem::ScreenToClient(Window window, Point screen) {
     return {screen.x - origin.x, screen.y - origin.y};
 }
 
-// ---- Scroll bars ------------------------------------------------------------------------------------------
-
+// ---- Scroll bars -------------------------------------------------------------------------------
 int HeadlessWindowSystem::SetScrollInfo(Window window, int bar, const ScrollInfo& info, bool) {
     Node* node = Find(window);
     if (node == nullptr || bar < 0 || bar > 1) return 0;
@@ -751,8 +746,7 @@ void HeadlessWindowSystem::Unsubclass(Window control) {
     if (Node* node = Find(control)) node->hook = nullptr;
 }
 
-// ---- Edits and buttons ------------------------------------------------------------------------------------
-
+// ---- Edits and buttons -------------------------------------------------------------------------
 void HeadlessWindowSystem::SetTextLimit(Window edit, int maxChars) {
     if (Node* node = Find(edit)) node->limit = maxChars;
 }
@@ -776,8 +770,7 @@ int HeadlessWindowSystem::TextLimit(Window edit) {
     return node ? node->limit : 0;
 }
 
-// ---- List boxes ---------------------------------------------------------------------------------------------
-
+// ---- List boxes --------------------------------------------------------------------------------
 void HeadlessWindowSystem::ListBoxReset(Window list) {
     Node* node = Find(list);
     if (node == nullptr) return;
@@ -790,7 +783,8 @@ int HeadlessWindowSystem::ListBoxAdd(Window list, std::string_view text, uintptr
     Node* node = Find(list);
     Run* run = RunOf(node);
     if (node == nullptr || run == nullptr) return -1;
-    const bool ownerDraw = (node->style & (ws::kLbsOwnerDrawFixed | ws::kLbsOwnerDrawVariable)) != 0;
+    const bool ownerDraw =
+        (node->style & (ws::kLbsOwnerDrawFixed | ws::kLbsOwnerDrawVariable)) != 0;
     int index = static_cast<int>(node->lbItems.size());
     if ((node->style & ws::kLbsSort) && ownerDraw && !(node->style & ws::kLbsHasStrings)) {
         // Sorted by the owner: the new item goes before the first one it compares below.
@@ -924,8 +918,7 @@ int HeadlessWindowSystem::ListBoxItemHeight(Window list, int index) {
     return node->itemHeight;
 }
 
-// ---- List views ---------------------------------------------------------------------------------------------
-
+// ---- List views --------------------------------------------------------------------------------
 void HeadlessWindowSystem::ListViewSetImageList(Window list, const ImageList* images) {
     if (Node* node = Find(list)) node->images = images;
 }
@@ -1151,8 +1144,7 @@ int HeadlessWindowSystem::ListViewHitTest(Window list, Point point) {
     return -1;
 }
 
-// ---- Menus, message boxes, file dialogs ---------------------------------------------------------------------
-
+// ---- Menus, message boxes, file dialogs --------------------------------------------------------
 int HeadlessWindowSystem::TrackPopupMenu(const std::vector<MenuItem>& items, Point screen,
                                          Window owner) {
     Record record;
@@ -1226,8 +1218,7 @@ bool HeadlessWindowSystem::IsKeyDown(int virtualKey) {
     return false;
 }
 
-// ---- The user -------------------------------------------------------------------------------------------------
-
+// ---- The user ----------------------------------------------------------------------------------
 bool HeadlessWindowSystem::Usable(Node* node) const {
     Run* run = RunOf(node);
     return node && run && !run->ended && run == Active() && node->enabled &&

@@ -1,0 +1,355 @@
+// The icon row and the Change Icon dialog, run headless: the user's stories.
+#include "icons/change_icon_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "frame/library_context.h"
+#include "locale/help.h"
+#include "platform/headless/headless_window_system.h"
+
+namespace tavix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform;
+using headless::HeadlessWindowSystem;
+using headless::PaintOp;
+using headless::Record;
+using headless::User;
+using icons::ChangeIconDialog;
+using icons::CIconListBox;
+using resources::ControlClass;
+
+constexpr int kEdit = ChangeIconDialog::kFileName, kRow = ChangeIconDialog::kIconRow,
+              kBrowse = ChangeIconDialog::kBrowse;
+
+fs::path Fixtures() { return TAVIX_ROW_FIXTURES; }
+std::string Fixture(const char* name) { return (Fixtures() / name).string(); }
+
+#define REQUIRE_ROW_FIXTURES()                                                      \
+    do {                                                                            \
+        if (!fs::exists(Fixtures() / "icons25.dll")) GTEST_SKIP() << "not built"; \
+    } while (false)
+
+// The dialog's template as the resources give it.
+resources::DialogTemplate Template100() {
+    resources::DialogTemplate dialog;
+    dialog.cx = 217;
+    dialog.cy = 118;
+    dialog.caption = WideFromUtf16(u"Change Icon");
+    dialog.fontName = WideFromUtf16(u"MS Sans Serif");
+    dialog.fontSize = 8;
+    auto add = [&](int id, ControlClass kind, uint32_t style, int16_t x, int16_t y, int16_t cx,
+                   int16_t cy, std::u16string_view text) {
+        resources::DialogControl control;
+        control.id = id;
+        control.kind = kind;
+        control.style = ws::kVisible | style;
+        control.x = x, control.y = y, control.cx = cx, control.cy = cy;
+        control.text = WideFromUtf16(text);
+        dialog.controls.push_back(control);
+    };
+    add(kEdit, ControlClass::Edit, ws::kBorder | ws::kTabStop | 0x80, 4, 17, 206, 14, u"");
+    add(kBrowse, ControlClass::Button, ws::kTabStop, 161, 36, 50, 14, u"&Browse...");
+    add(kRow, ControlClass::ListBox,
+        ws::kBorder | ws::kHScroll | ws::kTabStop | ws::kLbsOwnerDrawVariable | ws::kLbsSort |
+            ws::kLbsNotify | ws::kLbsNoIntegralHeight | ws::kLbsWantKeyboardInput |
+            ws::kLbsDisableNoScroll,
+        4, 55, 206, 26, u"");
+    add(kIdOk, ControlClass::Button, ws::kTabStop | ws::kBsDefPushButton, 104, 97, 50, 14, u"OK");
+    add(kIdCancel, ControlClass::Button, ws::kTabStop, 161, 97, 50, 14, u"Cancel");
+    add(-1, ControlClass::Static, ws::kGroup, 4, 5, 157, 8, u"&File Name:");
+    add(-1, ControlClass::Static, ws::kGroup, 4, 42, 38, 8, u"&Current Icon:");
+    return dialog;
+}
+
+class ChangeIcon : public ::testing::Test {
+protected:
+    ContextGuard context;
+    HeadlessWindowSystem system{[](uint32_t id) {
+        return id == ChangeIconDialog::kTemplate ? std::optional(Template100()) : std::nullopt;
+    }};
+    WindowSystemGuard guard{&system};
+    IconHandle defaultIcon = Icons().LoadResourceIcon(OwnModule(), 1011);
+
+    ~ChangeIcon() override { Icons().DestroyIcon(defaultIcon); }
+
+    // Runs the dialog on file with iconIndex index; act plays the user, with the row's client
+    // area rowWidth pixels wide when that is given.
+    int Run(ChangeIconDialog& dialog, const std::string& file, int index,
+            const HeadlessWindowSystem::Act& act, int rowWidth = 0) {
+        dialog.defaultIcon = defaultIcon;
+        dialog.iconFilename = file;
+        dialog.iconIndex = index;
+        system.Expect(ChangeIconDialog::kTemplate, act,
+                      [rowWidth](HeadlessWindowSystem& s, Window window) {
+                          if (rowWidth == 0) return;
+                          const Window row = s.DialogItem(window, kRow);
+                          const Rect outer = s.WindowRect(row);
+                          s.SetWindowSize(row, rowWidth + 2, outer.Height());  // 1-pixel border
+                      });
+        const int code = dialog.DoModal();
+        EXPECT_TRUE(system.Problems().empty()) << system.Problems().front();
+        return code;
+    }
+};
+
+// The 25-icon library in a row 200 and 230 pixels wide: the keys with and without Ctrl, and
+// where each leaves the view.
+TEST_F(ChangeIcon, RowKeysKeepThePickedIconInView) {
+    REQUIRE_ROW_FIXTURES();
+    struct Step {
+        int key;
+        bool ctrl;
+        int selected;
+        int pos;
+    };
+    const struct {
+        int width;
+        int page;
+        std::vector<Step> steps;
+    } cases[] = {
+        {200, 200,
+         {{vk::kEnd, false, 24, 800},
+          {vk::kLeft, true, 19, 760},
+          {vk::kHome, false, 0, 0},
+          {vk::kLeft, false, 0, 0},
+          {vk::kRight, false, 1, 0},
+          {vk::kRight, true, 6, 80},
+          {vk::kLeft, false, 5, 80},
+          {vk::kLeft, true, 0, 0},
+          {vk::kEnd, true, 24, 800},
+          {vk::kRight, false, 24, 800},
+          {vk::kRight, true, 24, 800},
+          {vk::kHome, true, 0, 0}}},
+        {230, 200,
+         {{vk::kEnd, false, 24, 770}, {vk::kLeft, true, 19, 760}, {vk::kHome, false, 0, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        ChangeIconDialog dialog;
+        Run(dialog, Fixture("icons25.dll"), 0, [&](User& u) {
+            const CIconListBox& row = dialog.iconList;
+            EXPECT_EQ(row.iconCount, 25);
+            EXPECT_EQ(row.visibleWidth, c.width);
+            EXPECT_EQ(row.iconsPerPage, 5);
+            EXPECT_EQ(u.System().GetScrollInfo(u.Item(kRow), sb::kHorz).page,
+                      static_cast<unsigned>(c.page));
+            EXPECT_EQ(u.System().ClientRect(u.Item(kRow)).Height(), 40);
+            u.Focus(kRow);
+            for (const Step& step : c.steps) {
+                SCOPED_TRACE(step.selected);
+                u.PressKey(step.key, step.ctrl);
+                EXPECT_EQ(row.selectedIndex, step.selected);
+                EXPECT_EQ(u.System().ScrollPos(u.Item(kRow), sb::kHorz), step.pos);
+                EXPECT_EQ(u.System().ListBoxHorizontalPos(u.Item(kRow)), step.pos);
+            }
+            u.PressKey(vk::kEscape);
+        }, c.width);
+    }
+}
+
+// What the dialog shows when it opens, by file and index, and what OK then hands back.
+TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
+    REQUIRE_ROW_FIXTURES();
+    struct Case {
+        std::string file;
+        int index;
+        int count;
+        int selected;
+        bool okEnabled;
+        int indexAfterOk;  // with no icons OK cannot be pressed
+    };
+    std::vector<Case> cases = {
+        {"", 5, 1, 0, true, -1},
+        {Fixture("icons3.dll"), 7, 3, 0, true, 0},
+        {Fixture("icons3.dll"), 2, 3, 2, true, 2},
+        {Fixture("icons25.dll"), 3, 25, 3, true, 3},
+        {Fixture("absent.ico"), 0, 0, -1, false, 0},
+    };
+#if !defined(_WIN32)
+    // The Windows shell finds icons for these through their types' programs.
+    cases.push_back({Fixture("notes.txt"), 0, 0, -1, false, 0});
+    cases.push_back({Fixtures().string(), 0, 0, -1, false, 0});
+#endif
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + " " + std::to_string(c.index));
+        system.ClearLog();
+        ChangeIconDialog dialog;
+        const int code = Run(dialog, c.file, c.index, [&](User& u) {
+            EXPECT_EQ(dialog.iconList.iconCount, c.count);
+            EXPECT_EQ(dialog.iconList.selectedIndex, c.selected);
+            EXPECT_EQ(u.Enabled(kIdOk), c.okEnabled);
+            EXPECT_EQ(u.Text(kEdit), c.file);
+            EXPECT_EQ(u.FocusId(), kEdit);
+            EXPECT_EQ(u.Click(kIdOk), c.okEnabled);
+            if (u.Running()) u.Click(kIdCancel);
+        });
+        const auto boxes = system.RecordsOf(Record::MessageBox);
+        ASSERT_EQ(boxes.size(), c.count == 0 ? 1u : 0u);
+        if (c.count == 0) {
+            EXPECT_EQ(boxes[0].text, "No icons found in the chosen file.");
+            EXPECT_EQ(boxes[0].style, kMbOk | kMbIconExclamation);
+            EXPECT_EQ(code, kIdCancel);
+            continue;
+        }
+        EXPECT_EQ(code, kIdOk);
+        EXPECT_EQ(dialog.iconIndex, c.indexAfterOk);
+        ASSERT_TRUE(IsRealIcon(dialog.icon));
+        // The copy is of the picked icon: the library's icons alternate in the fixtures.
+        const IconHandle expected =
+            Icons().LoadResourceIcon(OwnModule(), c.selected % 2 ? 1012 : 1011);
+        const auto picked = ReadIcon(dialog.icon);
+        const auto wanted = ReadIcon(expected);
+        Icons().DestroyIcon(expected);
+        ASSERT_TRUE(picked && wanted);
+        EXPECT_EQ(picked->width, wanted->width);
+        EXPECT_TRUE(picked->pixels == wanted->pixels);
+    }
+}
+
+// Enter in the file name loads the typed file and keeps the dialog open; Enter on the row ends
+// it. A name typed again unchanged reloads nothing; a click right of the last icon picks it.
+TEST_F(ChangeIcon, TypingAFileNameAndEnter) {
+    REQUIRE_ROW_FIXTURES();
+    ChangeIconDialog dialog;
+    const std::string three = Fixture("icons3.dll");
+    const int code = Run(dialog, "", -1, [&](User& u) {
+        u.Type(kEdit, three);
+        u.PressKey(vk::kReturn);
+        EXPECT_TRUE(u.Running());
+        EXPECT_EQ(dialog.iconList.iconCount, 3);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 0);
+        EXPECT_EQ(u.FocusId(), kRow);
+        u.ClickAt(kRow, {45, 10});
+        EXPECT_EQ(dialog.iconList.selectedIndex, 1);
+        u.ClickAt(kRow, {290, 10});
+        EXPECT_EQ(dialog.iconList.selectedIndex, 2);
+        u.Type(kEdit, three);
+        u.Focus(kRow);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 2);  // not reloaded
+        u.PressKey(vk::kReturn);
+    });
+    EXPECT_EQ(code, kIdOk);
+    EXPECT_EQ(dialog.iconFilename, three);
+    EXPECT_EQ(dialog.iconIndex, 2);
+}
+
+// Browse: the file dialog's filter and flags; a new file reloads, the same file only sets the
+// text, Cancel changes nothing. A double click on the row ends the dialog as OK does.
+TEST_F(ChangeIcon, BrowseAndDoubleClick) {
+    REQUIRE_ROW_FIXTURES();
+    ChangeIconDialog dialog;
+    const std::string three = Fixture("icons3.dll"), many = Fixture("icons25.dll");
+    const int code = Run(dialog, three, 1, [&](User& u) {
+        u.System().AnswerFileDialog(std::nullopt);
+        u.Click(kBrowse);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 1);
+        u.System().AnswerFileDialog(three);
+        u.Click(kBrowse);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 1);
+        u.System().AnswerFileDialog(many);
+        u.Click(kBrowse);
+        EXPECT_EQ(u.Text(kEdit), many);
+        EXPECT_EQ(dialog.iconList.iconCount, 25);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 0);
+        u.DoubleClickAt(kRow, {85, 10});
+    });
+    EXPECT_EQ(code, kIdOk);
+    EXPECT_EQ(dialog.iconIndex, 2);
+    EXPECT_EQ(dialog.iconFilename, many);
+    const auto files = system.RecordsOf(Record::FileDialog);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].file.initialFile, three);
+    EXPECT_EQ(files[0].file.flags, 0x1004u);
+    EXPECT_EQ(files[0].file.defaultExtension, "");
+    ASSERT_EQ(files[0].file.filters.size(), 6u);
+    EXPECT_EQ(files[0].file.filters[0],
+              (std::pair<std::string, std::string>{"Icon files (*.ico;*.dll;*.exe;*.ocx)",
+                                                   "*.ico;*.dll;*.exe;*.ocx"}));
+    EXPECT_EQ(files[0].file.filters[5].second, "*.*");
+}
+
+// The row paints the cells its item rectangle covers, at row positions: the picked one
+// highlighted while the row has the focus, with the focus frame, every one with its icon.
+TEST_F(ChangeIcon, RowPaintsItsCells) {
+    REQUIRE_ROW_FIXTURES();
+    ChangeIconDialog dialog;
+    Run(dialog, Fixture("icons25.dll"), 0, [&](User& u) {
+        u.Focus(kRow);
+        u.PressKey(vk::kEnd);
+        const auto& paints = u.System().Paints();
+        ASSERT_FALSE(paints.empty());
+        const headless::Paint& last = paints.back();
+        EXPECT_EQ(last.controlId, kRow);
+        std::vector<PaintOp> cell24;
+        int images = 0;
+        for (const PaintOp& op : last.ops) {
+            if (op.kind == PaintOp::Image) ++images;
+            if (op.rect.left >= 960 && op.rect.right <= 1000) cell24.push_back(op);
+        }
+        EXPECT_EQ(images, 25);
+        ASSERT_EQ(cell24.size(), 3u);
+        EXPECT_EQ(cell24[0], (PaintOp{PaintOp::Fill, {960, 0, 1000, 40}, color::kHighlight}));
+        EXPECT_EQ(cell24[1].kind, PaintOp::FocusRect);
+        EXPECT_EQ(cell24[1].rect, (Rect{962, 2, 998, 38}));
+        EXPECT_EQ(cell24[2].image, 24);
+        EXPECT_EQ(cell24[2].rect.left, 964);
+
+        // A request for the visible part only: cells 20 to 24, the picked one without focus.
+        std::vector<PaintOp> ops;
+        struct Recorder : Painter {
+            std::vector<PaintOp>& ops;
+            explicit Recorder(std::vector<PaintOp>& o) : ops(o) {}
+            void Fill(const Rect& r, int c) override { ops.push_back({PaintOp::Fill, r, c}); }
+            void FocusRect(const Rect& r) override { ops.push_back({PaintOp::FocusRect, r}); }
+            void DrawImage(const ImageList&, int i, int x, int y) override {
+                ops.push_back({PaintOp::Image, {x, y, x + 32, y + 32}, 0, i});
+            }
+        } recorder(ops);
+        DrawItemRequest request;
+        request.rect = {0, 0, 200, 40};
+        request.painter = &recorder;
+        dialog.iconList.DrawItem(request);
+        ASSERT_EQ(ops.size(), 11u);
+        EXPECT_EQ(ops[0], (PaintOp{PaintOp::Fill, {800, 0, 840, 40}, color::kWindow}));
+        EXPECT_EQ(ops[8], (PaintOp{PaintOp::Fill, {960, 0, 1000, 40}, color::kWindow}));
+        u.PressKey(vk::kEscape);
+    }, 200);
+}
+
+// F1 and the context menu reach the help viewer with the dialog's help-id table.
+TEST_F(ChangeIcon, HelpRequests) {
+    static std::vector<std::pair<unsigned, std::vector<uint32_t>>> calls;
+    calls.clear();
+    help::HelpEntry viewer = [](HWND, const char*, unsigned command, uintptr_t data) -> HWND {
+        std::vector<uint32_t> table;
+        for (auto* p = reinterpret_cast<const uint32_t*>(data); p && (p[0] || p[1]); p += 2) {
+            table.insert(table.end(), {p[0], p[1]});
+        }
+        calls.emplace_back(command, table);
+        return reinterpret_cast<HWND>(uintptr_t{1});
+    };
+    help::BindViewer(viewer, OwnModule());
+    help::SetUseCount(1);
+    ChangeIconDialog dialog;
+    Run(dialog, "", -1, [](User& u) {
+        u.Help();
+        u.RightClick(kBrowse);
+        u.PressKey(vk::kEscape);
+    });
+    EXPECT_EQ(help::UseCount(), 1);  // taken by the dialog and given back
+    help::BindViewer(nullptr, nullptr);
+    help::SetUseCount(0);
+    const std::vector<uint32_t> table = {1, 20001, 2, 20002, 8, 20005, 4, 20004, 7, 20007};
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], (std::pair{help::kHelpWmHelp, table}));
+    EXPECT_EQ(calls[1], (std::pair{help::kHelpContextMenu, table}));
+}
+
+}  // namespace
+}  // namespace tavix
