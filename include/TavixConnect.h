@@ -28,6 +28,9 @@ struct HICON__;
 typedef struct HICON__ *HICON;
 struct HWND__;
 typedef struct HWND__ *HWND;
+struct HINSTANCE__;
+typedef struct HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
 #    include <stdint.h>
 #  else
 #    include <windows.h>
@@ -47,6 +50,10 @@ typedef struct HICON__ *HICON;
 /* A window of the program's window system, passed through to the help viewer. */
 struct HWND__;
 typedef struct HWND__ *HWND;
+/* A module: a shared library or the program, by its load address (dladdr's dli_fbase), or a
+ * resource library that GetLocalizedResources loaded (read as data, never executed). */
+struct HINSTANCE__;
+typedef struct HINSTANCE__ *HMODULE;
 #  define TAVIXAPI
 #endif
 
@@ -118,6 +125,26 @@ TAVIXCONNECT_EXPORT int TAVIXAPI EnumConnections(void);
 /* Marks the default connection and writes it to the registry at once; a null or empty name
  * clears it. 1 done, 0 unknown name or registry failure. Does not read the registry. */
 TAVIXCONNECT_EXPORT int TAVIXAPI SetDefaultConnection(const OLECHAR *name);
+
+/* ---- Localized resources -------------------------------------------------------------------
+ * A localized resource library is a resource-only DLL in the program module's directory named
+ * by fileNamePattern (8-bit text with one %s, e.g. "TavixConnect%s.DLL") with the user's
+ * three-letter language abbreviation in place of %s (ENU, DEU, DEA, FRA, ...). The user's
+ * default locale, its primary language with the default sublanguage and the neutral locale are
+ * tried in turn. The first library that loads is accepted only when its product version
+ * (\StringFileInfo\040904B0\ProductVersion) equals the program module's; otherwise it is
+ * unloaded with a warning box (caption "GetLocalizedResources"), and a program module without
+ * a version gets a warning too. On Linux the library is read as data, never executed, and the
+ * user's locale is that of LC_ALL, LC_MESSAGES or LANG.
+ */
+
+/* The module to take resources from: the accepted resource library, else programModule. */
+TAVIXCONNECT_EXPORT HMODULE TAVIXAPI GetLocalizedResources(const char *fileNamePattern,
+                                                           HMODULE programModule);
+
+/* Does nothing: an accepted resource library stays loaded. */
+TAVIXCONNECT_EXPORT void TAVIXAPI FreeLocalizedResources(HMODULE resourceModule,
+                                                         HMODULE programModule);
 
 /* ---- Help ----------------------------------------------------------------------------------
  * Context help in a compiled HTML Help file per language, "<module base><LNG>.chm" (LNG the

@@ -2,12 +2,26 @@
 
 #include <algorithm>
 
+#include "resources/resource_reader.h"
+
 namespace tavix {
 
-StringTable::StringTable(std::span<const resources::StringEntry> entries,
-                         const platform::CodePage& codePage) {
-    texts_.reserve(entries.size());
-    for (const auto& entry : entries) Set(entry.id, WideFromUtf16(entry.text), codePage);
+StringTable StringTable::FromModule(platform::ModuleHandle module, uint32_t first, uint32_t last,
+                                    const platform::CodePage& codePage) {
+    StringTable table;
+    if (first > last) return table;
+    for (uint32_t block = first / 16; block <= last / 16; ++block) {
+        const auto data = platform::FindResourceData(module, resources::kRtString,
+                                                     resources::StringBlockId(block * 16));
+        const auto strings = data ? resources::ReadStringBlock(*data) : std::nullopt;
+        if (!strings) continue;
+        for (uint32_t slot = 0; slot < 16; ++slot) {
+            const uint32_t id = block * 16 + slot;
+            if (id < first || id > last || (*strings)[slot].empty()) continue;
+            table.Set(id, WideFromUtf16((*strings)[slot]), codePage);
+        }
+    }
+    return table;
 }
 
 void StringTable::Set(uint32_t id, WString wide, const platform::CodePage& codePage) {

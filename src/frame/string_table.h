@@ -10,7 +10,7 @@
 
 #include "frame/wide.h"
 #include "platform/codepage.h"
-#include "resources/strings.h"
+#include "platform/module.h"
 
 namespace tavix {
 
@@ -23,7 +23,11 @@ public:
     };
 
     StringTable() = default;
-    StringTable(std::span<const resources::StringEntry> entries, const platform::CodePage& codePage);
+
+    // The strings first..last of a module's string resources (RT_STRING blocks); a string the
+    // module does not have, or has empty, is left out.
+    static StringTable FromModule(platform::ModuleHandle module, uint32_t first, uint32_t last,
+                                  const platform::CodePage& codePage);
 
     // Adds or replaces one string.
     void Set(uint32_t id, WString wide, const platform::CodePage& codePage);

@@ -41,11 +41,9 @@ bool IsPng(std::span<const uint8_t> data) {
            Le32(data.data() + 4) == kPngSignature[1];
 }
 
-// Where an image's data lies in the file.
-struct Extent {
-    uint64_t offset = 0;
-    uint32_t size = 0;
-};
+using resources::Extent;
+using resources::PeResources;
+using resources::ResourceEntry;
 
 // An image as its own header describes it, for choosing among an icon's images.
 struct ImageShape {
@@ -242,192 +240,9 @@ std::optional<IconExtents> IcoImages(const ByteSource& file) {
 
 // ---- PE files ------------------------------------------------------------------------------
 
-struct Section {
-    uint32_t virtualAddress;
-    uint32_t rawSize;
-    uint32_t rawOffset;
-};
-
-// A resource directory entry: a numeric id or a name, and where it points (a subdirectory or a
-// data entry, relative to the start of the resource directory).
-struct ResourceEntry {
-    bool named;
-    uint32_t id;
-    bool subdirectory;
-    uint32_t target;
-};
-
-class PeResources {
-public:
-    // nullopt: not a PE file that can be read (a damaged one, or another executable format).
-    // A PE file without resources is fine.
-    static std::optional<PeResources> Open(const ByteSource& file);
-
-    // The entries of the directory at offset (relative to the resource directory): named ones
-    // first, then those with ids, in stored order. Entries outside the file are left out.
-    std::vector<ResourceEntry> Directory(uint32_t offset) const;
-
-    // The data of a resource: the first language in a name's subdirectory, or the language
-    // `language` when the subdirectory has it. languageFound receives the language used.
-    std::optional<Extent> Language(const ResourceEntry& name,
-                                   std::optional<uint32_t> language = std::nullopt,
-                                   uint32_t* languageFound = nullptr) const;
-
-    bool HasResources() const { return resourceRva_ != 0; }
-    const ByteSource& file() const { return *file_; }
-
-private:
-    // Where rva lies in the file, and how many bytes of its section's file data follow it.
-    struct Span {
-        uint64_t offset;
-        uint64_t available;
-    };
-    std::optional<Span> FileSpan(uint64_t rva) const;
-
-    // The file extent of the data entry at offset (relative to the resource directory).
-    std::optional<Extent> Data(uint32_t offset) const;
-
-    const ByteSource* file_ = nullptr;
-    std::vector<Section> sections_;
-    uint32_t resourceRva_ = 0;
-    // Directory entries that may still be read: a file whose directories point at each other
-    // or repeat huge entry counts is given up on rather than read without end.
-    mutable uint64_t entryBudget_ = kDirectoryEntryBudget;
-
-    // Windows has long loaded at most this many sections; later ones are not looked at.
-    static constexpr uint16_t kMaxSections = 96;
-    static constexpr uint64_t kDirectoryEntryBudget = uint64_t{1} << 20;
-};
-
-std::optional<PeResources> PeResources::Open(const ByteSource& file) {
-    std::array<uint8_t, 64> dos{};
-    if (!ReadAt(file, 0, dos)) return std::nullopt;
-    const uint64_t peOffset = Le32(&dos[0x3C]);
-    std::array<uint8_t, 24> fileHeader{};  // signature and COFF header
-    if (!ReadAt(file, peOffset, fileHeader)) return std::nullopt;
-    if (std::memcmp(fileHeader.data(), "PE\0\0", 4) != 0) return std::nullopt;
-    const uint16_t sectionCount = std::min(Le16(&fileHeader[6]), kMaxSections);
-    const uint16_t optionalSize = Le16(&fileHeader[20]);
-    const uint64_t optionalOffset = peOffset + fileHeader.size();
-
-    std::array<uint8_t, 2> magic{};
-    if (!ReadAt(file, optionalOffset, magic)) return std::nullopt;
-    uint64_t countField;  // NumberOfRvaAndSizes, followed by the data directories
-    switch (Le16(magic.data())) {
-        case 0x10B: countField = 92; break;   // PE32
-        case 0x20B: countField = 108; break;  // PE32+
-        default: return std::nullopt;
-    }
-    PeResources pe;
-    pe.file_ = &file;
-    // The resource directory is data directory 2; a header too short for it means none.
-    constexpr uint64_t kResourceDirectory = 2;
-    const uint64_t directoryEnd = countField + 4 + (kResourceDirectory + 1) * 8;
-    std::array<uint8_t, 4> countBytes{};
-    if (optionalSize >= directoryEnd && ReadAt(file, optionalOffset + countField, countBytes) &&
-        Le32(countBytes.data()) > kResourceDirectory) {
-        std::array<uint8_t, 8> directory{};
-        if (!ReadAt(file, optionalOffset + countField + 4 + kResourceDirectory * 8, directory)) {
-            return std::nullopt;
-        }
-        pe.resourceRva_ = Le32(directory.data());
-    }
-    const uint64_t sectionTable = optionalOffset + optionalSize;
-    for (uint16_t i = 0; i < sectionCount; ++i) {
-        std::array<uint8_t, 40> header{};
-        if (!ReadAt(file, sectionTable + uint64_t{i} * header.size(), header)) {
-            return std::nullopt;
-        }
-        pe.sections_.push_back({Le32(&header[12]), Le32(&header[16]), Le32(&header[20])});
-    }
-    return pe;
-}
-
-std::optional<PeResources::Span> PeResources::FileSpan(uint64_t rva) const {
-    const uint64_t fileSize = file_->Size();
-    for (const Section& s : sections_) {
-        if (rva < s.virtualAddress || rva - s.virtualAddress >= s.rawSize) continue;
-        const uint64_t offset = uint64_t{s.rawOffset} + (rva - s.virtualAddress);
-        if (offset >= fileSize) return std::nullopt;
-        const uint64_t sectionLeft = uint64_t{s.rawSize} - (rva - s.virtualAddress);
-        return Span{offset, std::min(sectionLeft, fileSize - offset)};
-    }
-    return std::nullopt;
-}
-
-std::vector<ResourceEntry> PeResources::Directory(uint32_t offset) const {
-    std::vector<ResourceEntry> entries;
-    const auto at = FileSpan(uint64_t{resourceRva_} + offset);
-    std::array<uint8_t, 16> header{};
-    if (!at || at->available < header.size() || !ReadAt(*file_, at->offset, header)) {
-        return entries;
-    }
-    uint64_t count = uint64_t{Le16(&header[12])} + Le16(&header[14]);
-    count = std::min(count, (at->available - header.size()) / 8);
-    if (count > entryBudget_) {
-        entryBudget_ = 0;
-        return entries;
-    }
-    entryBudget_ -= count;
-    std::vector<uint8_t> raw(count * 8);
-    if (!file_->Read(at->offset + header.size(), raw.data(), raw.size())) return entries;
-    entries.reserve(count);
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint32_t name = Le32(&raw[i * 8]);
-        const uint32_t target = Le32(&raw[i * 8 + 4]);
-        entries.push_back({(name & 0x80000000u) != 0, name & 0x7FFFFFFFu,
-                           (target & 0x80000000u) != 0, target & 0x7FFFFFFFu});
-    }
-    return entries;
-}
-
-std::optional<Extent> PeResources::Data(uint32_t offset) const {
-    std::array<uint8_t, 16> entry{};
-    const auto at = FileSpan(uint64_t{resourceRva_} + offset);
-    if (!at || at->available < entry.size() || !ReadAt(*file_, at->offset, entry)) {
-        return std::nullopt;
-    }
-    const uint32_t size = Le32(&entry[4]);
-    const auto data = FileSpan(Le32(&entry[0]));
-    if (!data || size == 0 || size > data->available || size > kMaxImageBytes) {
-        return std::nullopt;
-    }
-    return Extent{data->offset, size};
-}
-
-std::optional<Extent> PeResources::Language(const ResourceEntry& name,
-                                            std::optional<uint32_t> language,
-                                            uint32_t* languageFound) const {
-    if (!name.subdirectory) return std::nullopt;
-    const std::vector<ResourceEntry> languages = Directory(name.target);
-    const ResourceEntry* chosen = nullptr;
-    for (const ResourceEntry& entry : languages) {
-        if (entry.subdirectory) continue;
-        if (chosen == nullptr) chosen = &entry;
-        if (!language || (!entry.named && entry.id == *language)) {
-            chosen = &entry;
-            break;
-        }
-    }
-    if (chosen == nullptr) return std::nullopt;
-    if (languageFound != nullptr) *languageFound = chosen->id;
-    return Data(chosen->target);
-}
-
-// The subdirectory of names of a resource type; empty when there is none.
-std::vector<ResourceEntry> TypeNames(const PeResources& pe, uint32_t type) {
-    if (!pe.HasResources()) return {};
-    for (const ResourceEntry& entry : pe.Directory(0)) {
-        if (!entry.named && entry.id == type && entry.subdirectory) {
-            return pe.Directory(entry.target);
-        }
-    }
-    return {};
-}
-
 // The images of the RT_GROUP_ICON at index; nullopt when there is none.
 std::optional<IconExtents> PeIconImages(const PeResources& pe, int index) {
-    const std::vector<ResourceEntry> groups = TypeNames(pe, kResourceTypeGroupIcon);
+    const std::vector<ResourceEntry> groups = pe.TypeNames(kResourceTypeGroupIcon);
     const ResourceEntry* group = nullptr;
     if (index >= 0) {
         if (static_cast<size_t>(index) < groups.size()) group = &groups[static_cast<size_t>(index)];
@@ -449,7 +264,7 @@ std::optional<IconExtents> PeIconImages(const PeResources& pe, int index) {
 
     // The images by resource id (the first binding of an id counts).
     std::unordered_map<uint32_t, const ResourceEntry*> byId;
-    const std::vector<ResourceEntry> iconNames = TypeNames(pe, kResourceTypeIcon);
+    const std::vector<ResourceEntry> iconNames = pe.TypeNames(kResourceTypeIcon);
     for (const ResourceEntry& entry : iconNames) {
         if (!entry.named) byId.emplace(entry.id, &entry);
     }
@@ -506,12 +321,6 @@ bool Nearer(const ImageShape& a, const ImageShape& b, int size) {
 
 }  // namespace
 
-bool MemorySource::Read(uint64_t offset, void* out, size_t size) const {
-    if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
-    if (size != 0) std::memcpy(out, bytes_.data() + offset, size);
-    return true;
-}
-
 FileKind DetectKind(const ByteSource& file) {
     std::array<uint8_t, 4> start{};
     if (ReadAt(file, 0, start) && Le32(start.data()) == 0x00010000u) return FileKind::kIco;
@@ -542,7 +351,7 @@ std::optional<int> CountIcons(const ByteSource& file) {
         case FileKind::kPe: {
             const auto pe = PeResources::Open(file);
             if (!pe) return 0;
-            return static_cast<int>(TypeNames(*pe, kResourceTypeGroupIcon).size());
+            return static_cast<int>(pe->TypeNames(kResourceTypeGroupIcon).size());
         }
     }
     return std::nullopt;

@@ -22,6 +22,8 @@
 #include <span>
 #include <vector>
 
+#include "resources/pe_resources.h"
+
 namespace tavix::icons {
 
 // Largest width or height of an image that is decoded.
@@ -45,24 +47,10 @@ struct IconImage {
     bool operator==(const IconImage&) const = default;
 };
 
-// Random access to the bytes of a file or of a buffer.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual uint64_t Size() const = 0;
-    // Reads exactly size bytes at offset into out; false when they are not all there.
-    virtual bool Read(uint64_t offset, void* out, size_t size) const = 0;
-};
-
-class MemorySource final : public ByteSource {
-public:
-    explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-    uint64_t Size() const override { return bytes_.size(); }
-    bool Read(uint64_t offset, void* out, size_t size) const override;
-
-private:
-    std::span<const uint8_t> bytes_;
-};
+// Random access to the bytes of a file or of a buffer (the PE walker's, shared with the
+// resource reader).
+using ByteSource = resources::ByteSource;
+using MemorySource = resources::MemorySource;
 
 enum class FileKind { kNotIconFile, kIco, kPe };
 

@@ -65,7 +65,7 @@ public:
 
     // An icon resource of a module at its default size: a new icon or null. Without Windows
     // resources only this library's own module (OwnModule()) has icons, the ones of
-    // resources/icons.rc.
+    // resources/TavixConnect.rc.
     virtual IconHandle LoadResourceIcon(ModuleHandle instance, uint32_t id) = 0;
 
     // Frees an icon; false for null or a handle that is not a live icon.

@@ -1,11 +1,16 @@
-// Modules (the library itself, the calling program) as the platform knows them.
+// Modules (the library itself, the calling program, resource libraries) as the platform knows
+// them, and the resources they hold.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 namespace tavix::platform {
 
-// An opaque module handle: an HMODULE on Windows, the module's load address elsewhere.
+// An opaque module handle: an HMODULE on Windows, elsewhere the module's load address, or, for
+// a resource library, the library's own record of the file it read.
 using ModuleHandle = void*;
 
 // The module that holds this library's code.
@@ -14,7 +19,30 @@ ModuleHandle OwnModule() noexcept;
 // The program the process runs (the executable).
 ModuleHandle ProgramModule() noexcept;
 
-// The full path of a module's file in 8-bit text; empty when the platform cannot tell.
+// The full path of a module's file in 8-bit text; empty when the platform cannot tell. For a
+// resource library, the path it was loaded by.
 std::string ModulePath(ModuleHandle module);
+
+// Loads a resource library (a resource-only PE DLL) by its full path; null when it cannot be
+// loaded. Windows: LoadLibraryExA with LOAD_WITH_ALTERED_SEARCH_PATH. Elsewhere the file is
+// read as data, never executed: a file that is not a PE file a loader would map (truncated, or
+// of another kind) does not load.
+ModuleHandle LoadResourceLibrary(const std::string& path);
+
+// Unloads a resource library that LoadResourceLibrary loaded.
+void FreeResourceLibrary(ModuleHandle module);
+
+// The bytes of resource (type, id) of a module, in the language the module has it in (the
+// first one it lists when it has several); nullopt when it has none. The bytes stay valid while
+// the module is loaded. Without a Windows loader only this library's own module (its compiled-in
+// resources) and resource libraries have resources.
+std::optional<std::span<const uint8_t>> FindResourceData(ModuleHandle module, uint16_t type,
+                                                         uint16_t id);
+
+// The product version of a module file: the string "\StringFileInfo\040904B0\ProductVersion" of
+// its version information, in 8-bit text; nullopt when the file has none. Windows:
+// GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA. Elsewhere: the version
+// record of a PE file, or, for this library's own file, of its compiled-in resources.
+std::optional<std::string> FileProductVersion(const std::string& path);
 
 }  // namespace tavix::platform

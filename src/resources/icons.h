@@ -1,5 +1,5 @@
-// The library's own icon resources as compiled into the library where there are no Windows
-// resources: the .ico files named by icons.rc, by resource id.
+// The library's own icon resources (1011, 1012 of TavixConnect.rc) where there are no Windows
+// resources: rebuilt as .ico files from the compiled-in resources.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,8 @@
 
 namespace tavix::resources {
 
-// The bytes of the .ico file of icon resource id; empty when there is none.
+// The bytes of an .ico file holding icon resource id; empty when there is none. The bytes stay
+// valid for the life of the process.
 std::span<const uint8_t> EmbeddedIcon(uint32_t id);
 
 }  // namespace tavix::resources

@@ -1,15 +1,13 @@
-// The library's string table: every text the library shows or stores, by number.
+// The library's string table by number; the texts are in TavixConnect.rc.
 #pragma once
 
 #include <cstdint>
-#include <span>
-#include <string_view>
 
 namespace tavix::resources {
 
-// Where a string is read from: "own" strings always come from the library itself (registry
-// names, the save prompt); "current" strings come from the current resource source, which a
-// localized resource library may replace.
+// Where a string is read from: "own" strings always come from the library's own resources
+// (registry names, the save prompt); "current" strings come from the current resource source,
+// which a localized resource library may replace.
 enum class StringSource { Own, Current };
 
 enum StringId : uint32_t {
@@ -30,13 +28,22 @@ enum StringId : uint32_t {
     kStrSaveCaption = 2016,
 };
 
-struct StringEntry {
-    uint32_t id;
-    StringSource source;
-    std::u16string_view text;
-};
+// The numbers the string table spans.
+inline constexpr uint32_t kFirstStringId = 2000;
+inline constexpr uint32_t kLastStringId = 2016;
 
-// The English string table built into the library, in ascending order of id.
-std::span<const StringEntry> LibraryStrings() noexcept;
+constexpr StringSource SourceOf(uint32_t id) {
+    switch (id) {
+        case kStrConnectionsKey:
+        case kStrIconKey:
+        case kStrIconIndexValue:
+        case kStrIconFileNameValue:
+        case kStrSavePrompt:
+        case kStrSaveCaption:
+            return StringSource::Own;
+        default:
+            return StringSource::Current;
+    }
+}
 
 }  // namespace tavix::resources

