@@ -1,0 +1,173 @@
+#include "gui_driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace tavix::gui_test {
+
+namespace {
+
+std::string ClassName(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The visible top-level windows of a thread, newest first.
+std::vector<HWND> ThreadWindows(DWORD thread) {
+    std::vector<HWND> windows;
+    EnumThreadWindows(
+        thread,
+        [](HWND window, LPARAM list) -> BOOL {
+            if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+struct DcDeleter {
+    HWND window;
+    void operator()(HDC dc) const { ReleaseDC(window, dc); }
+};
+
+}  // namespace
+
+HWND Driver::WaitForDialog(std::string_view caption, DWORD timeoutMs) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND window : ThreadWindows(uiThread_)) {
+                if (ClassName(window) == "#32770" && Text(window) == caption) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool Driver::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() >= end) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool Driver::WaitGone(HWND window, DWORD timeoutMs) {
+    return WaitUntil([window] { return !IsWindow(window); }, timeoutMs);
+}
+
+std::string Driver::Text(HWND window) {
+    if (window == nullptr) return {};
+    char text[1024] = {};
+    const LRESULT length =
+        SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+HWND Driver::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(uiThread_, &info) ? info.hwndFocus : nullptr;
+}
+
+HWND Driver::Menu() const {
+    for (HWND window : ThreadWindows(uiThread_)) {
+        if (ClassName(window) == "#32768") return window;
+    }
+    return nullptr;
+}
+
+void Driver::Click(HWND dialog, int id) {
+    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void Driver::PostKey(HWND window, int virtualKey) {
+    PostMessageA(window, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1);
+    PostMessageA(window, WM_KEYUP, static_cast<WPARAM>(virtualKey), 0xC0000001);
+}
+
+void Driver::SetText(HWND window, std::string_view text) {
+    const std::string copy(text);
+    SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
+}
+
+bool Driver::Screenshot(HWND window, std::string_view name) {
+    const char* dir = std::getenv("TAVIX_SCREENSHOT_DIR");
+    if (dir == nullptr || *dir == '\0') return true;
+    // Let the window finish painting, then copy what it shows.
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(300);
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
+
+    std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter> source(GetWindowDC(window),
+                                                                  DcDeleter{window});
+    HDC memory = CreateCompatibleDC(source.get());
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;  // bottom-up, as BMP files keep rows
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, reinterpret_cast<BITMAPINFO*>(&header),
+                                      DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = bitmap != nullptr && memory != nullptr;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        // What the window shows; its own painting where that cannot be read.
+        ok = BitBlt(memory, 0, 0, width, height, source.get(), 0, 0, SRCCOPY) ||
+             PrintWindow(window, memory, 0);
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    if (ok) {
+        const DWORD imageSize = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;  // "BM"
+        file.bfOffBits = sizeof file + sizeof header;
+        file.bfSize = file.bfOffBits + imageSize;
+        const std::string path = std::string(dir) + "/" + std::string(name) + ".bmp";
+        FILE* out = std::fopen(path.c_str(), "wb");
+        ok = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+             std::fwrite(&header, sizeof header, 1, out) == 1 &&
+             std::fwrite(bits, imageSize, 1, out) == 1;
+        if (out != nullptr) ok = std::fclose(out) == 0 && ok;
+    }
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+    return ok;
+}
+
+void Driver::CloseAll() const {
+    for (HWND window : ThreadWindows(uiThread_)) {
+        const std::string name = ClassName(window);
+        if (name == "#32768") {
+            PostKey(window, VK_ESCAPE);
+        } else if (name == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr) {
+            // A message box closes only through one of its buttons.
+            for (int button : {IDCANCEL, IDNO, IDOK}) {
+                if (HWND control = GetDlgItem(window, button)) {
+                    PostMessageA(control, BM_CLICK, 0, 0);
+                    break;
+                }
+            }
+        } else if (name == "#32770") {
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        }
+    }
+}
+
+}  // namespace tavix::gui_test
