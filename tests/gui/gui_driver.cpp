@@ -99,6 +99,13 @@ void Driver::SetText(HWND window, std::string_view text) {
     SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
 }
 
+void Driver::SetOpenFileName(HWND open, std::string_view path) {
+    // The file name box: a combo box (cmb13) in newer dialogs, an edit (edt1) in older ones.
+    HWND name = GetDlgItem(open, 0x47C);
+    if (name == nullptr) name = GetDlgItem(open, 0x480);
+    SetText(name, path);
+}
+
 bool Driver::Screenshot(HWND window, std::string_view name) {
     const char* dir = std::getenv("TAVIX_SCREENSHOT_DIR");
     if (dir == nullptr || *dir == '\0') return true;

@@ -43,6 +43,8 @@ public:
     // A message box: its text, and a click on one of its buttons (IDOK, IDYES, ...).
     static std::string MessageText(HWND box) { return ItemText(box, 0xFFFF); }
     static void Answer(HWND box, int button) { Click(box, button); }
+    // Types a file name into the system's open-file dialog.
+    static void SetOpenFileName(HWND open, std::string_view path);
 
     // Saves a picture of window as a BMP file named name in the directory that the environment
     // variable TAVIX_SCREENSHOT_DIR names (nothing when it is not set). False when it was asked

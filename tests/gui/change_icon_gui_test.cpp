@@ -1,0 +1,129 @@
+// The Change Icon dialog under the real dialog manager, driven by window messages to template
+// 100's control ids: the icon row's keys and scrolling, Enter in the file name, a file without
+// icons, Browse through the system's open-file dialog.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frame/library_context.h"
+#include "gui_driver.h"
+#include "icons/change_icon_dialog.h"
+#include "platform/module.h"
+
+namespace tavix::gui_test {
+namespace {
+
+using icons::ChangeIconDialog;
+constexpr int kEdit = ChangeIconDialog::kFileName, kRow = ChangeIconDialog::kIconRow,
+              kBrowse = ChangeIconDialog::kBrowse;
+
+// A test file's full path in the form the system's file dialog answers.
+std::string Fixture(const char* name) {
+    const std::string path = std::string(TAVIX_ROW_FIXTURES) + "/" + name;
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full ? std::string(full, length) : path;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class ChangeIconGui : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Exists(Fixture("icons25.dll"))) GTEST_SKIP() << "the icon libraries were not built";
+    }
+    ~ChangeIconGui() override { platform::Icons().DestroyIcon(defaultIcon); }
+
+    ContextGuard context;  // the library's resources: the template, strings 2010 and 2011
+    platform::IconHandle defaultIcon =
+        platform::Icons().LoadResourceIcon(platform::OwnModule(), 1011);
+};
+
+// Opened on the fourth icon of 25: a click picks the second, End the last (scrolled into view),
+// Enter on the row ends the dialog with that icon.
+TEST_F(ChangeIconGui, KeysPickAndScrollEnterOnTheRowEnds) {
+    ChangeIconDialog dialog;
+    dialog.defaultIcon = defaultIcon;
+    dialog.iconFilename = Fixture("icons25.dll");
+    dialog.iconIndex = 3;
+    const std::string file = dialog.iconFilename;
+    const int code = RunDriven(dialog, [&](Driver& driver) {
+        HWND window = driver.WaitForDialog("Change Icon");
+        ASSERT_NE(window, nullptr);
+        HWND row = GetDlgItem(window, kRow);
+        EXPECT_EQ(Driver::ItemText(window, kEdit), file);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDOK)));
+        RECT client{};
+        GetClientRect(row, &client);
+        EXPECT_EQ(client.bottom, 40);
+        EXPECT_TRUE(Driver::Screenshot(window, "change_icon"));
+
+        PostMessageA(row, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(45, 10));
+        PostMessageA(row, WM_LBUTTONUP, 0, MAKELPARAM(45, 10));
+        EXPECT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == row; }));
+        Driver::PostKey(row, VK_END);
+        EXPECT_TRUE(Driver::WaitUntil(
+            [&] { return GetScrollPos(row, SB_HORZ) == 25 * 40 - client.right; }))
+            << GetScrollPos(row, SB_HORZ);
+        EXPECT_TRUE(Driver::Screenshot(window, "change_icon_last_icon"));
+        Driver::PostKey(row, VK_RETURN);
+        EXPECT_TRUE(Driver::WaitGone(window));
+    });
+    EXPECT_EQ(code, IDOK);
+    EXPECT_EQ(dialog.iconIndex, 24);
+    EXPECT_TRUE(platform::IsRealIcon(dialog.icon));
+}
+
+// Enter in the file name loads the file and keeps the dialog open; a file without icons says
+// so and disables OK until a file with icons comes, typed (leaving the field) or browsed for.
+TEST_F(ChangeIconGui, FileNameEnterAndBrowseReloadTheRow) {
+    ChangeIconDialog dialog;
+    dialog.defaultIcon = defaultIcon;
+    const std::string noIcons = Fixture("notes.txt"), three = Fixture("icons3.dll"),
+                      many = Fixture("icons25.dll");
+    const int code = RunDriven(dialog, [&](Driver& driver) {
+        HWND window = driver.WaitForDialog("Change Icon");
+        ASSERT_NE(window, nullptr);
+        HWND edit = GetDlgItem(window, kEdit), ok = GetDlgItem(window, IDOK);
+        EXPECT_TRUE(IsWindowEnabled(ok));  // the default icon alone
+        ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == edit; }));
+
+        Driver::SetText(edit, noIcons);
+        Driver::PostKey(edit, VK_RETURN);
+        HWND box = driver.WaitForDialog("TavixConnect");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(Driver::MessageText(box), "No icons found in the chosen file.");
+        Driver::Answer(box, IDOK);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return !IsWindowEnabled(ok); }));
+        EXPECT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == GetDlgItem(window, kRow); }));
+
+        PostMessageA(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageA(edit, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == edit; }));
+        // With OK disabled the dialog manager gives Enter to no one: Tab moves on and loads.
+        Driver::SetText(edit, three);
+        Driver::PostKey(edit, VK_TAB);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return IsWindowEnabled(ok) != FALSE; }));
+
+        Driver::Click(window, kBrowse);
+        HWND open = driver.WaitForDialog("Open");
+        ASSERT_NE(open, nullptr);
+        EXPECT_TRUE(Driver::Screenshot(open, "change_icon_browse"));
+        Driver::SetOpenFileName(open, many);
+        Driver::Click(open, IDOK);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Driver::Text(edit) == many; }))
+            << Driver::Text(edit);
+        Driver::PostKey(edit, VK_ESCAPE);
+        EXPECT_TRUE(Driver::WaitGone(window));
+    });
+    EXPECT_EQ(code, IDCANCEL);
+    EXPECT_EQ(dialog.iconFilename, many);
+    EXPECT_EQ(dialog.iconList.iconCount, 25);
+}
+
+}  // namespace
+}  // namespace tavix::gui_test
