@@ -22,7 +22,6 @@ using headless::Record;
 using headless::User;
 using icons::ChangeIconDialog;
 using icons::CIconListBox;
-using resources::ControlClass;
 
 constexpr int kEdit = ChangeIconDialog::kFileName, kRow = ChangeIconDialog::kIconRow,
               kBrowse = ChangeIconDialog::kBrowse;
@@ -35,44 +34,10 @@ std::string Fixture(const char* name) { return (Fixtures() / name).string(); }
         if (!fs::exists(Fixtures() / "icons25.dll")) GTEST_SKIP() << "not built"; \
     } while (false)
 
-// The dialog's template as the resources give it.
-resources::DialogTemplate Template100() {
-    resources::DialogTemplate dialog;
-    dialog.cx = 217;
-    dialog.cy = 118;
-    dialog.caption = WideFromUtf16(u"Change Icon");
-    dialog.fontName = WideFromUtf16(u"MS Sans Serif");
-    dialog.fontSize = 8;
-    auto add = [&](int id, ControlClass kind, uint32_t style, int16_t x, int16_t y, int16_t cx,
-                   int16_t cy, std::u16string_view text) {
-        resources::DialogControl control;
-        control.id = id;
-        control.kind = kind;
-        control.style = ws::kVisible | style;
-        control.x = x, control.y = y, control.cx = cx, control.cy = cy;
-        control.text = WideFromUtf16(text);
-        dialog.controls.push_back(control);
-    };
-    add(kEdit, ControlClass::Edit, ws::kBorder | ws::kTabStop | 0x80, 4, 17, 206, 14, u"");
-    add(kBrowse, ControlClass::Button, ws::kTabStop, 161, 36, 50, 14, u"&Browse...");
-    add(kRow, ControlClass::ListBox,
-        ws::kBorder | ws::kHScroll | ws::kTabStop | ws::kLbsOwnerDrawVariable | ws::kLbsSort |
-            ws::kLbsNotify | ws::kLbsNoIntegralHeight | ws::kLbsWantKeyboardInput |
-            ws::kLbsDisableNoScroll,
-        4, 55, 206, 26, u"");
-    add(kIdOk, ControlClass::Button, ws::kTabStop | ws::kBsDefPushButton, 104, 97, 50, 14, u"OK");
-    add(kIdCancel, ControlClass::Button, ws::kTabStop, 161, 97, 50, 14, u"Cancel");
-    add(-1, ControlClass::Static, ws::kGroup, 4, 5, 157, 8, u"&File Name:");
-    add(-1, ControlClass::Static, ws::kGroup, 4, 42, 38, 8, u"&Current Icon:");
-    return dialog;
-}
-
 class ChangeIcon : public ::testing::Test {
 protected:
-    ContextGuard context;
-    HeadlessWindowSystem system{[](uint32_t id) {
-        return id == ChangeIconDialog::kTemplate ? std::optional(Template100()) : std::nullopt;
-    }};
+    ContextGuard context;  // the library's resources: template 100, strings 2010 and 2011
+    HeadlessWindowSystem system;
     WindowSystemGuard guard{&system};
     IconHandle defaultIcon = Icons().LoadResourceIcon(OwnModule(), 1011);
 

@@ -119,7 +119,9 @@ struct HeadlessWindowSystem::Run {
 // ---- Set-up, the script, the log -------------------------------------------------------------
 
 HeadlessWindowSystem::HeadlessWindowSystem(TemplateSource templates)
-    : templates_(std::move(templates)) {}
+    : templates_(std::move(templates)) {
+    if (!templates_) templates_ = [](uint32_t id) { return LoadDialogTemplate(id); };
+}
 
 HeadlessWindowSystem::~HeadlessWindowSystem() = default;
 
@@ -163,8 +165,7 @@ HeadlessWindowSystem::Run* HeadlessWindowSystem::RunOf(const Node* node) const {
 
 // ---- Modal dialogs -----------------------------------------------------------------------------
 int HeadlessWindowSystem::RunModal(uint32_t templateId, Window /*parent*/, DialogSink& sink) {
-    std::optional<resources::DialogTemplate> dialogTemplate =
-        templates_ ? templates_(templateId) : std::nullopt;
+    std::optional<resources::DialogTemplate> dialogTemplate = templates_(templateId);
     if (!dialogTemplate) return -1;
 
     Run run;

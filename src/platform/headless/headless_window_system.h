@@ -148,8 +148,9 @@ public:
     using Act = std::function<void(User&)>;
     using Prepare = std::function<void(HeadlessWindowSystem&, Window dialog)>;
 
-    // templates: where dialogs come from.
-    explicit HeadlessWindowSystem(TemplateSource templates);
+    // templates: where dialogs come from; by default the current context's resource module
+    // (LoadDialogTemplate), as the Windows dialog manager reads them.
+    explicit HeadlessWindowSystem(TemplateSource templates = {});
     ~HeadlessWindowSystem() override;
 
     // -- The script
