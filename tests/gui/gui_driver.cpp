@@ -94,6 +94,16 @@ void Driver::PostKey(HWND window, int virtualKey) {
     PostMessageA(window, WM_KEYUP, static_cast<WPARAM>(virtualKey), 0xC0000001);
 }
 
+void Driver::Type(int virtualKey) {
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = static_cast<WORD>(virtualKey);
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+}
+
 void Driver::SetText(HWND window, std::string_view text) {
     const std::string copy(text);
     SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));

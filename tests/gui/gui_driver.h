@@ -38,6 +38,9 @@ public:
     // A click on a button, posted: the handler may open a modal window.
     static void Click(HWND dialog, int id);
     static void PostKey(HWND window, int virtualKey);
+    // A key pressed on the keyboard (SendInput): it goes to the focus of the active window, and
+    // the system's own handling of the key (F1 raising WM_HELP) takes place.
+    static void Type(int virtualKey);
     static void SetText(HWND window, std::string_view text);
 
     // A message box: its text, and a click on one of its buttons (IDOK, IDYES, ...).

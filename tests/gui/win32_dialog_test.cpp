@@ -233,5 +233,204 @@ TEST(Win32Dialog, OwnerDrawnRowTakesItsOwnKeys) {
     EXPECT_GT(dialog.row.draws, 0);
 }
 
+// F1 and a right click reach the dialog's handlers; the popup menu answers the item chosen by
+// its mnemonic, or nothing when dismissed.
+TEST(Win32Dialog, HelpAndContextMenuReachTheHandlers) {
+    RowDialog dialog;
+    RunDriven(dialog, [&](Driver& driver) {
+        HWND window = driver.WaitForDialog("Change Icon");
+        ASSERT_NE(window, nullptr);
+        HWND edit = GetDlgItem(window, 8), browse = GetDlgItem(window, 4);
+        ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == edit; }));
+        Driver::Type(VK_F1);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "help 8"); }));
+        for (const auto& [key, entry] : {std::pair{int{'t'}, "menu 4 103"}, {VK_ESCAPE, "menu 4 0"}}) {
+            PostMessageA(browse, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
+            PostMessageA(browse, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
+            HWND menu = nullptr;
+            ASSERT_TRUE(Driver::WaitUntil([&] { return (menu = driver.Menu()) != nullptr; }));
+            if (key == VK_ESCAPE) {
+                Driver::PostKey(menu, key);
+            } else {
+                PostMessageA(menu, WM_CHAR, static_cast<WPARAM>(key), 1);
+            }
+            EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, entry); })) << entry;
+        }
+        Driver::Click(window, IDCANCEL);
+    });
+    EXPECT_EQ(std::count(dialog.log.begin(), dialog.log.end(), "command 103"), 1);
+}
+
+// ---- Template 200: the list view ------------------------------------------------------------
+
+class ListDialog : public frame::Dialog {
+public:
+    ListDialog() : Dialog(200) {}
+    static const frame::MessageMap* ClassMap();
+    const frame::MessageMap* GetMessageMap() const override { return ClassMap(); }
+
+    Log log;
+    frame::ListView list;
+    uint16_t language = 0;
+
+protected:
+    void DoDataExchange(frame::DataExchange& exchange) override { exchange.Bind(5, list); }
+    bool OnInitDialog() override {
+        Dialog::OnInitDialog();
+        list.SetImageList(images_.get());
+        const char* names[] = {"Alpha", "Beta", "Gamma"};
+        for (int i = 0; i < 3; ++i) {
+            const unsigned state = i == 0 ? platform::lvis::kSelected | platform::lvis::kFocused : 0;
+            list.InsertItem(i, {names[i], i % 2, state, static_cast<uintptr_t>(100 + i)});
+        }
+        log.push_back("inserted");
+        return true;
+    }
+
+private:
+    void Add(const std::string& entry) { log.push_back(entry); }
+    static std::string Item(const Message& m) { return std::to_string(m.listView->item); }
+    void OnInsert(const Message& m) { Add("insert " + Item(m)); }
+    void OnChanged(const Message& m) {
+        const auto& n = *m.listView;
+        if (n.changed & platform::lvif::kText) Add("changed " + Item(m) + " text " + list.ItemText(n.item));
+        if (n.changed & platform::lvif::kState) {
+            Add("changed " + Item(m) + " state " + std::to_string(n.newState & 3) + " data " +
+                std::to_string(n.data));
+        }
+    }
+    void OnBeginEdit(const Message& m) { Add("begin " + Item(m)); }
+    intptr_t OnEndEdit(const Message& m) {
+        const auto& text = m.listView->text;
+        Add("end " + Item(m) + " " + (text ? "'" + *text + "'" : "cancelled"));
+        return text && *text != "Refused";
+    }
+    void OnKey(const Message& m) { Add("key " + std::to_string(m.listView->key)); }
+    void OnDoubleClick(const Message& m) {
+        Add("double click " + Item(m) + " hit " + std::to_string(list.HitTest(m.listView->point)));
+    }
+    void OnRename() {
+        list.SetFocus();
+        const bool editing = list.EditLabel(list.NextItem(-1, platform::lvni::kSelected)) != nullptr;
+        Add(editing ? "editor" : "no editor");
+    }
+    void OnAsk() {
+        const int answer = platform::CurrentWindowSystem()->ShowMessage(
+            nullptr, "Save the list?", "List test", platform::kMbYesNo | platform::kMbIconQuestion,
+            language);
+        Add("answer " + std::to_string(answer));
+    }
+
+    std::unique_ptr<platform::ImageList> images_ = LibraryIcons();
+};
+
+const frame::MessageMap* ListDialog::ClassMap() {
+    namespace lvn = platform::lvn;
+    namespace nm = platform::nm;
+    static constexpr frame::MessageEntry entries[] = {
+        frame::OnNotify<&ListDialog::OnInsert>(5, lvn::kInsertItem),
+        frame::OnNotify<&ListDialog::OnChanged>(5, lvn::kItemChanged),
+        frame::OnNotify<&ListDialog::OnBeginEdit>(5, lvn::kBeginLabelEdit),
+        frame::OnNotify<&ListDialog::OnEndEdit>(5, lvn::kEndLabelEdit),
+        frame::OnNotify<&ListDialog::OnKey>(5, lvn::kKeyDown),
+        frame::OnNotify<&ListDialog::OnDoubleClick>(5, nm::kDblClk),
+        frame::OnCommand<&ListDialog::OnRename>(13),
+        frame::OnCommand<&ListDialog::OnAsk>(12),
+    };
+    static const frame::MessageMap map{Dialog::ClassMap(), entries};
+    return &map;
+}
+
+std::string LabelOf(HWND list, int index) {
+    char text[256] = {};
+    LVITEMA item{};
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+// The list view's notifications as comctl32 raises them: insertion with a state, selection,
+// the label editor (accepted, refused, cancelled), keys and a double click on an item.
+TEST(Win32Dialog, ListViewRaisesItsNotifications) {
+    ListDialog dialog;
+    RunDriven(dialog, [&](Driver& driver) {
+        HWND window = driver.WaitForDialog("Connections");
+        ASSERT_NE(window, nullptr);
+        HWND list = GetDlgItem(window, 5);
+        EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
+        EXPECT_EQ(LabelOf(list, 2), "Gamma");
+        EXPECT_TRUE(Driver::Screenshot(window, "template_200_list"));
+
+        LVITEMA state{};
+        state.state = state.stateMask = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "changed 2 state 2 data 102"); }));
+
+        // Rename item 0 (the first selected): accepted, then refused, then cancelled.
+        for (const char* text : std::initializer_list<const char*>{"Renamed", "Refused", nullptr}) {
+            Driver::Click(window, 13);
+            HWND editor = nullptr;
+            ASSERT_TRUE(Driver::WaitUntil([&] {
+                return (editor = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0)));
+            }));
+            if (text) Driver::SetText(editor, text);
+            Driver::PostKey(editor, text ? VK_RETURN : VK_ESCAPE);
+            EXPECT_TRUE(Driver::WaitGone(editor));
+        }
+        EXPECT_EQ(LabelOf(list, 0), "Renamed");
+
+        Driver::PostKey(list, VK_DELETE);
+        RECT item{};
+        item.left = LVIR_ICON;
+        SendMessageA(list, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+        const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageA(list, WM_LBUTTONUP, 0, at);
+        PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        PostMessageA(list, WM_LBUTTONUP, 0, at);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "double click 1 hit 1"); }));
+        Driver::Click(window, IDCANCEL);
+    });
+    const Log& log = dialog.log;
+    auto at = [&](const std::string& entry) { return std::find(log.begin(), log.end(), entry) - log.begin(); };
+    // comctl32 raises the state of an item inserted selected before the insertion itself.
+    EXPECT_LT(at("changed 0 state 3 data 100"), at("insert 0"));
+    EXPECT_LT(at("insert 2"), at("inserted"));
+    // An accepted label is applied and raised as a change; a refused or cancelled one is not.
+    EXPECT_LT(at("begin 0"), at("end 0 'Renamed'"));
+    EXPECT_LT(at("end 0 'Renamed'"), at("changed 0 text Renamed"));
+    EXPECT_TRUE(Contains(log, "end 0 'Refused'"));
+    EXPECT_TRUE(Contains(log, "end 0 cancelled"));
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& e) { return e.rfind("changed 0 text", 0) == 0; }), 1);
+    EXPECT_TRUE(Contains(log, "key 46"));
+}
+
+// A message box of the window system waits for the user's answer; its buttons speak the language
+// asked for.
+TEST(Win32Dialog, MessageBoxAnswersTheButtonPressed) {
+    struct Case {
+        uint16_t language;
+        int press;
+        const char* yes;
+    };
+    for (const Case& c : {Case{0x0409, IDNO, "&Yes"}, Case{0x0407, IDYES, "&Ja"}}) {
+        ListDialog dialog;
+        dialog.language = c.language;
+        RunDriven(dialog, [&](Driver& driver) {
+            HWND window = driver.WaitForDialog("Connections");
+            ASSERT_NE(window, nullptr);
+            Driver::Click(window, 12);
+            HWND box = driver.WaitForDialog("List test");
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(Driver::MessageText(box), "Save the list?");
+            EXPECT_EQ(Driver::ItemText(box, IDYES), c.yes);
+            Driver::Answer(box, c.press);
+            EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "answer " + std::to_string(c.press)); }));
+            Driver::Click(window, IDCANCEL);
+        });
+    }
+}
+
 }  // namespace
 }  // namespace tavix::gui_test
