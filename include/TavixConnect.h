@@ -146,6 +146,19 @@ TAVIXCONNECT_EXPORT HMODULE TAVIXAPI GetLocalizedResources(const char *fileNameP
 TAVIXCONNECT_EXPORT void TAVIXAPI FreeLocalizedResources(HMODULE resourceModule,
                                                          HMODULE programModule);
 
+/* ---- The Connections dialog -------------------------------------------------------------
+ * Runs the modal manager dialog of the user's connections on the calling thread and returns 1
+ * when the user chose a connection (Connect), 0 when the dialog was cancelled or could not be
+ * shown. name and connString (each may be null) preselect a connection when they hold a name
+ * or a connection string; after Connect the strings they held are freed and they receive new
+ * BSTRs with the chosen connection's name (null when it has none) and connection string.
+ * title (may be null) replaces the caption "Connections". icon may be null when no icon is
+ * wanted; otherwise after Connect the icon it held is destroyed (unless it is 0 or 1) and it
+ * receives a new icon of the chosen connection. After a result of 0 nothing the caller passed
+ * has been touched. */
+TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionDialog(BSTR *name, BSTR *connString,
+                                                  const OLECHAR *title, HICON *icon);
+
 /* ---- Help ----------------------------------------------------------------------------------
  * Context help in a compiled HTML Help file per language, "<module base><LNG>.chm" (LNG the
  * three-letter language abbreviation, e.g. ENU, DEU) in the installation's "Help" directory.

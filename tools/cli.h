@@ -14,6 +14,7 @@ using WideString = std::basic_string<OLECHAR>;
 constexpr int kExitOk = 0;
 constexpr int kExitNo = 1;     // the answer is "no", or the input was not understood
 constexpr int kExitUsage = 2;  // bad usage
+constexpr int kExitNoWindowSystem = 3;  // a dialog cannot be shown here
 
 // A command's arguments: the positional ones in order, and the options given.
 struct Args {
@@ -66,5 +67,6 @@ int Default(const Args& args);
 int Export(const Args& args);
 int Import(const Args& args);
 int Where(const Args& args);
+int Dialog(const Args& args);
 
 }  // namespace cli

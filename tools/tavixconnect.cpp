@@ -1,7 +1,7 @@
 // tavixconnect: the command-line client of TavixConnect.
 //
 // Exit status: 0 done (or "yes"), 1 the answer is "no" or the input was not understood,
-// 2 bad usage.
+// 2 bad usage, 3 a dialog cannot be shown here.
 #include <cstdio>
 #include <set>
 #include <string>
@@ -37,11 +37,15 @@ constexpr const char* kUsage =
     "  export [-o FILE]             the connections as a .reg file (regedit's format)\n"
     "  import FILE                  merge a .reg file into the user's connections\n"
     "  where                        where the connections are kept, and the store's state\n"
+    "  dialog [--name N] [--connstring CS] [--title T] [--no-icon]\n"
+    "                               run the Connections dialog with N or CS preselected and\n"
+    "                               print the connection chosen (exit 1 when cancelled)\n"
     "\n"
     "  --help                       show this text\n"
     "  --version                    show the product version\n"
     "\n"
-    "Exit status: 0 done, 1 the answer is no or the input was not understood, 2 bad usage.\n";
+    "Exit status: 0 done, 1 the answer is no or the input was not understood, 2 bad usage,\n"
+    "3 no window system to show a dialog in.\n";
 
 struct Command {
     std::string_view name;
@@ -66,6 +70,8 @@ const Command kCommands[] = {
     {"export", 0, 0, "[-o FILE]", {"-o"}, {}, Export},
     {"import", 1, 1, "FILE", {}, {}, Import},
     {"where", 0, 0, "no arguments", {}, {}, Where},
+    {"dialog", 0, 0, "[--name N] [--connstring CS] [--title T] [--no-icon]",
+     {"--name", "--connstring", "--title"}, {"--no-icon"}, Dialog},
 };
 
 #if defined(_WIN32)

@@ -52,6 +52,17 @@ public:
 
     bool Loaded() const { return handle_ != nullptr; }
 
+    // The library's module handle as the library itself names modules.
+    HMODULE Module() const {
+#if defined(_WIN32)
+        return static_cast<HMODULE>(handle_);
+#else
+        Dl_info info{};
+        if (dladdr(Symbol("GetLocalizedResources"), &info) == 0) return nullptr;
+        return static_cast<HMODULE>(info.dli_fbase);
+#endif
+    }
+
     void* Symbol(const char* name) const {
 #if defined(_WIN32)
         return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
@@ -87,11 +98,14 @@ struct Api {
     int(TAVIXAPI* deleteConnection)(const OLECHAR*) = nullptr;
     int(TAVIXAPI* enumConnections)() = nullptr;
     int(TAVIXAPI* setDefaultConnection)(const OLECHAR*) = nullptr;
+    int(TAVIXAPI* connectionDialog)(BSTR*, BSTR*, const OLECHAR*, HICON*) = nullptr;
     int (*destroyIcon)(HICON) = nullptr;
     char*(TAVIXAPI* getHelpDir)(char*) = nullptr;
     int(TAVIXAPI* initHelp)(char*, const char*) = nullptr;
     int(TAVIXAPI* callHelp)(HWND, const char*, unsigned, TAVIX_HELP_DATA) = nullptr;
     int(TAVIXAPI* freeHelp)() = nullptr;
+    HMODULE(TAVIXAPI* getLocalizedResources)(const char*, HMODULE) = nullptr;
+    void(TAVIXAPI* freeLocalizedResources)(HMODULE, HMODULE) = nullptr;
 };
 
 class Conformance : public ::testing::Test {
@@ -109,6 +123,7 @@ protected:
         api_.deleteConnection = library_->Get<decltype(api_.deleteConnection)>("DeleteConnection");
         api_.enumConnections = library_->Get<decltype(api_.enumConnections)>("EnumConnections");
         api_.setDefaultConnection = library_->Get<decltype(api_.setDefaultConnection)>("SetDefaultConnection");
+        api_.connectionDialog = library_->Get<decltype(api_.connectionDialog)>("ConnectionDialog");
         api_.split = library_->Get<decltype(api_.split)>("SplitConnectionString");
         api_.make = library_->Get<decltype(api_.make)>("MakeConnectionString");
         api_.equivalent = library_->Get<decltype(api_.equivalent)>("ConnectionStringsEquivalent");
@@ -116,6 +131,8 @@ protected:
         api_.initHelp = library_->Get<decltype(api_.initHelp)>("initHelp");
         api_.callHelp = library_->Get<decltype(api_.callHelp)>("callHelp");
         api_.freeHelp = library_->Get<decltype(api_.freeHelp)>("freeHelp");
+        api_.getLocalizedResources = library_->Get<decltype(api_.getLocalizedResources)>("GetLocalizedResources");
+        api_.freeLocalizedResources = library_->Get<decltype(api_.freeLocalizedResources)>("FreeLocalizedResources");
 #if defined(_WIN32)
         api_.allocString = [](const OLECHAR* s) { return SysAllocString(s); };
         api_.allocStringLen = [](const OLECHAR* s, unsigned n) { return SysAllocStringLen(s, n); };
@@ -434,6 +451,33 @@ TEST_F(Conformance, HelpWorksOnTheCallersModule) {
     EXPECT_EQ(api_.freeHelp(), 0);
 }
 
+// ---- Localized resources ----------------------------------------------------------------------
+// The German resource library lies beside the library. The conformance_de_at test runs these
+// with LC_ALL=de_AT.UTF-8 (German, Austria: the search finds DEU); otherwise English is the
+// user's language and no resource library exists for it.
+
+bool UserIsGerman() {
+    const char* locale = std::getenv("LC_ALL");
+    return locale != nullptr && std::strncmp(locale, "de_", 3) == 0;
+}
+
+TEST_F(Conformance, LocalizedResourcesForTheUsersLanguage) {
+    ASSERT_TRUE(api_.getLocalizedResources && api_.freeLocalizedResources);
+    const HMODULE own = library_->Module();
+    ASSERT_NE(own, nullptr);
+    const HMODULE chosen = api_.getLocalizedResources("TavixConnect%s.DLL", own);
+    ASSERT_NE(chosen, nullptr);
+    if (UserIsGerman()) {
+        EXPECT_NE(chosen, own);
+    } else {
+        EXPECT_EQ(chosen, own);
+    }
+    api_.freeLocalizedResources(chosen, own);  // does nothing
+    EXPECT_EQ(api_.getLocalizedResources("TavixConnect%s.DLL", own) == own, chosen == own);
+    EXPECT_EQ(api_.getLocalizedResources("NoSuchLibrary%s.DLL", own), own);
+    EXPECT_EQ(api_.getLocalizedResources("TavixConnect.DLL", own), own);
+}
+
 // ---- The connection store ------------------------------------------------------------------
 // These tests use the user's store: on Linux a configuration directory made for this program
 // (see main), on Windows the registry of the Wine prefix made for the test run.
@@ -513,6 +557,14 @@ TEST_F(Store, SetFindAndDeleteConnections) {
     EXPECT_EQ(Find(W("Work1")), W("(null)"));
 }
 
+// Start-up made the German library the resource source: an unnamed connection is "Namenlos".
+TEST_F(Store, UnnamedConnectionIsNamedInTheUsersLanguage) {
+    if (!UserIsGerman()) GTEST_SKIP() << "run with LC_ALL=de_AT.UTF-8 (the conformance_de_at test)";
+    ASSERT_EQ(api_.setConnection(nullptr, W("cn_iptcp:h[1]"), nullptr, 0, 0), 0);
+    EXPECT_EQ(Find(W("Namenlos")), W("cn_iptcp:h[1]:USER"));
+    EXPECT_EQ(Find(W("Nameless")), W("(null)"));
+}
+
 TEST_F(Store, IconsAreNewHandlesForTheCaller) {
     ASSERT_EQ(api_.setConnection(W("Plain"), W("cn_iptcp:p[1]"), nullptr, 0, 0), 0);
     ASSERT_EQ(api_.setConnection(W("Missing"), W("cn_iptcp:m[1]"), W("no-such-file.ico"), 0, 0), 0);
@@ -545,6 +597,50 @@ TEST_F(Store, DefaultConnectionIsWrittenAtOnce) {
     EXPECT_EQ(Find(W("B")), W("cn_iptcp:b[1]:USER"));  // the replacement was never saved
     EXPECT_EQ(api_.setDefaultConnection(W("A")), 1);
 }
+
+#if !defined(_WIN32)
+// Without a window system the dialog cannot be shown: every input gives 0 and leaves what the
+// caller passed exactly as it was (the same strings, the same icon value), and the store keeps
+// its connections. (Where the dialog can be shown, its own tests drive it.)
+TEST_F(Store, ConnectionDialogWithoutAWindowSystemTouchesNothing) {
+    ASSERT_TRUE(api_.connectionDialog);
+    ASSERT_EQ(api_.setConnection(W("Kept"), W("cn_iptcp:k[1]"), nullptr, 0, 1), 0);
+    const WideString longTitle(10000, W('t')), longName(256, W('n'));
+    struct Case {
+        const OLECHAR* name;  // null: no variable; otherwise the text it holds
+        const OLECHAR* connString;
+        const OLECHAR* title;
+        bool icon;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, false},
+        {W(""), W(""), W(""), true},
+        {W("Kept"), W("cn_iptcp:k[1]"), W("Pick"), true},
+        {W("New"), W("not a connection string"), longTitle.c_str(), true},
+        {longName.c_str(), W("Other:cn_iptcp:o[65536]"), nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Printable(c.name) + " " + Printable(c.connString));
+        BSTR name = c.name ? api_.allocString(c.name) : nullptr;
+        BSTR connString = c.connString ? api_.allocString(c.connString) : nullptr;
+        const BSTR givenName = name, givenConnString = connString;
+        HICON icon = reinterpret_cast<HICON>(kSentinel);
+        EXPECT_EQ(api_.connectionDialog(c.name ? &name : nullptr,
+                                        c.connString ? &connString : nullptr, c.title,
+                                        c.icon ? &icon : nullptr),
+                  0);
+        EXPECT_EQ(name, givenName);
+        EXPECT_EQ(connString, givenConnString);
+        EXPECT_EQ(c.name ? Text(name) : WideString(), c.name ? c.name : W(""));
+        EXPECT_EQ(c.connString ? Text(connString) : WideString(), c.connString ? c.connString : W(""));
+        EXPECT_EQ(icon, reinterpret_cast<HICON>(kSentinel));
+        api_.freeString(name);
+        api_.freeString(connString);
+    }
+    EXPECT_EQ(Find(W("Kept")), W("cn_iptcp:k[1]:USER"));
+    EXPECT_EQ(Find(W("New")), W("(null)"));
+}
+#endif
 
 }  // namespace
 

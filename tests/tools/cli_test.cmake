@@ -105,6 +105,16 @@ expect_run(0 "" import "${exported}")
 expect_run(0 "^  Work    cn_iptcp:db1\\[1972\\]:SALES\n\\* Quoted  cn_iptcp:q\\[2\\]:USER\n  Zeta    cn_iptcp:z\\[1\\]:USER\n$" list)
 expect_run(1 "cannot read " import "${scratch}/missing.reg")
 
+# The Connections dialog: usage is checked everywhere; on Linux there is no window system to
+# show it in. (Under Wine the dialog would wait for a user: it is driven by its own test.)
+expect_run(2 "dialog takes \\[--name N\\]" dialog Work)
+expect_run(2 "--title needs a value" dialog --title)
+expect_run(2 "unknown option '--icon' for dialog" dialog --icon x)
+if(NOT EMULATOR)
+  expect_run(3 "^tavixconnect: no window system is available to show the dialog\n$"
+             dialog --name Work --connstring "cn_iptcp:h[1]" --title T --no-icon)
+endif()
+
 # A store file that is not a database is named with the reason, and left as it is.
 if(NOT EMULATOR)
   expect_run(0 "^store: ${scratch}/tavixconnect/registry.db\nstate: ok\n$" where)
