@@ -28,6 +28,25 @@ std::vector<HWND> ThreadWindows(DWORD thread) {
     return windows;
 }
 
+// A message box: a dialog window with the message-text static (id 0xFFFF) and no input field or
+// list (a dialog template's unnumbered statics have that id too).
+bool IsMessageBox(HWND window) {
+    if (ClassName(window) != "#32770" || GetDlgItem(window, 0xFFFF) == nullptr) return false;
+    bool fields = false;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM found) -> BOOL {
+            const std::string name = ClassName(child);
+            if (name == "Edit" || name == "ListBox" || name == "SysListView32") {
+                *reinterpret_cast<bool*>(found) = true;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&fields));
+    return !fields;
+}
+
 struct DcDeleter {
     HWND window;
     void operator()(HDC dc) const { ReleaseDC(window, dc); }
@@ -41,6 +60,22 @@ HWND Driver::WaitForDialog(std::string_view caption, DWORD timeoutMs) const {
         [&] {
             for (HWND window : ThreadWindows(uiThread_)) {
                 if (ClassName(window) == "#32770" && Text(window) == caption) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+HWND Driver::WaitForMessageBox(DWORD timeoutMs) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND window : ThreadWindows(uiThread_)) {
+                if (IsMessageBox(window)) {
                     found = window;
                     return true;
                 }
@@ -173,7 +208,7 @@ void Driver::CloseAll() const {
         const std::string name = ClassName(window);
         if (name == "#32768") {
             PostKey(window, VK_ESCAPE);
-        } else if (name == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr) {
+        } else if (IsMessageBox(window)) {
             // A message box closes only through one of its buttons.
             for (int button : {IDCANCEL, IDNO, IDOK}) {
                 if (HWND control = GetDlgItem(window, button)) {

@@ -23,6 +23,8 @@ public:
     // A visible top-level dialog window ("#32770": dialogs and message boxes) of the dialog
     // thread with this caption; null when none came within the time limit.
     HWND WaitForDialog(std::string_view caption, DWORD timeoutMs = 10000) const;
+    // A message box of the dialog thread, whatever its caption; null when none came within the time limit.
+    HWND WaitForMessageBox(DWORD timeoutMs = 10000) const;
     // Waits until done answers true; false at the time limit.
     static bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
     // Waits until window no longer exists.

@@ -1,0 +1,181 @@
+// The ConnectionDialog export end to end, as a client program calls it: the library loaded by
+// its file name, the real Connections manager with its Properties and Change Icon dialogs driven
+// by window messages, then what the caller's variables and Wine's registry hold.
+#include <windows.h>
+#include <commctrl.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "gui_driver.h"
+
+namespace tavix::gui_test {
+namespace {
+
+using ConnectionDialogFn = int(WINAPI*)(BSTR*, BSTR*, const OLECHAR*, HICON*);
+using SetConnectionFn = int(WINAPI*)(const OLECHAR*, const OLECHAR*, const OLECHAR*, int, int);
+
+constexpr char kStoreKey[] = "Software\\Vantorin\\Connections";
+
+std::wstring Wide(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L""; }
+
+// The default value of a connection's key; nothing when the store has no such connection.
+std::optional<std::string> StoredConnection(const std::string& name) {
+    char value[1024] = {};
+    DWORD size = sizeof value;
+    const std::string key = std::string(kStoreKey) + "\\" + name;
+    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+class ConnectionDialogGui : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kStoreKey);
+        library_ = LoadLibraryA(TAVIX_LIBRARY_FILE);
+        ASSERT_NE(library_, nullptr) << TAVIX_LIBRARY_FILE;
+        dialog_ = reinterpret_cast<ConnectionDialogFn>(
+            reinterpret_cast<void*>(GetProcAddress(library_, "ConnectionDialog")));
+        setConnection_ = reinterpret_cast<SetConnectionFn>(
+            reinterpret_cast<void*>(GetProcAddress(library_, "SetConnection")));
+        if (dialog_ == nullptr) GTEST_SKIP() << "the library has no ConnectionDialog yet";
+    }
+    void TearDown() override {
+        if (library_) FreeLibrary(library_);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kStoreKey);
+    }
+
+    // Calls ConnectionDialog on this thread while script drives it from another.
+    int Run(BSTR* name, BSTR* connString, const wchar_t* title, HICON* icon,
+            const std::function<void(Driver&)>& script) {
+        struct Call {
+            ConnectionDialogFn fn;
+            BSTR* name;
+            BSTR* connString;
+            const wchar_t* title;
+            HICON* icon;
+            int DoModal() { return fn(name, connString, title, icon); }
+        } call{dialog_, name, connString, title, icon};
+        return RunDriven(call, script);
+    }
+
+    HMODULE library_ = nullptr;
+    ConnectionDialogFn dialog_ = nullptr;
+    SetConnectionFn setConnection_ = nullptr;
+};
+
+std::string Label(HWND list, int index) {
+    char text[256] = {};
+    LVITEMA item{};
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+// An empty store: "Local" alone; New opens the Properties dialog, a refused port keeps it open
+// with the focus in the port, the icon button opens Change Icon; Connect hands the new
+// connection to the caller and saves it.
+TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
+    BSTR name = nullptr, connString = nullptr;
+    HICON icon = nullptr;
+    const int result = Run(&name, &connString, L"Pick a server", &icon, [](Driver& driver) {
+        HWND main = driver.WaitForDialog("Pick a server");
+        ASSERT_NE(main, nullptr);
+        HWND list = GetDlgItem(main, 5);
+        EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 1);
+        EXPECT_EQ(Label(list, 0), "Local");
+        EXPECT_EQ(Driver::ItemText(main, 11), "cn_iptcp:127.0.0.1[1972]:USER");
+        EXPECT_TRUE(Driver::Screenshot(main, "connections"));
+
+        Driver::Click(main, 12);
+        HWND properties = driver.WaitForDialog("Connection Properties");
+        ASSERT_NE(properties, nullptr);
+        EXPECT_EQ(Driver::ItemText(properties, 15), "New Connection");
+        EXPECT_EQ(Driver::ItemText(properties, 16), "127.0.0.1");
+        EXPECT_EQ(Driver::ItemText(properties, 18), "1972");
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, 9)));
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, 10)));
+        EXPECT_TRUE(Driver::Screenshot(properties, "connection_properties"));
+        Driver::SetText(GetDlgItem(properties, 15), "Sales");
+        Driver::SetText(GetDlgItem(properties, 16), "db1");
+        Driver::SetText(GetDlgItem(properties, 18), "65536");
+        Driver::SetText(GetDlgItem(properties, 17), "SALES");
+        Driver::Click(properties, IDOK);
+        HWND box = driver.WaitForMessageBox();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(Driver::MessageText(box), "Please enter an integer between 0 and 65535.");
+        Driver::Answer(box, IDOK);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == GetDlgItem(properties, 18); }));
+        Driver::SetText(GetDlgItem(properties, 18), "1972");
+
+        Driver::Click(properties, 6);
+        HWND changeIcon = driver.WaitForDialog("Change Icon");
+        ASSERT_NE(changeIcon, nullptr);
+        EXPECT_TRUE(Driver::Screenshot(changeIcon, "connections_change_icon"));
+        Driver::Click(changeIcon, IDCANCEL);
+        EXPECT_TRUE(Driver::WaitGone(changeIcon));
+
+        Driver::Click(properties, IDOK);
+        EXPECT_TRUE(Driver::WaitGone(properties));
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Label(list, 1) == "Sales"; }));
+        EXPECT_EQ(Driver::ItemText(main, 11), "cn_iptcp:db1[1972]:SALES");
+        EXPECT_TRUE(Driver::Screenshot(main, "connections_with_new"));
+        Driver::Click(main, IDOK);
+        EXPECT_TRUE(Driver::WaitGone(main));
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Wide(name), L"Sales");
+    EXPECT_EQ(Wide(connString), L"cn_iptcp:db1[1972]:SALES");
+    EXPECT_NE(icon, nullptr);
+    EXPECT_EQ(StoredConnection("Sales"), "cn_iptcp:db1[1972]:SALES");
+    SysFreeString(name);
+    SysFreeString(connString);
+    if (icon) DestroyIcon(icon);
+}
+
+// Cancel after deleting a connection asks whether to save: No keeps the store as it was and
+// Yes writes the deletion; either way the caller's variables are untouched.
+TEST_F(ConnectionDialogGui, CancelAfterAChangeAsksToSave) {
+    ASSERT_NE(setConnection_, nullptr);
+    for (const int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer);
+        setConnection_(L"Alpha", L"cn_iptcp:a[1]:NS", nullptr, 0, 1);
+        ASSERT_EQ(StoredConnection("Alpha"), "cn_iptcp:a[1]:NS");
+        BSTR name = SysAllocString(L"Alpha");
+        BSTR kept = name;
+        const int result = Run(&name, nullptr, nullptr, nullptr, [&](Driver& driver) {
+            HWND main = driver.WaitForDialog("Connections");
+            ASSERT_NE(main, nullptr);
+            HWND list = GetDlgItem(main, 5);
+            ASSERT_EQ(Label(list, 0), "Alpha");
+            Driver::PostKey(list, VK_DELETE);
+            ASSERT_TRUE(Driver::WaitUntil(
+                [&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 0; }));
+            Driver::Click(main, IDCANCEL);
+            HWND box = driver.WaitForMessageBox();
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(Driver::MessageText(box), "Do you want to save your changes?");
+            if (answer == IDNO) {
+                EXPECT_TRUE(Driver::Screenshot(box, "connections_save_prompt"));
+            }
+            Driver::Answer(box, answer);
+            EXPECT_TRUE(Driver::WaitGone(main));
+        });
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(name, kept);
+        EXPECT_EQ(StoredConnection("Alpha").has_value(), answer == IDNO);
+        SysFreeString(name);
+    }
+}
+
+}  // namespace
+}  // namespace tavix::gui_test
