@@ -234,6 +234,19 @@ TEST_F(Headless, DialogsThatCannotOpenOrAreLeftOpen) {
     EXPECT_EQ(system.Problems().size(), 2u);
 }
 
+// The platform's message box (the store's warnings) goes to the installed window system.
+TEST_F(Headless, PlatformMessageBoxesAreRecordedAndAnswered) {
+    system.AnswerMessageBox(kIdNo);
+    EXPECT_EQ(ShowMessageBox("Save?", "Save", kMbYesNo | kMbIconQuestion), kIdNo);
+    EXPECT_EQ(ShowMessageBox("Warning", "TavixConnect", kMbOk), kIdOk);
+    const auto boxes = system.RecordsOf(Record::MessageBox);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Save?");
+    EXPECT_EQ(boxes[0].caption, "Save");
+    EXPECT_EQ(boxes[0].style, kMbYesNo | kMbIconQuestion);
+    EXPECT_EQ(boxes[1].answer, kIdOk);
+}
+
 // OK reads the fields in order; the first refusal shows its message, puts the focus back into
 // its edit and keeps the dialog open, with the fields read before it already updated.
 TEST_F(Headless, DataExchangeChecksInDeclaredOrder) {
