@@ -17,11 +17,13 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p artifacts
 
 # target, seed corpus, longest input: connection strings are short, the wide target reads two
-# bytes per character and three strings; the icon seeds are .ico and PE files of a few KB.
+# bytes per character and three strings; the icon seeds are .ico and PE files of a few KB, and
+# so are the resource seeds (.res and resource-only DLL files).
 targets=(
   "fuzz_record fuzz/corpus/record 256"
   "fuzz_wide fuzz/corpus/wide 512"
   "fuzz_icon_reader fuzz/corpus/icons 8192"
+  "fuzz_resources fuzz/corpus/resources 12288"
 )
 
 status=0

@@ -17,9 +17,10 @@ tavix_require_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What every build needs: the toolchain, and the libraries the Linux library links (the
-# registry store's SQLite, libpng for PNG icons).
-TAVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpng-dev)
+# What every build needs: the toolchain, the libraries the Linux library links (the
+# registry store's SQLite, libpng for PNG icons), and the MinGW resource compiler and linker
+# (the library's resources and the German resource library are made with them on every build).
+TAVIX_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpng-dev binutils-mingw-w64-x86-64)
 
 # Configures and builds one preset.
 tavix_build() {

@@ -52,6 +52,17 @@ public:
 
     bool Loaded() const { return handle_ != nullptr; }
 
+    // The library's module handle as the library itself names modules.
+    HMODULE Module() const {
+#if defined(_WIN32)
+        return static_cast<HMODULE>(handle_);
+#else
+        Dl_info info{};
+        if (dladdr(Symbol("GetLocalizedResources"), &info) == 0) return nullptr;
+        return static_cast<HMODULE>(info.dli_fbase);
+#endif
+    }
+
     void* Symbol(const char* name) const {
 #if defined(_WIN32)
         return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
@@ -93,6 +104,8 @@ struct Api {
     int(TAVIXAPI* initHelp)(char*, const char*) = nullptr;
     int(TAVIXAPI* callHelp)(HWND, const char*, unsigned, TAVIX_HELP_DATA) = nullptr;
     int(TAVIXAPI* freeHelp)() = nullptr;
+    HMODULE(TAVIXAPI* getLocalizedResources)(const char*, HMODULE) = nullptr;
+    void(TAVIXAPI* freeLocalizedResources)(HMODULE, HMODULE) = nullptr;
 };
 
 class Conformance : public ::testing::Test {
@@ -118,6 +131,8 @@ protected:
         api_.initHelp = library_->Get<decltype(api_.initHelp)>("initHelp");
         api_.callHelp = library_->Get<decltype(api_.callHelp)>("callHelp");
         api_.freeHelp = library_->Get<decltype(api_.freeHelp)>("freeHelp");
+        api_.getLocalizedResources = library_->Get<decltype(api_.getLocalizedResources)>("GetLocalizedResources");
+        api_.freeLocalizedResources = library_->Get<decltype(api_.freeLocalizedResources)>("FreeLocalizedResources");
 #if defined(_WIN32)
         api_.allocString = [](const OLECHAR* s) { return SysAllocString(s); };
         api_.allocStringLen = [](const OLECHAR* s, unsigned n) { return SysAllocStringLen(s, n); };
@@ -436,6 +451,33 @@ TEST_F(Conformance, HelpWorksOnTheCallersModule) {
     EXPECT_EQ(api_.freeHelp(), 0);
 }
 
+// ---- Localized resources ----------------------------------------------------------------------
+// The German resource library lies beside the library. The conformance_de_at test runs these
+// with LC_ALL=de_AT.UTF-8 (German, Austria: the search finds DEU); otherwise English is the
+// user's language and no resource library exists for it.
+
+bool UserIsGerman() {
+    const char* locale = std::getenv("LC_ALL");
+    return locale != nullptr && std::strncmp(locale, "de_", 3) == 0;
+}
+
+TEST_F(Conformance, LocalizedResourcesForTheUsersLanguage) {
+    ASSERT_TRUE(api_.getLocalizedResources && api_.freeLocalizedResources);
+    const HMODULE own = library_->Module();
+    ASSERT_NE(own, nullptr);
+    const HMODULE chosen = api_.getLocalizedResources("TavixConnect%s.DLL", own);
+    ASSERT_NE(chosen, nullptr);
+    if (UserIsGerman()) {
+        EXPECT_NE(chosen, own);
+    } else {
+        EXPECT_EQ(chosen, own);
+    }
+    api_.freeLocalizedResources(chosen, own);  // does nothing
+    EXPECT_EQ(api_.getLocalizedResources("TavixConnect%s.DLL", own) == own, chosen == own);
+    EXPECT_EQ(api_.getLocalizedResources("NoSuchLibrary%s.DLL", own), own);
+    EXPECT_EQ(api_.getLocalizedResources("TavixConnect.DLL", own), own);
+}
+
 // ---- The connection store ------------------------------------------------------------------
 // These tests use the user's store: on Linux a configuration directory made for this program
 // (see main), on Windows the registry of the Wine prefix made for the test run.
@@ -513,6 +555,15 @@ TEST_F(Store, SetFindAndDeleteConnections) {
     EXPECT_EQ(Find(W("Nameless")), W("cn_iptcp:h[1]:USER"));
     EXPECT_EQ(Find(W("Quoted")), W("(null)"));
     EXPECT_EQ(Find(W("Work1")), W("(null)"));
+}
+
+// Start-up made the German library the resource source: an unnamed connection is "Namenlos".
+TEST_F(Store, UnnamedConnectionIsNamedInTheUsersLanguage) {
+    if (!UserIsGerman()) GTEST_SKIP() << "run with LC_ALL=de_AT.UTF-8 (the conformance_de_at test)";
+    api_.deleteConnection(W("Nameless"));  // saved by another test, perhaps
+    ASSERT_EQ(api_.setConnection(nullptr, W("cn_iptcp:h[1]"), nullptr, 0, 0), 0);
+    EXPECT_EQ(Find(W("Namenlos")), W("cn_iptcp:h[1]:USER"));
+    EXPECT_EQ(Find(W("Nameless")), W("(null)"));
 }
 
 TEST_F(Store, IconsAreNewHandlesForTheCaller) {

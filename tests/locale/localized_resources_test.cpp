@@ -1,0 +1,274 @@
+// The choice of the localized resource library, for a user in German (Austria), with real
+// resource-only DLLs (tests/locale/probe.rc) copied beside a "program" DLL in a directory of
+// each case's own; and the library's start-up and shut-down hooks.
+#include "locale/localized_resources.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "environment.h"
+#include "frame/connect_app.h"
+#include "frame/library_context.h"
+#include "locale/help.h"
+#include "platform/locale.h"
+#include "platform/module.h"
+#include "resources/resource_reader.h"
+
+namespace tavix::locale {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Shown {
+    std::string text;
+    std::string caption;
+    unsigned style;
+};
+std::vector<Shown> g_shown;
+
+int Record(std::string_view text, std::string_view caption, unsigned style) {
+    g_shown.push_back({std::string(text), std::string(caption), style});
+    return 1;
+}
+
+std::vector<char> ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::vector<char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// String 2012 of a module: "Program" or "DEU" for the test DLLs.
+std::string Probe(platform::ModuleHandle module) {
+    const auto block = platform::FindResourceData(module, resources::kRtString, resources::StringBlockId(2012));
+    const auto strings = block ? resources::ReadStringBlock(*block) : std::nullopt;
+    if (!strings) return "(none)";
+    const std::u16string& text = (*strings)[2012 % 16];
+    return std::string(text.begin(), text.end());
+}
+
+// A file put beside the program: a fixture DLL, cut short, or not a PE file at all.
+struct File {
+    const char* name;
+    const char* fixture;     // nullptr: text
+    size_t truncateTo = 0;   // 0: whole
+    bool lyingVersion = false;
+};
+
+class LocalizedResources : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if defined(_WIN32)
+        if (platform::UserDefaultLocale() != 0x0C07) {
+            GTEST_SKIP() << "run with LC_ALL=de_AT.UTF-8 (the localized_resources_de_at test)";
+        }
+#else
+        environment_.Set("LC_ALL", "de_AT.UTF-8");
+#endif
+        ResetResourceLocales();
+        previous_ = SetWarningFunction(&Record);
+        root_ = fs::temp_directory_path() /
+                ("tavix-resources-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        fs::create_directories(root_);
+    }
+
+    void TearDown() override {
+        for (platform::ModuleHandle module : loaded_) platform::FreeResourceLibrary(module);
+        if (previous_ != nullptr) SetWarningFunction(previous_);
+        ResetResourceLocales();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    // A new directory holding the program DLL and files; the program loaded.
+    platform::ModuleHandle Program(const std::string& directory, const char* fixture,
+                                   const std::vector<File>& files) {
+        const fs::path dir = root_ / directory;
+        fs::create_directories(dir);
+        fs::copy_file(fs::path(TAVIX_RESOURCE_FIXTURES) / fixture, dir / "Program.dll");
+        for (const File& file : files) {
+            std::vector<char> bytes;
+            if (file.fixture == nullptr) {
+                const std::string text = "MZ, and then nothing a loader could use.";
+                bytes.assign(text.begin(), text.end());
+            } else {
+                bytes = ReadFile(fs::path(TAVIX_RESOURCE_FIXTURES) / file.fixture);
+            }
+            if (file.truncateTo != 0) bytes.resize(file.truncateTo);
+            if (file.lyingVersion) {
+                // The version record's first field, its length, made far larger than it is.
+                const std::string key("V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0", 20);
+                const auto at = std::search(bytes.begin(), bytes.end(), key.begin(), key.end());
+                EXPECT_NE(at, bytes.end());
+                at[-6] = '\xF0';
+                at[-5] = '\x7F';
+            }
+            WriteFile(dir / file.name, bytes);
+        }
+        const platform::ModuleHandle program = platform::LoadResourceLibrary((dir / "Program.dll").string());
+        EXPECT_NE(program, nullptr);
+        loaded_.push_back(program);
+        return program;
+    }
+
+    platform::ModuleHandle Choose(platform::ModuleHandle program, const char* pattern = "Probe%s.DLL") {
+        g_shown.clear();
+        const platform::ModuleHandle chosen = GetLocalizedResources(pattern, program);
+        if (chosen != program && chosen != nullptr) loaded_.push_back(chosen);
+        return chosen;
+    }
+
+#if !defined(_WIN32)
+    test::Environment environment_;
+#endif
+    WarningFunction previous_ = nullptr;
+    fs::path root_;
+    std::vector<platform::ModuleHandle> loaded_;
+};
+
+// The outcomes of the version check, with the messages' exact texts.
+TEST_F(LocalizedResources, AcceptsOnlyTheSameProductVersion) {
+    const std::string R = "{R}", P = "{P}";
+    const struct {
+        const char* name;
+        const char* program;
+        std::vector<File> files;
+        const char* accepted;  // the file name of the library accepted, or nullptr
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"same", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
+        {"other", "Program.dll", {{"ProbeDEU.DLL", "Other.dll"}}, nullptr,
+         {"WARNING: Resource DLL <{R}> Product Version \"1.0.10.1\" does not match\n"
+          "\tProgram <{P}> Product Version \"1.0.10.0\""}},
+        {"resource-unversioned", "Program.dll", {{"ProbeDEU.DLL", "NoVersion.dll"}}, nullptr,
+         {"Version info not available in Resource DLL:\n\t<{R}>"}},
+        {"program-unversioned", "ProgramNoVersion.dll", {{"ProbeDEU.DLL", "Same.dll"}}, nullptr,
+         {"WARNING: Resource DLL <{R}> Product Version \"1.0.10.0\" does not match\n"
+          "\tProgram <{P}> Product Version \"<No Info>\""}},
+        {"neither-versioned", "ProgramNoVersion.dll", {{"ProbeDEU.DLL", "NoVersion.dll"}}, nullptr,
+         {"Version info not available in Resource DLL:\n\t<{R}>",
+          "Version info resource not available in Program:\n\t<{P}>"}},
+        {"none", "Program.dll", {}, nullptr, {}},
+        {"none-program-unversioned", "ProgramNoVersion.dll", {}, nullptr,
+         {"Version info resource not available in Program:\n\t<{P}>"}},
+        // German (Austria) is tried before German (Germany); the neutral locale is the user's.
+        {"austrian-first", "Program.dll", {{"ProbeDEA.DLL", "Same.dll"}, {"ProbeDEU.DLL", "Other.dll"}},
+         "ProbeDEA.DLL", {}},
+        // Files that do not load are passed over for the next language.
+        {"damaged-passed-over", "Program.dll",
+         {{"ProbeDEA.DLL", "Same.dll", 700}, {"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
+        {"nothing-loads", "Program.dll", {{"ProbeDEA.DLL", nullptr}, {"ProbeDEU.DLL", "Same.dll", 1500}},
+         nullptr, {}},
+        // The directory is taken as it is, percent signs and all.
+        {"per%scent%d", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const platform::ModuleHandle program = Program(c.name, c.program, c.files);
+        ASSERT_NE(program, nullptr);
+        const platform::ModuleHandle chosen = Choose(program);
+        const std::string programPath = platform::ModulePath(program);
+        const std::string directory = programPath.substr(0, programPath.size() - std::string("Program.dll").size());
+        if (c.accepted != nullptr) {
+            ASSERT_NE(chosen, program);
+            EXPECT_EQ(platform::ModulePath(chosen), directory + c.accepted);
+            EXPECT_EQ(Probe(chosen), "DEU");
+        } else {
+            EXPECT_EQ(chosen, program);
+        }
+        std::vector<std::string> expected;
+        for (std::string text : c.messages) {
+            for (const auto& [mark, path] : {std::pair{R, directory + "ProbeDEU.DLL"}, std::pair{P, programPath}}) {
+                for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, mark.size(), path);
+            }
+            expected.push_back(text);
+        }
+        ASSERT_EQ(g_shown.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(g_shown[i].text, expected[i]);
+            EXPECT_EQ(g_shown[i].caption, "GetLocalizedResources");
+            EXPECT_EQ(g_shown[i].style, 0x30u);
+        }
+    }
+}
+
+// A version record that lies about its sizes counts as none (Windows answers for itself: only
+// that the call returns is checked there).
+TEST_F(LocalizedResources, LyingVersionRecordCountsAsNone) {
+    const platform::ModuleHandle program =
+        Program("lying", "Program.dll", {{"ProbeDEU.DLL", "Same.dll", 0, true}});
+    const platform::ModuleHandle chosen = Choose(program);
+#if !defined(_WIN32)
+    EXPECT_EQ(chosen, program);
+    ASSERT_EQ(g_shown.size(), 1u);
+    EXPECT_EQ(g_shown[0].text.rfind("Version info not available in Resource DLL:", 0), 0u);
+#else
+    EXPECT_NE(chosen, nullptr);
+#endif
+}
+
+TEST_F(LocalizedResources, PatternsWithoutExactlyOneStringNameNoLibrary) {
+    const platform::ModuleHandle program = Program(
+        "patterns", "Program.dll",
+        {{"Probe.DLL", "Same.dll"}, {"ProbeDEUDEU.DLL", "Same.dll"}, {"ProbeDEU%.DLL", "Same.dll"}});
+    for (const char* pattern : {"Probe.DLL", "Probe%s%s.DLL", "Probe%d%s.DLL", "Probe%", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(Choose(program, pattern), program) << (pattern ? pattern : "(null)");
+        EXPECT_TRUE(g_shown.empty());
+    }
+    EXPECT_NE(Choose(program, "Probe%s%%.DLL"), program);  // "%%" is one percent sign
+}
+
+TEST(ResourceLibraryRules, CandidatePathsAndLocales) {
+    const struct {
+        const char* directory;
+        const char* pattern;
+        std::optional<std::string> path;
+    } cases[] = {
+        {"C:\\Tavix\\Bin\\", "TavixConnect%s.DLL", "C:\\Tavix\\Bin\\TavixConnectDEU.DLL"},
+        {"/opt/100%s/", "TavixConnect%s.DLL", "/opt/100%s/TavixConnectDEU.DLL"},
+        {"", "%%%s.DLL", "%DEU.DLL"},
+        {"", "TavixConnect.DLL", std::nullopt},
+        {"", "%s%s", std::nullopt},
+        {"", "%d%s", std::nullopt},
+        {"", "%s%", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CandidatePath(c.directory, c.pattern, "DEU"), c.path) << c.pattern;
+    EXPECT_EQ(ResourceLocales(0x0C07), (std::array<LocaleId, 3>{0x0400, 0x0407, 0x0000}));
+    EXPECT_EQ(ResourceLocales(0x0409), (std::array<LocaleId, 3>{0x0400, 0x0409, 0x0000}));
+}
+
+std::vector<unsigned> g_viewerCommands;
+HWND TAVIXAPI Viewer(HWND, const char*, unsigned command, uintptr_t) {
+    g_viewerCommands.push_back(command);
+    return nullptr;
+}
+
+// Start-up picks the library's resource module (its own here: nothing lies beside the test
+// program); shut-down closes help whatever the count and leaves the resource module alone.
+TEST(ConnectAppHooks, StartUpAndShutDown) {
+    ASSERT_TRUE(EnsureStarted());
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(Library().resourceModule, Library().module);
+    EXPECT_EQ(ConnectApp().InitInstance(), 1);
+
+    g_viewerCommands.clear();
+    help::BindViewer(&Viewer, nullptr);
+    help::SetUseCount(4);  // three dialogs' worth of users, and the first
+    EXPECT_EQ(ConnectApp().ExitInstance(), 0);
+    EXPECT_EQ(g_viewerCommands, std::vector<unsigned>{help::kCloseAll});
+    EXPECT_EQ(help::UseCount(), 0);
+    EXPECT_FALSE(help::ViewerBound());
+    EXPECT_EQ(Library().resourceModule, Library().module);
+}
+
+}  // namespace
+}  // namespace tavix::locale
