@@ -520,9 +520,19 @@ TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
         UniqueIcon icon(table.images->GetIcon(slot));
         return ReadIcon(icon.get());
     };
+    // Every list item shows the image its record names.
+    const auto itemsShowTheirImages = [this](User& u) {
+        for (ConnectionRecord* record : {table.Find("A"), table.Find("B"), table.Find("C")}) {
+            if (record == nullptr) continue;
+            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), record->listItem),
+                      record->imageIndex)
+                << record->name;
+        }
+    };
     Run([&](User& u) {
         ConnectionRecord *a = table.Find("A"), *b = table.Find("B"), *c = table.Find("C");
         ASSERT_TRUE(a && b && c);
+        itemsShowTheirImages(u);
         ASSERT_GT(b->imageIndex, 0);
         ASSERT_GT(c->imageIndex, 0);
         const int images = table.images->ImageCount(), cSlot = c->imageIndex;
@@ -537,11 +547,13 @@ TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
         EXPECT_EQ(table.images->ImageCount(), images - 1);
         EXPECT_EQ(c->imageIndex, cSlot > 1 ? cSlot - 1 : cSlot);
         EXPECT_EQ(picture(c->imageIndex), greyPicture);
+        itemsShowTheirImages(u);
 
         u.ClickItem(Dlg::kList, a->listItem);
         pick(u, {grey}, kIdOk);
         EXPECT_EQ(a->imageIndex, images - 1);
         EXPECT_EQ(picture(a->imageIndex), greyPicture);
+        itemsShowTheirImages(u);
         pick(u, {cube, grey, cube}, kIdCancel);  // picked, replaced, then thrown away
         EXPECT_EQ(a->iconFilename.view(), ActiveCodePage().ToWide(grey));
         EXPECT_EQ(table.images->ImageCount(), images);

@@ -929,6 +929,12 @@ const ImageList* HeadlessWindowSystem::ListViewImages(Window list) {
     return node ? node->images : nullptr;
 }
 
+int HeadlessWindowSystem::ListViewItemImage(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->lvItems.size())) return -1;
+    return node->lvItems[static_cast<size_t>(index)].image;
+}
+
 int HeadlessWindowSystem::ListViewCount(Window list) {
     Node* node = Find(list);
     return node ? static_cast<int>(node->lvItems.size()) : 0;

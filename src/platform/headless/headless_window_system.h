@@ -243,6 +243,7 @@ public:
     // -- The state behind the windows, for tests that look inside.
     struct Node;
     const ImageList* ListViewImages(Window list);
+    int ListViewItemImage(Window list, int index);  // -1 when there is no such item
     IconHandle ButtonIcon(Window button);
     int TextLimit(Window edit);
     int ListBoxHorizontalPos(Window list);
