@@ -328,10 +328,11 @@ TEST_F(Headless, ListViewRaisesItsNotificationsInOrder) {
         dialog.log.clear();
         constexpr unsigned kSelFocus = lvis::kSelected | lvis::kFocused;
         list.InsertItem(0, {"a", 0, kSelFocus, 100});
-        EXPECT_EQ(grab(), (std::vector<std::string>{"insert 0", "changed 0 0>3 8"}));
+        // An item inserted with a state reports the change before the insertion.
+        EXPECT_EQ(grab(), (std::vector<std::string>{"changed 0 0>3 8", "insert 0"}));
         list.InsertItem(1, {"b", 0, kSelFocus, 200});  // the focus moves to the new item
-        EXPECT_EQ(grab(), (std::vector<std::string>{"insert 1", "changed 0 3>2 8",
-                                                    "changed 1 0>3 8"}));
+        EXPECT_EQ(grab(), (std::vector<std::string>{"changed 0 3>2 8", "changed 1 0>3 8",
+                                                    "insert 1"}));
         EXPECT_EQ(list.SelectedCount(), 2);
         EXPECT_EQ(list.NextItem(-1, lvni::kSelected), 0);
         EXPECT_EQ(list.NextItem(0, lvni::kFocused), 1);

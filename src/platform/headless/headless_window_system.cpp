@@ -940,10 +940,12 @@ int HeadlessWindowSystem::ListViewCount(Window list) {
     return node ? static_cast<int>(node->lvItems.size()) : 0;
 }
 
-// Changes one item's state (within mask), label or image, with LVN_ITEMCHANGING before and
-// LVN_ITEMCHANGED after, and the focus (one item at most) and single selection kept.
+// Changes one item's state (within mask), label or image, with LVN_ITEMCHANGING before (not
+// for an item being inserted, which cannot be vetoed) and LVN_ITEMCHANGED after, and the focus
+// (one item at most) and single selection kept.
 bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
-                                        const std::string* text, const int* image) {
+                                        const std::string* text, const int* image,
+                                        bool inserting) {
     if (index < 0 || index >= static_cast<int>(list->lvItems.size())) return false;
     ListViewItem& item = list->lvItems[static_cast<size_t>(index)];
     const unsigned oldState = item.state;
@@ -960,7 +962,7 @@ bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState
     data.oldState = oldState;
     data.changed = changed;
     data.data = item.data;
-    if (Notify(list, lvn::kItemChanging, data) != 0) return false;  // vetoed
+    if (!inserting && Notify(list, lvn::kItemChanging, data) != 0) return false;  // vetoed
     if (index >= static_cast<int>(list->lvItems.size())) return false;
     ListViewItem& target = list->lvItems[static_cast<size_t>(index)];
     target.state = state;
@@ -996,13 +998,17 @@ int HeadlessWindowSystem::ListViewInsert(Window list, int index, const ListViewI
     inserted.state = 0;
     node->lvItems.insert(node->lvItems.begin() + index, inserted);
     if (node->editing >= index) ++node->editing;
+    // As the common controls do it: an item inserted with a state reports that change first
+    // (LVN_ITEMCHANGED, no LVN_ITEMCHANGING), then its insertion.
+    if (item.state != 0) {
+        LvChangeItem(node, index, item.state, lvis::kFocused | lvis::kSelected, nullptr, nullptr,
+                     true);
+        if (index >= static_cast<int>(node->lvItems.size())) return -1;
+    }
     ListViewNotification data;
     data.item = index;
     data.data = item.data;
     Notify(node, lvn::kInsertItem, data);
-    if (item.state != 0) {
-        LvChangeItem(node, index, item.state, lvis::kFocused | lvis::kSelected, nullptr, nullptr);
-    }
     return index;
 }
 

@@ -272,7 +272,7 @@ private:
     void ListBoxHScroll(Node* list, int code, int pos);
     void ListBoxSetHorizontalPos(Node* list, int pos);
     bool LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
-                      const std::string* text, const int* image);
+                      const std::string* text, const int* image, bool inserting = false);
     void LvSelectOnly(Node* list, int index);
     void LvEndEdit(Node* list, std::optional<std::string> text);
     void LvOpenEditor(Node* list, int index);
