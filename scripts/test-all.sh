@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
-#   Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, Windows x64 under Wine,
+#   Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, the headless dialog
+#   tests under valgrind, Windows x64 under Wine,
 #   real dialogs of the Windows x64 build under Wine on a virtual display (screenshots in
 #   build/artifacts/screenshots/), the Windows x86 export table, and a bounded run of each
 #   fuzzer.
@@ -13,7 +14,7 @@ tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" \
     libgtest-dev googletest libbenchmark-dev libpq-dev libsqlite3-dev \
     libpng-dev icoutils python3 clang libclang-rt-14-dev \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
-    binutils-mingw-w64-i686 wine64 wine xvfb xauth || exit 1
+    binutils-mingw-w64-i686 wine64 wine xvfb xauth valgrind || exit 1
 
 passed=0
 failed=0
@@ -36,6 +37,14 @@ step() {
 native_suite() {
     local preset=$1
     tavix_build "$preset" && ctest --preset "$preset" --parallel "$(nproc)"
+}
+
+# The dialogs' user stories, run headless, under valgrind: no leak, no read of memory that was
+# never written. (The linux suite has built the tests.)
+valgrind_suite() {
+    valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
+        --error-exitcode=1 build/linux/tests/unit_tests \
+        --gtest_filter='Headless*:ConnectionsDialog*:ChangeIcon*:Icons*' --gtest_brief=1
 }
 
 # Windows tests run under 64-bit Wine in a prefix of their own, made for this run. A
@@ -110,6 +119,7 @@ x86_suite() {
 
 step "linux" native_suite linux
 step "linux-asan" native_suite linux-asan
+step "valgrind (headless dialogs)" valgrind_suite
 step "windows-x64 (wine)" wine_suite
 step "windows-x64 dialogs (wine, xvfb)" gui_suite
 step "windows-x86 (export table)" x86_suite

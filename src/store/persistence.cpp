@@ -132,7 +132,9 @@ bool ConnectionTable::ReadConnections(int& dropped) {
     };
 
     for (uint32_t index = 0;; ++index) {
-        char name[kNameLimit];
+        // Zeroed: the prefix comparison below may read the whole prefix's width at once, past
+        // the end of a shorter name.
+        char name[kNameLimit] = {};
         if (registry.EnumKey(key.get(), index, name, sizeof name) != platform::kRegOk) break;
         RegistryKey subkey;
         if (store::OpenKey(key.get(), name, subkey) != 0) continue;
