@@ -89,6 +89,19 @@ public:
     // deletes parent itself.
     virtual long DeleteKey(RegKey parent, const char* subKey) = 0;
 
+    // Deletes a key with all its subkeys and values (an empty subKey: parent itself; a null one
+    // is kRegInvalidParameter, as for DeleteKey); OpenKey's answer when the key cannot be
+    // opened (kRegNotFound when there is none). Where the store can, the whole tree goes at
+    // once. Otherwise (the Windows registry) the tree is walked with the operations above: a
+    // subkey that exists but cannot be opened stays and is passed over, never asked for again,
+    // so that the key itself stays too (DeleteKey's answer is returned); a subkey that cannot be
+    // deleted ends the walk.
+    virtual long DeleteTree(RegKey parent, const char* subKey) {
+        if (subKey == nullptr) return kRegInvalidParameter;  // as DeleteKey
+        bool opened = false;
+        return WalkDeleteTree(parent, subKey, opened);
+    }
+
     // Deletes a named value.
     virtual long DeleteValue(RegKey key, const char* name) = 0;
 
@@ -108,6 +121,40 @@ public:
     // platform's own registry and always available).
     virtual std::string Location() const { return {}; }
     virtual std::string Problem() const { return {}; }
+
+private:
+    // DeleteTree by walking the tree; opened tells whether the key could be opened.
+    long WalkDeleteTree(RegKey parent, const char* subKey, bool& opened) {
+        RegKey key = 0;
+        const long openResult = OpenKey(parent, subKey, &key);
+        opened = openResult == kRegOk;
+        if (!opened) return openResult;
+        long result = kRegOk;
+        std::string previous;  // the subkey deleted last, or passed over
+        for (uint32_t index = 0;;) {
+            char child[256];
+            const long enumerated = EnumKey(key, index, child, sizeof child);
+            if (enumerated != kRegOk) {
+                if (enumerated != kRegNoMoreItems) result = enumerated;
+                break;
+            }
+            if (!previous.empty() && previous == child) {
+                ++index;  // still there: it could not be opened
+                previous.clear();
+                continue;
+            }
+            bool childOpened = false;
+            const long deleted = WalkDeleteTree(key, child, childOpened);
+            if (childOpened && deleted != kRegOk) {
+                result = deleted;
+                break;
+            }
+            previous = child;
+        }
+        CloseKey(key);
+        const long removed = DeleteKey(parent, subKey);
+        return removed != kRegOk ? removed : result;
+    }
 };
 
 // The current user's hive.

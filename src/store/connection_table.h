@@ -4,17 +4,20 @@
 // order of the Connections dialog's list and of a save, visits the buckets in turn and each
 // chain from its head, so the most recently bound name of a bucket comes first. Beside the
 // chains an index by name keeps lookups fast however many connections there are; it never
-// changes the order.
+// changes the order. The index is an open-addressing table of 32-byte slots, each holding a
+// name's hash, its first bytes (the whole name when it has at most 11) and its record: a
+// lookup of a bound name of up to 11 bytes mostly reads one slot (one cache line) and nothing
+// else; a name not bound reads the slots up to the next empty one.
 //
 // The table owns its records: they are created by the caller, handed to Add and deleted only
 // by Remove, Clear or the table's destruction (which saves nothing).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "connstring/connection_record.h"
@@ -83,8 +86,8 @@ public:
 
     // Records in table order.
     std::vector<ConnectionRecord*> Records() const;
-    size_t Count() const noexcept { return index_.size(); }
-    bool Empty() const noexcept { return index_.empty(); }
+    size_t Count() const noexcept { return count_; }
+    bool Empty() const noexcept { return count_ == 0; }
 
     ConnectionRecord* defaultRecord = nullptr;
     int modified = 0;
@@ -97,9 +100,31 @@ private:
         Binding* next = nullptr;
     };
 
+    // A slot of the index: empty while binding is null. Aligned so that no slot straddles two
+    // cache lines.
+    struct alignas(32) IndexSlot {
+        static constexpr size_t kInline = 11;
+        static constexpr uint8_t kLong = 0xFF;  // length of a name longer than kInline
+        uint32_t hash;
+        uint8_t length;
+        char prefix[kInline];
+        ConnectionRecord* record;
+        Binding* binding;
+    };
+    static_assert(sizeof(IndexSlot) == 32 && offsetof(IndexSlot, prefix) == 5 &&
+                  offsetof(IndexSlot, record) == 16);
+
     void Bind(std::unique_ptr<ConnectionRecord> record);
+    // Binds record unless its name is bound already (then it stays with the caller).
+    ConnectionRecord* BindNew(std::unique_ptr<ConnectionRecord>& record);
     std::unique_ptr<ConnectionRecord> Unbind(Binding* binding);
     Binding* FindBinding(const ConnectionRecord* record) const;
+    // The slot of name, or the empty slot where it would go.
+    IndexSlot* Probe(std::string_view name, uint64_t hash) const;
+    size_t Home(uint32_t hash32) const;
+    void IndexInsert(IndexSlot* slot, Binding* binding, uint64_t hash);
+    void IndexErase(Binding* binding);
+    void IndexGrow();
     void EnsureImages();
     // Reads every connection of the registry into the empty table; counts the entries dropped
     // and answers whether entries of the older layout were met (false when the read ended
@@ -107,7 +132,10 @@ private:
     bool ReadConnections(int& dropped);
 
     std::unique_ptr<Binding*[]> buckets_;  // allocated at the first binding
-    std::unordered_map<std::string_view, Binding*> index_;  // keys view Binding::key
+    std::unique_ptr<IndexSlot[]> slots_;   // a power of two of them, at most 13/16 used
+    size_t mask_ = 0;                      // slot count - 1
+    unsigned shift_ = 32;                  // 32 - log2(slot count)
+    size_t count_ = 0;
 };
 
 // The single table of the process.

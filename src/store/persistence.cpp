@@ -41,8 +41,8 @@ int32_t LegacyKeyNumber(const char* text) {
 }
 
 // The icon of a current-layout connection key: the values the save writes on the key itself,
-// else the "Icon" subkey with "Index" and "FileName".
-bool ReadCurrentIcon(platform::RegKey key, ConnectionRecord& record) {
+// else the "Icon" subkey (iconKeyName, string 2004) with "Index" and "FileName".
+bool ReadCurrentIcon(platform::RegKey key, const std::string& iconKeyName, ConnectionRecord& record) {
     uint32_t index = 0;
     UniqueBstr file;
     if (store::ReadNumberValue(key, "IconIndex", index) == 0 &&
@@ -52,7 +52,6 @@ bool ReadCurrentIcon(platform::RegKey key, ConnectionRecord& record) {
         return true;
     }
     RegistryKey icon;
-    std::string iconKeyName(LoadOwnString(resources::kStrIconKey));
     if (iconKeyName.empty() || store::OpenKey(key, iconKeyName.c_str(), icon) != 0) return false;
     if (store::ReadNumberValueById(icon.get(), resources::kStrIconIndexValue, index) != 0 ||
         store::ReadStringValueById(icon.get(), resources::kStrIconFileNameValue, file) != 0 ||
@@ -117,16 +116,16 @@ bool ConnectionTable::ReadConnections(int& dropped) {
     if (!store::ReadLimitedString(key.get(), nullptr, kNameLimit, defaultName)) defaultName.clear();
     defaultRecord = nullptr;
     bool legacySeen = false;
+    const std::string iconKeyName(LoadOwnString(resources::kStrIconKey));
 
     // Binds a record read from the registry without touching `modified`; a record whose
     // connection string did not parse, or whose name is taken, is dropped.
     const auto admit = [&](std::unique_ptr<ConnectionRecord> record) -> ConnectionRecord* {
-        if (record->name.empty() || Find(record->name) != nullptr) {
+        ConnectionRecord* bound = record->name.empty() ? nullptr : BindNew(record);
+        if (bound == nullptr) {
             ++dropped;
             return nullptr;
         }
-        ConnectionRecord* bound = record.get();
-        Bind(std::move(record));
         if (bound->name == defaultName) defaultRecord = bound;
         return bound;
     };
@@ -161,7 +160,7 @@ bool ConnectionTable::ReadConnections(int& dropped) {
             }
             record->Parse(name, connectionString.c_str());
             if (ConnectionRecord* bound = admit(std::move(record))) {
-                ReadCurrentIcon(subkey.get(), *bound);
+                ReadCurrentIcon(subkey.get(), iconKeyName, *bound);
                 bound->imageIndex = -1;
                 LoadRecordIcon(Library().module, *bound);
             }

@@ -103,46 +103,24 @@ long WriteNumberValue(RegKey key, const char* name, uint32_t value) {
 }
 
 long DeleteKeyTree(RegKey parent, const char* name) {
-    platform::Registry& registry = UserRegistry();
-    long code = 0;
-    {
-        RegistryKey key;
-        if (OpenKey(parent, name, key) != 0) return 0;  // nothing to delete
-        // A child that exists but cannot be opened reports 0 and stays: it is passed over
-        // (the enumeration moves past it) instead of being asked for again without end.
-        uint32_t index = 0;
-        std::string previous;
-        for (;;) {
-            char child[256];
-            const long enumerated = registry.EnumKey(key.get(), index, child, sizeof child);
-            if (enumerated != platform::kRegOk) {
-                if (enumerated != platform::kRegNoMoreItems) code = kErrEnumerate;
-                break;
-            }
-            if (!previous.empty() && previous == child) {
-                ++index;
-                previous.clear();
-                continue;
-            }
-            const long deleted = DeleteKeyTree(key.get(), child);
-            if (deleted != 0) {
-                code = deleted;
-                break;
-            }
-            previous = child;
-        }
-    }
-    return registry.DeleteKey(parent, name) == platform::kRegOk ? code : kErrDeleteKey;
+    const long result = UserRegistry().DeleteTree(parent, name);
+    return result == platform::kRegOk || result == platform::kRegNotFound ||
+                   result == platform::kRegKeyDeleted
+               ? 0
+               : kErrDeleteKey;
 }
 
 bool ReadLimitedString(RegKey key, const char* name, uint32_t limit, std::string& value) {
-    std::vector<char> buffer(limit);
+    // The limits the store uses (256 and 512 bytes) fit the buffer on the stack.
+    char small[512];
+    std::vector<char> large(limit > sizeof small ? limit : 0);
+    char* buffer = limit > sizeof small ? large.data() : small;
     uint32_t type = 0, size = limit;
-    if (UserRegistry().QueryValue(key, name, &type, buffer.data(), &size) != platform::kRegOk) {
+    if (UserRegistry().QueryValue(key, name, &type, buffer, &size) != platform::kRegOk) {
         return false;
     }
     if (type != platform::kRegSz && type != platform::kRegExpandSz) return false;
-    std::string_view text(buffer.data(), size);
+    std::string_view text(buffer, size);
     value.assign(text.substr(0, text.find('\0')));
     return true;
 }

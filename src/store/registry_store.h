@@ -33,8 +33,7 @@ private:
 namespace store {
 
 inline constexpr long kErrOpen = 1;           // a key cannot be opened or created
-inline constexpr long kErrEnumerate = 2;      // deleting a tree: a subkey cannot be enumerated
-inline constexpr long kErrDeleteKey = 3;      // deleting a tree: the key itself stays
+inline constexpr long kErrDeleteKey = 3;      // deleting a tree: the key (or part of it) stays
 inline constexpr long kErrReadNumber = 4;
 inline constexpr long kErrWriteNumber = 5;
 inline constexpr long kErrReadString = 6;
@@ -60,7 +59,8 @@ long ReadNumberValueById(platform::RegKey key, uint32_t nameId, uint32_t& value)
 long WriteStringValue(platform::RegKey key, const char* name, const WChar* value, bool expand);
 long WriteNumberValue(platform::RegKey key, const char* name, uint32_t value);
 
-// Deletes a key with all its subkeys: 0 when it is gone or was never there.
+// Deletes a key with all its subkeys (Registry::DeleteTree): 0 when it is gone or was never
+// there.
 long DeleteKeyTree(platform::RegKey parent, const char* name);
 
 // Reads a string value into a buffer of `limit` bytes (terminating zero included), as 8-bit

@@ -21,6 +21,9 @@
 #include <fstream>
 #include <random>
 
+#include <sqlite3.h>
+
+#include "platform/codepage.h"
 #include "platform/posix/registry_sqlite.h"
 #include "registry_saves.h"
 #endif
@@ -281,6 +284,25 @@ TEST_F(UserRegistryTest, HandlesOfADeletedKeyAnswerKeyDeleted) {
     EXPECT_EQ(reg.CloseKey(closed), kRegOk);
     EXPECT_EQ(reg.QueryValue(closed, nullptr, nullptr, nullptr, nullptr), kRegInvalidHandle);
     *gone.Out() = 0;
+}
+
+TEST_F(UserRegistryTest, DeleteTreeTakesTheKeyWithEverythingBelowIt) {
+    for (const char* path : {"t\\a\\x", "t\\a\\y\\deep", "t\\b", "t\\c\\z", "tt"}) {
+        Key key(reg);
+        ASSERT_EQ(reg.CreateKey(root.get(), path, key.Out()), kRegOk) << path;
+        ASSERT_EQ(reg.SetValue(key.get(), "v", kRegSz, "1", 2), kRegOk);
+    }
+    Key deep(reg), tt(reg);
+    ASSERT_EQ(reg.OpenKey(root.get(), "t\\a\\y\\deep", deep.Out()), kRegOk);
+    ASSERT_EQ(reg.OpenKey(root.get(), "tt", tt.Out()), kRegOk);
+    EXPECT_EQ(reg.DeleteTree(root.get(), "T"), kRegOk);
+    EXPECT_EQ(Subkeys(reg, root.get()), std::vector<std::string>{"tt"});
+    EXPECT_EQ(reg.QueryValue(deep.get(), "v", nullptr, nullptr, nullptr), kRegKeyDeleted);
+    EXPECT_EQ(ReadValue(reg, tt.get(), "v"), "1\0"s) << "a sibling with a longer name stays";
+    EXPECT_EQ(reg.DeleteTree(root.get(), "t"), kRegNotFound);
+    EXPECT_EQ(reg.DeleteTree(root.get(), nullptr), kRegInvalidParameter);
+    EXPECT_EQ(reg.DeleteTree(tt.get(), ""), kRegOk) << "an empty name deletes the key itself";
+    EXPECT_EQ(Subkeys(reg, root.get()), std::vector<std::string>{});
 }
 
 TEST_F(UserRegistryTest, BatchLandsOnCommit) {
@@ -552,6 +574,335 @@ TEST_F(SqliteStoreTest, BatchesLandWholeOrNotAtAll) {
     reg.AbortBatch();
     EXPECT_EQ(Subkeys(reader, kCurrentUser), std::vector<std::string>{"k"});
     EXPECT_EQ(ReadValue(reg, key.get(), "v"), "outer\0"s);
+}
+
+TEST_F(SqliteStoreTest, ValuesEnumerateInTheOrderFirstWritten) {
+    SqliteRegistry reg(path);
+    const auto names = [&](RegKey key) {
+        std::vector<std::string> found;
+        std::string name;
+        for (uint32_t i = 0; reg.EnumValue(key, i, name, nullptr, nullptr) == kRegOk; ++i) {
+            found.push_back(name);
+        }
+        return found;
+    };
+    // Outside a batch, and inside one on a key the batch made.
+    for (const bool batch : {false, true}) {
+        SCOPED_TRACE(batch);
+        if (batch) reg.BeginBatch();
+        Key key(reg);
+        ASSERT_EQ(reg.CreateKey(kCurrentUser, batch ? "in" : "out", key.Out()), kRegOk);
+        for (const char* name : std::initializer_list<const char*>{"b", nullptr, "a"}) {
+            ASSERT_EQ(reg.SetValue(key.get(), name, kRegSz, "x", 2), kRegOk);
+        }
+        EXPECT_EQ(names(key.get()), (std::vector<std::string>{"b", "", "a"}));
+        ASSERT_EQ(reg.SetValue(key.get(), "B", kRegDword, "\1\0\0\0", 4), kRegOk);
+        ASSERT_EQ(reg.DeleteValue(key.get(), "a"), kRegOk);
+        ASSERT_EQ(reg.SetValue(key.get(), "A", kRegSz, "y", 2), kRegOk);
+        EXPECT_EQ(names(key.get()), (std::vector<std::string>{"b", "", "A"}));
+        uint32_t type = 0;
+        EXPECT_EQ(ReadValue(reg, key.get(), "b", &type), "\1\0\0\0"s);
+        EXPECT_EQ(type, kRegDword);
+        if (batch) reg.CommitBatch();
+        EXPECT_EQ(names(key.get()), (std::vector<std::string>{"b", "", "A"}));
+    }
+}
+
+// Inside a batch the store answers from what it knows of the keys the batch made; the answers
+// are those the database would give.
+TEST_F(SqliteStoreTest, ABatchAnswersForTheKeysItMakes) {
+    SqliteRegistry reg(path), reader(path);
+    reg.BeginBatch();
+    Key fresh(reg);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "fresh", fresh.Out()), kRegOk);
+    for (const std::string name : {"b", "A", "c"}) {
+        Key key(reg);
+        ASSERT_EQ(reg.CreateKey(fresh.get(), name.c_str(), key.Out()), kRegOk);
+        const std::string text = "text-" + name;
+        ASSERT_EQ(reg.SetValue(key.get(), nullptr, kRegSz, text.c_str(), text.size() + 1), kRegOk);
+        ASSERT_EQ(reg.SetValue(key.get(), "n", kRegDword, "\7\0\0\0", 4), kRegOk);
+        EXPECT_EQ(reg.DeleteValue(key.get(), "IconIndex"), kRegNotFound);
+    }
+    Key b(reg), same(reg), sub(reg);
+    ASSERT_EQ(reg.OpenKey(fresh.get(), "B", b.Out()), kRegOk);
+    EXPECT_EQ(ReadValue(reg, b.get(), nullptr), "text-b\0"s);
+    EXPECT_EQ(reg.DeleteValue(b.get(), "N"), kRegOk);
+    EXPECT_EQ(ReadValue(reg, b.get(), "n"), "<missing>");
+    ASSERT_EQ(reg.CreateKey(fresh.get(), "b", same.Out()), kRegOk) << "made before: opened";
+    ASSERT_EQ(reg.SetValue(same.get(), "w", kRegSz, "w", 2), kRegOk);
+    EXPECT_EQ(ReadValue(reg, b.get(), "W"), "w\0"s);
+    EXPECT_EQ(reg.OpenKey(b.get(), "sub", sub.Out()), kRegNotFound);
+    ASSERT_EQ(reg.CreateKey(b.get(), "sub\\deeper", sub.Out()), kRegOk);
+    EXPECT_EQ(Subkeys(reg, fresh.get()), (std::vector<std::string>{"A", "b", "c"}));
+    EXPECT_EQ(Subkeys(reg, b.get()), std::vector<std::string>{"sub"});
+
+    // An inner batch undone takes only its own keys.
+    reg.BeginBatch();
+    Key dropped(reg);
+    ASSERT_EQ(reg.CreateKey(fresh.get(), "d", dropped.Out()), kRegOk);
+    ASSERT_EQ(reg.SetValue(dropped.get(), nullptr, kRegSz, "d", 2), kRegOk);
+    reg.AbortBatch();
+    EXPECT_EQ(Subkeys(reg, fresh.get()), (std::vector<std::string>{"A", "b", "c"}));
+    EXPECT_EQ(reg.QueryValue(dropped.get(), nullptr, nullptr, nullptr, nullptr), kRegKeyDeleted);
+    // A key deleted and made again is another key.
+    Key c(reg), c2(reg);
+    ASSERT_EQ(reg.OpenKey(fresh.get(), "c", c.Out()), kRegOk);
+    ASSERT_EQ(reg.DeleteKey(fresh.get(), "C"), kRegOk);
+    ASSERT_EQ(reg.CreateKey(fresh.get(), "c", c2.Out()), kRegOk);
+    EXPECT_EQ(reg.QueryValue(c.get(), nullptr, nullptr, nullptr, nullptr), kRegKeyDeleted);
+    EXPECT_EQ(ReadValue(reg, c2.get(), nullptr), "<missing>");
+
+    Key seen(reader);
+    EXPECT_EQ(reader.OpenKey(kCurrentUser, "fresh", seen.Out()), kRegNotFound) << "before commit";
+    reg.CommitBatch();
+    ASSERT_EQ(reader.OpenKey(kCurrentUser, "fresh", seen.Out()), kRegOk);
+    EXPECT_EQ(Subkeys(reader, seen.get()), (std::vector<std::string>{"A", "b", "c"}));
+    Key a(reader);
+    ASSERT_EQ(reader.OpenKey(seen.get(), "a", a.Out()), kRegOk);
+    EXPECT_EQ(ReadValue(reader, a.get(), nullptr), "text-A\0"s);
+    EXPECT_EQ(ReadValue(reader, a.get(), "N"), "\7\0\0\0"s);
+    EXPECT_EQ(ReadValue(reg, b.get(), "w"), "w\0"s) << "a handle of the batch after it";
+    EXPECT_EQ(reader.OpenKey(seen.get(), "b\\sub\\deeper", a.Out()), kRegOk);
+}
+
+// A subkey made under a key whose row waits in memory: the key is marked as having subkeys,
+// so that an enumeration finds the subkey and deleting the tree takes it.
+TEST_F(SqliteStoreTest, SubkeysOfKeysMadeInTheSameBatchAreFound) {
+    SqliteRegistry reg(path);
+    reg.BeginBatch();
+    Key fresh(reg), child(reg), grandchild(reg);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "f", fresh.Out()), kRegOk);
+    ASSERT_EQ(reg.CreateKey(fresh.get(), "p", child.Out()), kRegOk);
+    ASSERT_EQ(reg.CreateKey(child.get(), "x", grandchild.Out()), kRegOk);
+    ASSERT_EQ(reg.SetValue(grandchild.get(), nullptr, kRegSz, "x", 2), kRegOk);
+    reg.CommitBatch();
+    reg.BeginBatch();
+    char name[8];
+    ASSERT_EQ(reg.EnumKey(fresh.get(), 0, name, sizeof name), kRegOk);
+    ASSERT_EQ(reg.OpenKey(fresh.get(), name, child.Out()), kRegOk);
+    Key found(reg);
+    EXPECT_EQ(reg.OpenKey(child.get(), "X", found.Out()), kRegOk);
+    EXPECT_EQ(reg.DeleteTree(kCurrentUser, "f"), kRegOk);
+    reg.CommitBatch();
+    EXPECT_EQ(reg.QueryValue(grandchild.get(), nullptr, nullptr, nullptr, nullptr), kRegKeyDeleted);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "f\\p", child.Out()), kRegOk);
+    EXPECT_EQ(reg.OpenKey(child.get(), "x", found.Out()), kRegNotFound);
+    EXPECT_EQ(Subkeys(reg, child.get()), std::vector<std::string>{});
+
+    // A mark undone with an inner batch is set again by the next subkey.
+    Key leaf(reg);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "leaf", leaf.Out()), kRegOk);
+    reg.BeginBatch();
+    reg.BeginBatch();
+    ASSERT_EQ(reg.CreateKey(leaf.get(), "a", found.Out()), kRegOk);
+    reg.AbortBatch();
+    ASSERT_EQ(reg.CreateKey(leaf.get(), "b", found.Out()), kRegOk);
+    reg.CommitBatch();
+    reg.BeginBatch();
+    for (uint32_t i = 0; reg.EnumKey(kCurrentUser, i, name, sizeof name) == kRegOk; ++i) {
+        if (std::string(name) != "leaf") continue;
+        ASSERT_EQ(reg.OpenKey(kCurrentUser, name, leaf.Out()), kRegOk);
+        EXPECT_EQ(reg.OpenKey(leaf.get(), "b", found.Out()), kRegOk);
+    }
+    reg.CommitBatch();
+}
+
+// Inside a batch an enumeration steps one statement; what it stands on answers the opening of
+// the subkey, its values and its subkeys, also between changes.
+TEST_F(SqliteStoreTest, AnEnumerationInABatchFollowsChanges) {
+    SqliteRegistry reg(path);
+    for (int i = 0; i < 5; ++i) {
+        Key key(reg);
+        const std::string name = "e\\k" + std::to_string(i), text = "v" + std::to_string(i);
+        ASSERT_EQ(reg.CreateKey(kCurrentUser, name.c_str(), key.Out()), kRegOk);
+        ASSERT_EQ(reg.SetValue(key.get(), nullptr, kRegSz, text.c_str(), 3), kRegOk);
+    }
+    Key icon(reg);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "e\\k1\\Icon", icon.Out()), kRegOk);
+    reg.BeginBatch();
+    Key e(reg), k(reg), sub(reg);
+    ASSERT_EQ(reg.OpenKey(kCurrentUser, "e", e.Out()), kRegOk);
+    char name[8];
+    const auto at = [&](uint32_t index) {
+        const long rc = reg.EnumKey(e.get(), index, name, sizeof name);
+        return rc == kRegOk ? std::string(name) : "<" + std::to_string(rc) + ">";
+    };
+    EXPECT_EQ(at(0), "k0");
+    ASSERT_EQ(reg.OpenKey(e.get(), name, k.Out()), kRegOk);
+    EXPECT_EQ(ReadValue(reg, k.get(), nullptr), "v0\0"s);
+    EXPECT_EQ(reg.OpenKey(k.get(), "Icon", sub.Out()), kRegNotFound);
+    EXPECT_EQ(at(1), "k1");
+    ASSERT_EQ(reg.OpenKey(e.get(), name, k.Out()), kRegOk);
+    EXPECT_EQ(reg.OpenKey(k.get(), "ICON", sub.Out()), kRegOk);
+    EXPECT_EQ(at(3), "k3");
+    EXPECT_EQ(at(2), "k2");
+    EXPECT_EQ(at(2), "k2");
+    ASSERT_EQ(reg.OpenKey(e.get(), "K2", k.Out()), kRegOk) << "another case than enumerated";
+    EXPECT_EQ(ReadValue(reg, k.get(), nullptr), "v2\0"s);
+    ASSERT_EQ(reg.SetValue(k.get(), "x", kRegSz, "x", 2), kRegOk);
+    EXPECT_EQ(at(3), "k3");
+    ASSERT_EQ(reg.DeleteKey(e.get(), "k3"), kRegOk);
+    EXPECT_EQ(at(3), "k4");
+    EXPECT_EQ(at(4), "<" + std::to_string(kRegNoMoreItems) + ">");
+    EXPECT_EQ(reg.EnumKey(e.get(), 0, name, 2), kRegMoreData);
+    ASSERT_EQ(reg.CreateKey(e.get(), "k0\\sub", sub.Out()), kRegOk);
+    EXPECT_EQ(at(0), "k0");
+    ASSERT_EQ(reg.OpenKey(e.get(), name, k.Out()), kRegOk);
+    EXPECT_EQ(reg.OpenKey(k.get(), "sub", sub.Out()), kRegOk);
+    reg.CommitBatch();
+    EXPECT_EQ(Subkeys(reg, e.get()), (std::vector<std::string>{"k0", "k1", "k2", "k4"}));
+}
+
+// A save deletes the tree and makes it again: every handle of the keys before answers
+// kRegKeyDeleted, whatever the new keys are called.
+TEST_F(SqliteStoreTest, HandlesOfKeysASaveReplacedAnswerKeyDeleted) {
+    SqliteRegistry reg(path);
+    ASSERT_TRUE(test::SaveGeneration(reg, 3, 1));
+    Key old(reg), connections(reg);
+    ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections\\Connection 1", old.Out()), kRegOk);
+    ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections", connections.Out()), kRegOk);
+    reg.BeginBatch();
+    ASSERT_EQ(reg.DeleteTree(kCurrentUser, "Connections"), kRegOk);
+    reg.CommitBatch();
+    ASSERT_TRUE(test::SaveGeneration(reg, 3, 2));
+    EXPECT_EQ(reg.QueryValue(old.get(), nullptr, nullptr, nullptr, nullptr), kRegKeyDeleted);
+    EXPECT_EQ(reg.EnumKey(connections.get(), 0, nullptr, 0), kRegKeyDeleted);
+    EXPECT_EQ(test::ReadGeneration(reg).generation, 2u);
+}
+
+TEST_F(SqliteStoreTest, DeleteTreeOfTheRootKeepsOnlyTheRoot) {
+    SqliteRegistry reg(path);
+    Key key(reg);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "a\\b", key.Out()), kRegOk);
+    ASSERT_EQ(reg.CreateKey(kCurrentUser, "c", key.Out()), kRegOk);
+    ASSERT_EQ(reg.SetValue(kCurrentUser, nullptr, kRegSz, "root", 5), kRegOk);
+    EXPECT_EQ(reg.DeleteTree(kCurrentUser, ""), kRegAccessDenied);
+    EXPECT_EQ(Subkeys(reg, kCurrentUser), std::vector<std::string>{});
+    EXPECT_EQ(ReadValue(reg, kCurrentUser, nullptr), "root\0"s);
+    EXPECT_EQ(reg.CreateKey(kCurrentUser, "a", key.Out()), kRegOk);
+}
+
+// A store written in the first format (a table of keys by id, one of values, names folded to
+// UTF-16) is converted when first opened, in one transaction, and reads as it did.
+TEST_F(SqliteStoreTest, AStoreOfTheFirstFormatIsConverted) {
+    const auto fold = [](const std::string& name) {
+        std::string out;
+        for (const WChar unit : SystemCodePage().ToWide(name)) {
+            const char16_t upper = UpcaseCodeUnit(static_cast<char16_t>(unit));
+            out.push_back(static_cast<char>(upper >> 8));
+            out.push_back(static_cast<char>(upper & 0xFF));
+        }
+        return out;
+    };
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        const char* schema =
+            "PRAGMA application_id = 1415673464; PRAGMA user_version = 1;"
+            "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, "
+            "fold BLOB NOT NULL, name BLOB NOT NULL, UNIQUE(parent, fold));"
+            "CREATE TABLE vals(key INTEGER NOT NULL, fold BLOB NOT NULL, name BLOB NOT NULL, "
+            "type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key, fold));"
+            "CREATE TRIGGER key_values AFTER DELETE ON keys BEGIN "
+            "DELETE FROM vals WHERE key = old.id; END;"
+            "INSERT INTO keys(id, parent, fold, name) VALUES(1, 0, x'', x'');";
+        ASSERT_EQ(sqlite3_exec(db, schema, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_stmt* key = nullptr;
+        sqlite3_stmt* value = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO keys(id, parent, fold, name) VALUES(?1, ?2, ?3, ?4)", -1, &key, nullptr);
+        sqlite3_prepare_v2(db, "INSERT INTO vals VALUES(?1, ?2, ?3, ?4, ?5)", -1, &value, nullptr);
+        const auto addKey = [&](int id, int parent, const std::string& name) {
+            const std::string folded = fold(name);
+            sqlite3_bind_int(key, 1, id);
+            sqlite3_bind_int(key, 2, parent);
+            sqlite3_bind_blob(key, 3, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(key, 4, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+            EXPECT_EQ(sqlite3_step(key), SQLITE_DONE);
+            sqlite3_reset(key);
+        };
+        const auto addValue = [&](int id, const std::string& name, int type, const std::string& data) {
+            const std::string folded = fold(name);
+            sqlite3_bind_int(value, 1, id);
+            sqlite3_bind_blob(value, 2, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(value, 3, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int(value, 4, type);
+            sqlite3_bind_blob(value, 5, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+            EXPECT_EQ(sqlite3_step(value), SQLITE_DONE);
+            sqlite3_reset(value);
+        };
+        addKey(2, 1, "Software");
+        addKey(3, 2, "Vantorin");
+        addKey(4, 3, "Connections");
+        addKey(5, 4, "Zeta");
+        addKey(6, 4, "alpha");
+        addKey(7, 4, "\xC3\x89t\xC3\xA9");  // "Été"
+        addKey(8, 6, "Icon");
+        addKey(9, 4, "gone");
+        addValue(4, "", kRegSz, "alpha\0"s);
+        addValue(5, "IconIndex", kRegDword, "\3\0\0\0"s);
+        addValue(5, "", kRegSz, "cn_iptcp:z[1]\0"s);
+        addValue(6, "", kRegSz, "cn_iptcp:a[1]\0"s);
+        addValue(7, "", kRegExpandSz, "cn_iptcp:e[1]\0"s);
+        addValue(8, "Index", kRegDword, "\1\0\0\0"s);
+        addValue(8, "FileName", kRegSz, "a.ico\0"s);
+        // Key 9 is deleted: its id is never given again.
+        EXPECT_EQ(sqlite3_exec(db, "DELETE FROM keys WHERE id = 9", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_finalize(key);
+        sqlite3_finalize(value);
+        sqlite3_close(db);
+    }
+    for (int open = 0; open < 2; ++open) {
+        SCOPED_TRACE(open);
+        SqliteRegistry reg(path);
+        Key connections(reg), key(reg), icon(reg);
+        ASSERT_EQ(reg.OpenKey(kCurrentUser, "software\\VANTORIN\\Connections", connections.Out()),
+                  kRegOk)
+            << reg.Problem();
+        EXPECT_EQ(ReadValue(reg, connections.get(), nullptr), "alpha\0"s);
+        EXPECT_EQ(Subkeys(reg, connections.get()),
+                  (std::vector<std::string>{"alpha", "Zeta", "\xC3\x89t\xC3\xA9"}));
+        ASSERT_EQ(reg.OpenKey(connections.get(), "ZETA", key.Out()), kRegOk);
+        std::string name;
+        uint32_t type = 0;
+        std::vector<uint8_t> data;
+        ASSERT_EQ(reg.EnumValue(key.get(), 0, name, &type, &data), kRegOk);
+        EXPECT_EQ(name, "IconIndex");
+        EXPECT_EQ(type, kRegDword);
+        EXPECT_EQ(data, (std::vector<uint8_t>{3, 0, 0, 0}));
+        ASSERT_EQ(reg.EnumValue(key.get(), 1, name, &type, &data), kRegOk);
+        EXPECT_EQ(name, "");
+        EXPECT_EQ(reg.EnumValue(key.get(), 2, name, &type, &data), kRegNoMoreItems);
+        ASSERT_EQ(reg.OpenKey(connections.get(), "\xC3\xA9T\xC3\x89", key.Out()), kRegOk);
+        EXPECT_EQ(ReadValue(reg, key.get(), nullptr, &type), "cn_iptcp:e[1]\0"s);
+        EXPECT_EQ(type, kRegExpandSz);
+        ASSERT_EQ(reg.OpenKey(connections.get(), "alpha\\icon", icon.Out()), kRegOk);
+        EXPECT_EQ(ReadValue(reg, icon.get(), "FILENAME"), "a.ico\0"s);
+        EXPECT_EQ(reg.OpenKey(connections.get(), "gone", key.Out()), kRegNotFound);
+    }
+    {
+        SqliteRegistry reg(path);
+        Key made(reg);
+        ASSERT_EQ(reg.CreateKey(kCurrentUser, "Software\\Vantorin\\Connections\\new", made.Out()), kRegOk);
+        EXPECT_EQ(reg.DeleteTree(kCurrentUser, "Software\\Vantorin\\Connections\\alpha"), kRegOk);
+        Key connections(reg);
+        ASSERT_EQ(reg.OpenKey(kCurrentUser, "Software\\Vantorin\\Connections", connections.Out()), kRegOk);
+        EXPECT_EQ(Subkeys(reg, connections.get()),
+                  (std::vector<std::string>{"new", "Zeta", "\xC3\x89t\xC3\xA9"}));
+    }
+    // The old tables are gone, and the next id is above every id the old store gave.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const auto number = [db](const char* sql) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+        const int64_t result = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+        sqlite3_finalize(statement);
+        return result;
+    };
+    EXPECT_EQ(number("PRAGMA user_version"), 2);
+    EXPECT_EQ(number("SELECT count(*) FROM sqlite_schema WHERE name IN ('keys', 'vals')"), 0);
+    EXPECT_GT(number("SELECT next FROM counter"), 10);
+    sqlite3_close(db);
 }
 
 TEST_F(SqliteStoreTest, SeesWhatOtherConnectionsChange) {

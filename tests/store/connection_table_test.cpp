@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -232,6 +234,42 @@ TEST_F(ConnectionTableTest, IndexAgreesWithChainsAtScale) {
     for (size_t i = 1; i < names.size(); ++i) {
         ASSERT_LE(HashKey(names[i - 1]) % 17, HashKey(names[i]) % 17);
     }
+}
+
+// The index beside the chains against a plain set: names bound, unbound and bound again in a
+// random order, short and long ones, always found exactly when bound.
+TEST_F(ConnectionTableTest, TheIndexFindsExactlyTheBoundNames) {
+    std::mt19937 random(5);
+    std::set<std::string> bound;
+    const auto name = [](int i) {
+        return (i % 3 == 0 ? "a long connection name " : "c") + std::to_string(i);
+    };
+    for (int step = 0; step < 20000; ++step) {
+        const std::string key = name(static_cast<int>(random() % 1500));
+        if (bound.count(key) != 0 && random() % 2 == 0) {
+            ASSERT_TRUE(table.RemoveByName(key.c_str())) << key;
+            bound.erase(key);
+        } else if (bound.count(key) == 0) {
+            Add(key.c_str());
+            bound.insert(key);
+        }
+        if (step % 1000 == 0) {
+            ASSERT_EQ(table.Count(), bound.size());
+            for (int i = 0; i < 1500; ++i) {
+                const std::string probe = name(i);
+                ConnectionRecord* found = table.Find(probe);
+                ASSERT_EQ(found != nullptr, bound.count(probe) != 0) << probe;
+                if (found != nullptr) {
+                    EXPECT_EQ(found->name, probe);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(Names(table).size(), bound.size());
+    EXPECT_EQ(table.Clear(), static_cast<int>(bound.size()));
+    EXPECT_EQ(table.Find("c1"), nullptr);
+    Add("c1");
+    EXPECT_NE(table.Find("c1"), nullptr);
 }
 
 }  // namespace

@@ -299,6 +299,47 @@ TEST_F(PersistenceTest, LongNamesAndValuesFollowTheReadLimits) {
     EXPECT_EQ(table.Lookup("Long"), nullptr);  // does not read: dropped
 }
 
+TEST_F(PersistenceTest, ASaveLeavesExactlyTheTableOverWhatWasSaved) {
+    const auto fill = [&](int first, int count) {
+        for (int i = first; i < first + count; ++i) {
+            const std::string name = "c" + std::to_string(i);
+            const std::string connectionString = "cn_iptcp:h" + std::to_string(i) + "[1]:NS";
+            ConnectionRecord* record = Add(name.c_str(), connectionString.c_str());
+            if (i % 7 == 0) {
+                record->iconFilename.reset(NewBstr(WideFromUtf16(u"icons.dll")));
+                record->iconIndex = i;
+            }
+        }
+    };
+    fill(0, 60);
+    Reg::SetString(kKey + "\\c3\\Icon", "FileName", "old.ico");  // from an older save
+    table.Save();
+    EXPECT_EQ(Reg::Subkeys(kKey + "\\c3").size(), 0u);
+    for (int i = 0; i < 60; i += 3) ASSERT_TRUE(table.RemoveByName(("c" + std::to_string(i)).c_str()));
+    fill(100, 5);
+    ASSERT_TRUE(table.SetDefault("c100"));
+    // The same entries; in a bucket a load binds them in the hive's order.
+    const auto entries = [](const ConnectionTable& t) {
+        std::vector<std::string> all;
+        for (const ConnectionRecord* r : t.Records()) {
+            all.push_back((r == t.defaultRecord ? "*" : "") + r->name + "=" + r->Format());
+        }
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const std::vector<std::string> expected = entries(table);
+    table.Save();
+    table.Save();
+    ConnectionTable loaded;
+    loaded.Load();
+    EXPECT_EQ(loaded.Count(), 45u);
+    EXPECT_EQ(entries(loaded), expected);
+    EXPECT_EQ(loaded.Lookup("c14")->iconIndex, 14);
+    EXPECT_EQ(loaded.Lookup("c13")->iconIndex, -1);
+    EXPECT_EQ(Reg::Get(kKey, nullptr), "c100");
+    EXPECT_EQ(Reg::Get(kKey + "\\c0", nullptr), "<no key>");
+}
+
 TEST_F(PersistenceTest, DeleteKeyTreeRemovesNestedKeys) {
     Reg::SetString(kKey + "\\A\\B\\C", nullptr, "x");
     Reg::SetString(kKey + "\\A\\D", nullptr, "y");

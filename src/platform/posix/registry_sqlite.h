@@ -4,7 +4,8 @@
 // and a batch lands whole or not at all, also when the process is killed at any instant.
 //
 // A file that cannot be opened, is not a database, belongs to another program or is corrupt is
-// never written to: every operation then answers kRegBadStore, and Problem() says why.
+// never written to: every operation then answers kRegBadStore, and Problem() says why. A store
+// of the first format is converted when first opened, in one transaction.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,8 @@ public:
     long EnumValue(RegKey key, uint32_t index, std::string& name, uint32_t* type,
                    std::vector<uint8_t>* data) override;
     long DeleteKey(RegKey parent, const char* subKey) override;
+    // The tree in one change: a statement for each key that has subkeys, none for a leaf.
+    long DeleteTree(RegKey parent, const char* subKey) override;
     long DeleteValue(RegKey key, const char* name) override;
     long CloseKey(RegKey key) override;
 
