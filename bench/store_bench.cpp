@@ -203,21 +203,46 @@ void Items(benchmark::State& state, int64_t perIteration) {
     state.SetItemsProcessed(state.iterations() * perIteration);
 }
 
+// The table filled with count connections and saved to the hive; false (the benchmark
+// skipped with the reason) when that cannot be done.
+bool SavedTable(benchmark::State& state, ConnectionTable& table, int count) {
+    if (const std::string problem = StoreProblem(); !problem.empty()) {
+        state.SkipWithError(problem.c_str());
+        return false;
+    }
+    if (!FillTable(table, count)) {
+        state.SkipWithError("connections not made");
+        return false;
+    }
+    table.Save();
+    return true;
+}
+
+// The rows of count connections, saved by raw SQLite; false (the benchmark skipped with the
+// reason) when that cannot be done.
+bool SavedRows(benchmark::State& state, RawStore& raw, Rows& rows, int count) {
+    {
+        ConnectionTable table;
+        if (!FillTable(table, count)) {
+            state.SkipWithError("connections not made");
+            return false;
+        }
+        rows = TableRows(table);
+    }
+    if (!raw.Problem().empty() || !raw.Save(rows)) {
+        state.SkipWithError(raw.Problem().empty() ? "save failed" : raw.Problem().c_str());
+        return false;
+    }
+    return true;
+}
+
 // Save: the table's rewrite of the whole key (delete the tree, write every connection) over
 // the same connections saved before, as a save after an edit does.
 void TableSave(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
     ConnectionTable table;
-    if (const std::string problem = StoreProblem(); !problem.empty()) {
-        state.SkipWithError(problem.c_str());
-        return;
-    }
-    if (!FillTable(table, count)) {
-        state.SkipWithError("connections not made");
-        return;
-    }
-    table.Save();
+    if (!SavedTable(state, table, count)) return;
     for (auto _ : state) {
         table.Save();
     }
@@ -229,19 +254,8 @@ void RawSqliteSave(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
     Rows rows;
-    {
-        ConnectionTable table;
-        if (!FillTable(table, count)) {
-            state.SkipWithError("connections not made");
-            return;
-        }
-        rows = TableRows(table);
-    }
     RawStore raw;
-    if (!raw.Problem().empty() || !raw.Save(rows)) {
-        state.SkipWithError(raw.Problem().empty() ? "save failed" : raw.Problem().c_str());
-        return;
-    }
+    if (!SavedRows(state, raw, rows, count)) return;
     for (auto _ : state) {
         if (!raw.Save(rows)) {
             state.SkipWithError("save failed");
@@ -256,15 +270,7 @@ void TableLoad(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
     ConnectionTable table;
-    if (const std::string problem = StoreProblem(); !problem.empty()) {
-        state.SkipWithError(problem.c_str());
-        return;
-    }
-    if (!FillTable(table, count)) {
-        state.SkipWithError("connections not made");
-        return;
-    }
-    table.Save();
+    if (!SavedTable(state, table, count)) return;
     for (auto _ : state) {
         table.Clear();
         table.Load();
@@ -277,19 +283,8 @@ void RawSqliteLoad(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
     Rows rows;
-    {
-        ConnectionTable table;
-        if (!FillTable(table, count)) {
-            state.SkipWithError("connections not made");
-            return;
-        }
-        rows = TableRows(table);
-    }
     RawStore raw;
-    if (!raw.Problem().empty() || !raw.Save(rows)) {
-        state.SkipWithError(raw.Problem().empty() ? "save failed" : raw.Problem().c_str());
-        return;
-    }
+    if (!SavedRows(state, raw, rows, count)) return;
     Rows loaded;
     for (auto _ : state) {
         if (!raw.Load(loaded)) {
