@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavix::platform {
@@ -48,6 +50,21 @@ enum RegistryType : uint32_t {
 // An open key. kCurrentUser stands for the hive's root and is never closed.
 using RegKey = uintptr_t;
 inline constexpr RegKey kCurrentUser = 1;
+
+// A subkey met by Registry::ForEachSubkey, usable during that visit only.
+class SubkeyView {
+public:
+    // The subkey's name as the store keeps it.
+    virtual std::string_view Name() const = 0;
+    // One of the subkey's values, as QueryValue on the subkey reports it.
+    virtual long QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) = 0;
+    // Opens a key below the subkey (subKey as for OpenKey, "" the subkey itself); the handle
+    // is the caller's to close.
+    virtual long OpenKey(const char* subKey, RegKey* key) = 0;
+
+protected:
+    ~SubkeyView() = default;
+};
 
 class Registry {
 public:
@@ -101,6 +118,13 @@ public:
         bool opened = false;
         return WalkDeleteTree(parent, subKey, opened);
     }
+
+    // Visits the subkeys of key in EnumKey's order until visit answers false; a subkey that
+    // cannot be opened is passed over. kRegOk when every subkey was visited or the visitor
+    // stopped, else the failure that ended the enumeration. Inside a batch a store may answer
+    // a visited subkey's reads from the enumeration itself, which makes reading every subkey of
+    // a key much cheaper than opening each.
+    virtual long ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit);
 
     // Deletes a named value.
     virtual long DeleteValue(RegKey key, const char* name) = 0;

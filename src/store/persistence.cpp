@@ -42,7 +42,8 @@ int32_t LegacyKeyNumber(const char* text) {
 
 // The icon of a current-layout connection key: the values the save writes on the key itself,
 // else the "Icon" subkey (iconKeyName, string 2004) with "Index" and "FileName".
-bool ReadCurrentIcon(platform::RegKey key, const std::string& iconKeyName, ConnectionRecord& record) {
+bool ReadCurrentIcon(platform::SubkeyView& key, const std::string& iconKeyName,
+                     ConnectionRecord& record) {
     uint32_t index = 0;
     UniqueBstr file;
     if (store::ReadNumberValue(key, "IconIndex", index) == 0 &&
@@ -52,7 +53,10 @@ bool ReadCurrentIcon(platform::RegKey key, const std::string& iconKeyName, Conne
         return true;
     }
     RegistryKey icon;
-    if (iconKeyName.empty() || store::OpenKey(key, iconKeyName.c_str(), icon) != 0) return false;
+    if (iconKeyName.empty() ||
+        key.OpenKey(iconKeyName.c_str(), icon.receive()) != platform::kRegOk) {
+        return false;
+    }
     if (store::ReadNumberValueById(icon.get(), resources::kStrIconIndexValue, index) != 0 ||
         store::ReadStringValueById(icon.get(), resources::kStrIconFileNameValue, file) != 0 ||
         file.view().empty()) {
@@ -64,7 +68,7 @@ bool ReadCurrentIcon(platform::RegKey key, const std::string& iconKeyName, Conne
 }
 
 // The icon of a legacy key: "IconIndex", then "IconFilename" through a 512-byte buffer.
-bool ReadLegacyIcon(platform::RegKey key, ConnectionRecord& record) {
+bool ReadLegacyIcon(platform::SubkeyView& key, ConnectionRecord& record) {
     uint32_t index = 0;
     std::string file;
     if (store::ReadNumberValue(key, "IconIndex", index) != 0 ||
@@ -109,7 +113,6 @@ void ConnectionTable::Load() {
 }
 
 bool ConnectionTable::ReadConnections(int& dropped) {
-    platform::Registry& registry = UserRegistry();
     RegistryKey key;
     if (store::OpenOrCreateKey(kCurrentUser, store::kConnectionsKeyPath, key) != 0) return false;
     std::string defaultName;
@@ -130,42 +133,41 @@ bool ConnectionTable::ReadConnections(int& dropped) {
         return bound;
     };
 
-    for (uint32_t index = 0;; ++index) {
-        // Zeroed: the prefix comparison below may read the whole prefix's width at once, past
-        // the end of a shorter name.
-        char name[kNameLimit] = {};
-        if (registry.EnumKey(key.get(), index, name, sizeof name) != platform::kRegOk) break;
-        RegistryKey subkey;
-        if (store::OpenKey(key.get(), name, subkey) != 0) continue;
-
+    // An unreadable legacy entry ends the load, without a conversion.
+    bool complete = true;
+    std::string connectionString;
+    UserRegistry().ForEachSubkey(key.get(), [&](platform::SubkeyView& subkey) {
+        const std::string name(subkey.Name());
         auto record = std::make_unique<ConnectionRecord>();
-        if (std::strncmp(name, kLegacyPrefix, kLegacyPrefixLength) == 0) {
+        if (name.starts_with(kLegacyPrefix)) {
             legacySeen = true;
-            std::string legacyName, connectionString;
-            if (!store::ReadLimitedString(subkey.get(), nullptr, kNameLimit, legacyName) ||
-                !store::ReadLimitedString(subkey.get(), "ConnString", kNameLimit, connectionString)) {
-                return false;  // an unreadable legacy entry ends the load, without a conversion
+            std::string legacyName;
+            if (!store::ReadLimitedString(subkey, nullptr, kNameLimit, legacyName) ||
+                !store::ReadLimitedString(subkey, "ConnString", kNameLimit, connectionString)) {
+                complete = false;
+                return false;
             }
             record->Parse(legacyName.c_str(), connectionString.c_str());
-            record->keyNumber = LegacyKeyNumber(name + kLegacyPrefixLength);
+            record->keyNumber = LegacyKeyNumber(name.c_str() + kLegacyPrefixLength);
             if (ConnectionRecord* bound = admit(std::move(record))) {
-                ReadLegacyIcon(subkey.get(), *bound);
+                ReadLegacyIcon(subkey, *bound);
                 bound->imageIndex = -1;
                 LoadRecordIcon(Library().module, *bound);
             }
         } else {
-            std::string connectionString;
-            if (!store::ReadLimitedString(subkey.get(), nullptr, kNameLimit, connectionString)) {
+            if (!store::ReadLimitedString(subkey, nullptr, kNameLimit, connectionString)) {
                 connectionString.clear();
             }
-            record->Parse(name, connectionString.c_str());
+            record->Parse(name.c_str(), connectionString.c_str());
             if (ConnectionRecord* bound = admit(std::move(record))) {
-                ReadCurrentIcon(subkey.get(), iconKeyName, *bound);
+                ReadCurrentIcon(subkey, iconKeyName, *bound);
                 bound->imageIndex = -1;
                 LoadRecordIcon(Library().module, *bound);
             }
         }
-    }
+        return true;
+    });
+    if (!complete) return false;
     modified = 0;
     return legacySeen;
 }

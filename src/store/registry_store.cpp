@@ -29,6 +29,58 @@ bool OwnName(uint32_t id, std::string& name) {
     return true;
 }
 
+// The values of an open key, read as a SubkeyView reads a visited subkey's.
+struct KeyValues {
+    RegKey key;
+    long QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) const {
+        return UserRegistry().QueryValue(key, name, type, data, size);
+    }
+};
+
+template <typename Values>
+long StringValue(Values&& values, const char* name, UniqueBstr& value) {
+    uint32_t type = 0, size = 0;
+    if (values.QueryValue(name, &type, nullptr, &size) != platform::kRegOk) return kErrReadString;
+    if (type != platform::kRegSz && type != platform::kRegExpandSz) return kErrReadString;
+    std::vector<char> bytes(size);
+    if (size > 0 && values.QueryValue(name, &type, bytes.data(), &size) != platform::kRegOk) {
+        return kErrReadString;
+    }
+    // The text ends at its terminating zero, or at the end of the data when it has none.
+    std::string_view text(bytes.data(), size);
+    text = text.substr(0, text.find('\0'));
+    BSTR wide = NewBstrFromNarrow(text);
+    if (wide == nullptr) return kErrOutOfMemory;
+    value.reset(wide);
+    return 0;
+}
+
+template <typename Values>
+long NumberValue(Values&& values, const char* name, uint32_t& value) {
+    uint32_t type = 0, size = sizeof value;
+    uint32_t number = 0;
+    if (values.QueryValue(name, &type, &number, &size) != platform::kRegOk ||
+        type != platform::kRegDword || size != sizeof number) {
+        return kErrReadNumber;
+    }
+    value = number;
+    return 0;
+}
+
+template <typename Values>
+bool LimitedString(Values&& values, const char* name, uint32_t limit, std::string& value) {
+    // The limits the store uses (256 and 512 bytes) fit the buffer on the stack.
+    char small[512];
+    std::vector<char> large(limit > sizeof small ? limit : 0);
+    char* buffer = limit > sizeof small ? large.data() : small;
+    uint32_t type = 0, size = limit;
+    if (values.QueryValue(name, &type, buffer, &size) != platform::kRegOk) return false;
+    if (type != platform::kRegSz && type != platform::kRegExpandSz) return false;
+    std::string_view text(buffer, size);
+    value.assign(text.substr(0, text.find('\0')));
+    return true;
+}
+
 }  // namespace
 
 long OpenKey(RegKey parent, const char* path, RegistryKey& key) {
@@ -46,21 +98,11 @@ long OpenOrCreateKeyById(RegKey parent, uint32_t id, RegistryKey& key) {
 }
 
 long ReadStringValue(RegKey key, const char* name, UniqueBstr& value) {
-    platform::Registry& registry = UserRegistry();
-    uint32_t type = 0, size = 0;
-    if (registry.QueryValue(key, name, &type, nullptr, &size) != platform::kRegOk) return kErrReadString;
-    if (type != platform::kRegSz && type != platform::kRegExpandSz) return kErrReadString;
-    std::vector<char> bytes(size);
-    if (size > 0 && registry.QueryValue(key, name, &type, bytes.data(), &size) != platform::kRegOk) {
-        return kErrReadString;
-    }
-    // The text ends at its terminating zero, or at the end of the data when it has none.
-    std::string_view text(bytes.data(), size);
-    text = text.substr(0, text.find('\0'));
-    BSTR wide = NewBstrFromNarrow(text);
-    if (wide == nullptr) return kErrOutOfMemory;
-    value.reset(wide);
-    return 0;
+    return StringValue(KeyValues{key}, name, value);
+}
+
+long ReadStringValue(platform::SubkeyView& key, const char* name, UniqueBstr& value) {
+    return StringValue(key, name, value);
 }
 
 long ReadStringValueById(RegKey key, uint32_t nameId, UniqueBstr& value) {
@@ -70,14 +112,11 @@ long ReadStringValueById(RegKey key, uint32_t nameId, UniqueBstr& value) {
 }
 
 long ReadNumberValue(RegKey key, const char* name, uint32_t& value) {
-    uint32_t type = 0, size = sizeof value;
-    uint32_t number = 0;
-    if (UserRegistry().QueryValue(key, name, &type, &number, &size) != platform::kRegOk ||
-        type != platform::kRegDword || size != sizeof number) {
-        return kErrReadNumber;
-    }
-    value = number;
-    return 0;
+    return NumberValue(KeyValues{key}, name, value);
+}
+
+long ReadNumberValue(platform::SubkeyView& key, const char* name, uint32_t& value) {
+    return NumberValue(key, name, value);
 }
 
 long ReadNumberValueById(RegKey key, uint32_t nameId, uint32_t& value) {
@@ -111,18 +150,12 @@ long DeleteKeyTree(RegKey parent, const char* name) {
 }
 
 bool ReadLimitedString(RegKey key, const char* name, uint32_t limit, std::string& value) {
-    // The limits the store uses (256 and 512 bytes) fit the buffer on the stack.
-    char small[512];
-    std::vector<char> large(limit > sizeof small ? limit : 0);
-    char* buffer = limit > sizeof small ? large.data() : small;
-    uint32_t type = 0, size = limit;
-    if (UserRegistry().QueryValue(key, name, &type, buffer, &size) != platform::kRegOk) {
-        return false;
-    }
-    if (type != platform::kRegSz && type != platform::kRegExpandSz) return false;
-    std::string_view text(buffer, size);
-    value.assign(text.substr(0, text.find('\0')));
-    return true;
+    return LimitedString(KeyValues{key}, name, limit, value);
+}
+
+bool ReadLimitedString(platform::SubkeyView& key, const char* name, uint32_t limit,
+                       std::string& value) {
+    return LimitedString(key, name, limit, value);
 }
 
 }  // namespace store

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "frame/boundary.h"
@@ -54,6 +55,12 @@ long ReadStringValueById(platform::RegKey key, uint32_t nameId, UniqueBstr& valu
 // A REG_DWORD value.
 long ReadNumberValue(platform::RegKey key, const char* name, uint32_t& value);
 long ReadNumberValueById(platform::RegKey key, uint32_t nameId, uint32_t& value);
+
+// The same reads on a subkey that Registry::ForEachSubkey shows.
+long ReadStringValue(platform::SubkeyView& key, const char* name, UniqueBstr& value);
+long ReadNumberValue(platform::SubkeyView& key, const char* name, uint32_t& value);
+bool ReadLimitedString(platform::SubkeyView& key, const char* name, uint32_t limit,
+                       std::string& value);
 
 // Writes wide text (null writes an empty string) as REG_EXPAND_SZ or REG_SZ.
 long WriteStringValue(platform::RegKey key, const char* name, const WChar* value, bool expand);

@@ -879,21 +879,7 @@ public:
         if (const long error = Usable()) return error;
         Handle* handle = FindHandle(key);
         if (handle == nullptr) return kRegInvalidHandle;
-        valueName_.Assign(name == nullptr ? "" : name);
-        return WithKey(*handle, [&](const KeyData& found) {
-            ValueEntry entry;
-            if (const long error = FindValue(found.values, valueName_, entry, scratch_)) return error;
-            if (type != nullptr) *type = entry.type;
-            if (data != nullptr && *size < entry.data.size()) {
-                *size = static_cast<uint32_t>(entry.data.size());
-                return static_cast<long>(kRegMoreData);
-            }
-            if (data != nullptr && !entry.data.empty()) {
-                std::memcpy(data, entry.data.data(), entry.data.size());
-            }
-            if (size != nullptr) *size = static_cast<uint32_t>(entry.data.size());
-            return static_cast<long>(kRegOk);
-        });
+        return QueryValueOf(*handle, name, type, data, size);
     }
 
     long SetValue(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) {
@@ -961,6 +947,27 @@ public:
         cursor.dataVersion = dataVersion;
         cursor.valid = true;
         return put(found.name);
+    }
+
+    bool InBatch() const { return batchDepth_ > 0; }
+
+    // Inside a batch: the subkeys from the batch's enumeration stream, each shown through a
+    // handle of the view's own that the row the stream stands on answers.
+    long ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) {
+        if (const long error = Usable()) return error;
+        Handle* found = FindHandle(key);
+        if (found == nullptr) return kRegInvalidHandle;
+        if (!Flush()) return batchError_;
+        // A copy: opening keys during a visit may move the open handles.
+        Handle parent = *found;
+        StreamView view(*this);
+        for (uint32_t index = 0;; ++index) {
+            if (const long error = StreamSubkey(parent, index)) {
+                return error == kRegNoMoreItems ? kRegOk : error;
+            }
+            view.Show(parent.id, stream_.key);
+            if (!visit(view)) return kRegOk;
+        }
     }
 
     long EnumValue(RegKey key, uint32_t index, std::string& name, uint32_t* type,
@@ -1161,6 +1168,41 @@ private:
     // A handle is its slot's index + 1 above the low 16 bits, which hold the slot's
     // generation: a closed handle stays invalid until its slot has been reused 65,536 times.
     static constexpr unsigned kHandleShift = 16;
+
+    // The subkey ForEachSubkey visits: a handle that is in no slot, so that showing the next
+    // subkey opens and closes nothing.
+    class StreamView final : public SubkeyView {
+    public:
+        explicit StreamView(Store& store) : store_(store) {}
+        void Show(int64_t parent, const KeyData& key) {
+            handle_.id = key.id;
+            handle_.parent = parent;
+            handle_.key.assign(key.name);
+            handle_.folded = false;  // folded (in place) only when an operation needs the fold
+            name_.assign(key.name);
+        }
+        std::string_view Name() const override { return name_; }
+        long QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) override {
+            if (data != nullptr && size == nullptr) return kRegInvalidParameter;
+            if (const long error = store_.Usable()) return error;
+            return store_.QueryValueOf(handle_, name, type, data, size);
+        }
+        long OpenKey(const char* subKey, RegKey* key) override {
+            if (key == nullptr) return kRegInvalidParameter;
+            *key = 0;
+            if (const long error = store_.Usable()) return error;
+            if (const long error = store_.SplitPath(subKey)) return error;
+            Address found;
+            if (const long error = store_.Resolve(handle_.Where(), false, &found)) return error;
+            *key = store_.NewHandle(found);
+            return kRegOk;
+        }
+
+    private:
+        Store& store_;
+        Handle handle_;
+        std::string name_;
+    };
 
     // The enumeration of a key's subkeys inside a batch: one statement stepped from subkey to
     // subkey, and the row it stands on (valid until the next step, reset or write).
@@ -1403,6 +1445,25 @@ private:
         stream_.index = index;
         stream_.onRow = true;
         return kRegOk;
+    }
+
+    // QueryValue on an open handle.
+    long QueryValueOf(Handle& handle, const char* name, uint32_t* type, void* data, uint32_t* size) {
+        valueName_.Assign(name == nullptr ? "" : name);
+        return WithKey(handle, [&](const KeyData& found) {
+            ValueEntry entry;
+            if (const long error = FindValue(found.values, valueName_, entry, scratch_)) return error;
+            if (type != nullptr) *type = entry.type;
+            if (data != nullptr && *size < entry.data.size()) {
+                *size = static_cast<uint32_t>(entry.data.size());
+                return static_cast<long>(kRegMoreData);
+            }
+            if (data != nullptr && !entry.data.empty()) {
+                std::memcpy(data, entry.data.data(), entry.data.size());
+            }
+            if (size != nullptr) *size = static_cast<uint32_t>(entry.data.size());
+            return static_cast<long>(kRegOk);
+        });
     }
 
     // Runs use(key) on the key's data: from memory when it is there, else read.
@@ -2062,6 +2123,10 @@ long SqliteRegistry::EnumKey(RegKey key, uint32_t index, char* name, uint32_t na
 long SqliteRegistry::EnumValue(RegKey key, uint32_t index, std::string& name, uint32_t* type,
                                std::vector<uint8_t>* data) {
     return store_->EnumValue(key, index, name, type, data);
+}
+long SqliteRegistry::ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) {
+    // Outside a batch every operation stands alone, and so does each subkey's.
+    return store_->InBatch() ? store_->ForEachSubkey(key, visit) : Registry::ForEachSubkey(key, visit);
 }
 long SqliteRegistry::DeleteKey(RegKey parent, const char* subKey) {
     return store_->DeleteKey(parent, subKey);

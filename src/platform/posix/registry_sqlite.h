@@ -43,6 +43,9 @@ public:
     long EnumKey(RegKey key, uint32_t index, char* name, uint32_t nameSize) override;
     long EnumValue(RegKey key, uint32_t index, std::string& name, uint32_t* type,
                    std::vector<uint8_t>* data) override;
+    // Inside a batch the visited subkeys' reads are answered by the row the enumeration
+    // stands on.
+    long ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) override;
     long DeleteKey(RegKey parent, const char* subKey) override;
     // The tree in one change: a statement for each key that has subkeys, none for a leaf.
     long DeleteTree(RegKey parent, const char* subKey) override;

@@ -1,0 +1,44 @@
+#include "platform/registry.h"
+
+namespace tavix::platform {
+
+namespace {
+
+// A subkey opened by its name for the visit.
+class OpenedSubkey final : public SubkeyView {
+public:
+    OpenedSubkey(Registry& registry, RegKey key, std::string_view name)
+        : registry_(registry), key_(key), name_(name) {}
+
+    std::string_view Name() const override { return name_; }
+    long QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) override {
+        return registry_.QueryValue(key_, name, type, data, size);
+    }
+    long OpenKey(const char* subKey, RegKey* key) override {
+        return registry_.OpenKey(key_, subKey, key);
+    }
+
+private:
+    Registry& registry_;
+    RegKey key_;
+    std::string_view name_;
+};
+
+}  // namespace
+
+long Registry::ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) {
+    for (uint32_t index = 0;; ++index) {
+        char name[256];
+        const long enumerated = EnumKey(key, index, name, sizeof name);
+        if (enumerated == kRegNoMoreItems) return kRegOk;
+        if (enumerated != kRegOk) return enumerated;
+        RegKey subkey = 0;
+        if (OpenKey(key, name, &subkey) != kRegOk) continue;
+        OpenedSubkey view(*this, subkey, name);
+        const bool more = visit(view);
+        CloseKey(subkey);
+        if (!more) return kRegOk;
+    }
+}
+
+}  // namespace tavix::platform
