@@ -1,8 +1,8 @@
 // The connection store: saving and loading 10,000 connections through the table on the
 // library's SQLite hive, against raw SQLite writing and reading the same rows in one
-// transaction (the floor); lookup by name at 10 and at 100,000 connections; and, where
-// unixODBC's development files were found, its odbc.ini store writing and reading 500 named
-// entries (the store a Linux user would otherwise reach for).
+// transaction (the floor), and a load's steps one by one; lookup by name at 10 and at 100,000
+// connections; and, where unixODBC's development files were found, its odbc.ini store writing
+// and reading 500 named entries (the store a Linux user would otherwise reach for).
 //
 // Everything lives in a temporary directory made at the start and removed at the end: the
 // library's hive (XDG_CONFIG_HOME), the floor's database and the odbc.ini files (ODBCINI,
@@ -279,6 +279,61 @@ void TableLoad(benchmark::State& state) {
     Items(state, count);
 }
 
+// Where a load's time goes: the steps of TableLoad's reading, one more at each level, through
+// the registry interface in one batch as a load reads.
+//   0  the connections key's subkeys enumerated
+//   1  and the connection string of each read
+//   2  and the icon values and the "Icon" subkey looked for, as a load does for a connection
+//      without an icon
+//   3  and a record made from them (and deleted)
+// TableLoad adds what is left: binding each record in the table and its index, the record's
+// icon, and clearing the table before each load.
+void LoadSteps(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    const auto level = state.range(1);
+    ContextGuard guard;
+    ConnectionTable table;
+    if (!SavedTable(state, table, count)) return;
+    tavix::platform::Registry& registry = tavix::platform::UserRegistry();
+    int visited = 0;
+    const auto visit = [&](tavix::platform::SubkeyView& subkey) {
+        ++visited;
+        char connectionString[256];
+        uint32_t type = 0, size = sizeof connectionString;
+        if (level >= 1 && subkey.QueryValue(nullptr, &type, connectionString, &size) != 0) return false;
+        if (level >= 2) {
+            uint32_t index = 0;
+            size = sizeof index;
+            tavix::platform::RegKey icon = 0;
+            if (subkey.QueryValue("IconIndex", &type, &index, &size) == 0 ||
+                subkey.OpenKey("Icon", &icon) == 0) {
+                return false;
+            }
+        }
+        if (level >= 3) {
+            auto record = std::make_unique<tavix::ConnectionRecord>();
+            if (!record->Parse(std::string(subkey.Name()).c_str(), connectionString)) return false;
+            benchmark::DoNotOptimize(record.get());
+        }
+        return true;
+    };
+    for (auto _ : state) {
+        visited = 0;
+        registry.BeginBatch();
+        tavix::platform::RegKey key = 0;
+        if (registry.OpenKey(tavix::platform::kCurrentUser, "Software\\Vantorin\\Connections", &key) == 0) {
+            registry.ForEachSubkey(key, visit);
+            registry.CloseKey(key);
+        }
+        registry.CommitBatch();
+        if (visited != count) {
+            state.SkipWithError("a connection was not read");
+            break;
+        }
+    }
+    Items(state, count);
+}
+
 void RawSqliteLoad(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
@@ -456,6 +511,13 @@ void Register() {
                                Entry{"RawSqliteLoad", RawSqliteLoad}}) {
         benchmark::RegisterBenchmark(entry.name, entry.function)
             ->Arg(kStoreCount)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->ComputeStatistics("min", Fastest);
+    }
+    for (int level = 0; level <= 3; ++level) {
+        benchmark::RegisterBenchmark("LoadSteps", LoadSteps)
+            ->Args({kStoreCount, level})
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->ComputeStatistics("min", Fastest);
