@@ -322,7 +322,7 @@ void LoadSteps(benchmark::State& state) {
         registry.BeginBatch();
         tavix::platform::RegKey key = 0;
         if (registry.OpenKey(tavix::platform::kCurrentUser, "Software\\Vantorin\\Connections", &key) == 0) {
-            registry.ForEachSubkey(key, visit);
+            registry.ForEachSubkey(key, 256, visit);
             registry.CloseKey(key);
         }
         registry.CommitBatch();

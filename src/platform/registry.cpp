@@ -26,15 +26,16 @@ private:
 
 }  // namespace
 
-long Registry::ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) {
+long Registry::ForEachSubkey(RegKey key, uint32_t nameSize,
+                             const std::function<bool(SubkeyView&)>& visit) {
+    std::string name(nameSize, '\0');
     for (uint32_t index = 0;; ++index) {
-        char name[256];
-        const long enumerated = EnumKey(key, index, name, sizeof name);
+        const long enumerated = EnumKey(key, index, name.data(), nameSize);
         if (enumerated == kRegNoMoreItems) return kRegOk;
         if (enumerated != kRegOk) return enumerated;
         RegKey subkey = 0;
-        if (OpenKey(key, name, &subkey) != kRegOk) continue;
-        OpenedSubkey view(*this, subkey, name);
+        if (OpenKey(key, name.c_str(), &subkey) != kRegOk) continue;
+        OpenedSubkey view(*this, subkey, name.c_str());
         const bool more = visit(view);
         CloseKey(subkey);
         if (!more) return kRegOk;

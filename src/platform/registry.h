@@ -120,11 +120,13 @@ public:
     }
 
     // Visits the subkeys of key in EnumKey's order until visit answers false; a subkey that
-    // cannot be opened is passed over. kRegOk when every subkey was visited or the visitor
-    // stopped, else the failure that ended the enumeration. Inside a batch a store may answer
-    // a visited subkey's reads from the enumeration itself, which makes reading every subkey of
-    // a key much cheaper than opening each.
-    virtual long ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit);
+    // cannot be opened is passed over. The enumeration ends as EnumKey with a buffer of
+    // nameSize bytes would: at a name that does not fit (kRegMoreData) or at any other
+    // failure, which is returned; kRegOk when every subkey was visited or the visitor stopped.
+    // Inside a batch a store may answer a visited subkey's reads from the enumeration itself,
+    // which makes reading every subkey of a key much cheaper than opening each.
+    virtual long ForEachSubkey(RegKey key, uint32_t nameSize,
+                               const std::function<bool(SubkeyView&)>& visit);
 
     // Deletes a named value.
     virtual long DeleteValue(RegKey key, const char* name) = 0;

@@ -136,7 +136,7 @@ bool ConnectionTable::ReadConnections(int& dropped) {
     // An unreadable legacy entry ends the load, without a conversion.
     bool complete = true;
     std::string connectionString;
-    UserRegistry().ForEachSubkey(key.get(), [&](platform::SubkeyView& subkey) {
+    UserRegistry().ForEachSubkey(key.get(), kNameLimit, [&](platform::SubkeyView& subkey) {
         const std::string name(subkey.Name());
         auto record = std::make_unique<ConnectionRecord>();
         if (name.starts_with(kLegacyPrefix)) {

@@ -953,7 +953,7 @@ public:
 
     // Inside a batch: the subkeys from the batch's enumeration stream, each shown through a
     // handle of the view's own that the row the stream stands on answers.
-    long ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) {
+    long ForEachSubkey(RegKey key, uint32_t nameSize, const std::function<bool(SubkeyView&)>& visit) {
         if (const long error = Usable()) return error;
         Handle* found = FindHandle(key);
         if (found == nullptr) return kRegInvalidHandle;
@@ -965,6 +965,7 @@ public:
             if (const long error = StreamSubkey(parent, index)) {
                 return error == kRegNoMoreItems ? kRegOk : error;
             }
+            if (stream_.key.name.size() >= nameSize) return kRegMoreData;
             view.Show(parent.id, stream_.key);
             if (!visit(view)) return kRegOk;
         }
@@ -2124,9 +2125,11 @@ long SqliteRegistry::EnumValue(RegKey key, uint32_t index, std::string& name, ui
                                std::vector<uint8_t>* data) {
     return store_->EnumValue(key, index, name, type, data);
 }
-long SqliteRegistry::ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) {
+long SqliteRegistry::ForEachSubkey(RegKey key, uint32_t nameSize,
+                                   const std::function<bool(SubkeyView&)>& visit) {
     // Outside a batch every operation stands alone, and so does each subkey's.
-    return store_->InBatch() ? store_->ForEachSubkey(key, visit) : Registry::ForEachSubkey(key, visit);
+    return store_->InBatch() ? store_->ForEachSubkey(key, nameSize, visit)
+                             : Registry::ForEachSubkey(key, nameSize, visit);
 }
 long SqliteRegistry::DeleteKey(RegKey parent, const char* subKey) {
     return store_->DeleteKey(parent, subKey);

@@ -45,7 +45,8 @@ public:
                    std::vector<uint8_t>* data) override;
     // Inside a batch the visited subkeys' reads are answered by the row the enumeration
     // stands on.
-    long ForEachSubkey(RegKey key, const std::function<bool(SubkeyView&)>& visit) override;
+    long ForEachSubkey(RegKey key, uint32_t nameSize,
+                       const std::function<bool(SubkeyView&)>& visit) override;
     long DeleteKey(RegKey parent, const char* subKey) override;
     // The tree in one change: a statement for each key that has subkeys, none for a leaf.
     long DeleteTree(RegKey parent, const char* subKey) override;
