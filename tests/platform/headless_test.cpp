@@ -25,38 +25,35 @@ constexpr uint32_t kTestDialog = 900;
 constexpr uint32_t kInnerDialog = 901;
 constexpr int kName = 10, kGo = 11, kList = 12, kRow = 13, kPort = 14;
 
-resources::DialogTemplate TestTemplate() {
+// Both test dialogs: two edits, a button, a list view, an owner-drawn row, OK and Cancel.
+std::optional<resources::DialogTemplate> Templates(uint32_t id) {
+    if (id != kTestDialog && id != kInnerDialog) return std::nullopt;
     resources::DialogTemplate dialog;
     dialog.cx = 200;
     dialog.cy = 120;
     dialog.caption = WideFromUtf16(u"Test");
     dialog.fontName = WideFromUtf16(u"MS Sans Serif");
     dialog.fontSize = 8;
-    auto add = [&](int id, ControlClass kind, std::u16string_view className, uint32_t style,
-                   int16_t cx, int16_t cy) {
-        resources::DialogControl control;
-        control.id = id;
-        control.kind = kind;
-        control.className = WideFromUtf16(className);
-        control.style = ws::kVisible | style;
-        control.cx = cx;
-        control.cy = cy;
-        dialog.controls.push_back(control);
+    const struct { int id; ControlClass kind; uint32_t style; int16_t cx, cy; } controls[] = {
+        {kName, ControlClass::Edit, ws::kBorder, 100, 14},
+        {kPort, ControlClass::Edit, ws::kBorder, 50, 14},
+        {kGo, ControlClass::Button, 0, 50, 14},
+        {kList, ControlClass::Named, ws::kLvsEditLabels, 150, 60},
+        {kRow, ControlClass::ListBox, ws::kHScroll | ws::kLbsNotify | ws::kLbsOwnerDrawVariable, 133, 30},
+        {kIdOk, ControlClass::Button, ws::kBsDefPushButton, 50, 14},
+        {kIdCancel, ControlClass::Button, 0, 50, 14},
     };
-    add(kName, ControlClass::Edit, u"", ws::kTabStop | ws::kBorder, 100, 14);
-    add(kPort, ControlClass::Edit, u"", ws::kTabStop | ws::kBorder, 50, 14);
-    add(kGo, ControlClass::Button, u"", ws::kTabStop, 50, 14);
-    add(kList, ControlClass::Named, u"SysListView32", ws::kTabStop | ws::kLvsEditLabels, 150, 60);
-    add(kRow, ControlClass::ListBox, u"",
-        ws::kTabStop | ws::kHScroll | ws::kLbsNotify | ws::kLbsOwnerDrawVariable, 133, 30);
-    add(kIdOk, ControlClass::Button, u"", ws::kTabStop | ws::kBsDefPushButton, 50, 14);
-    add(kIdCancel, ControlClass::Button, u"", ws::kTabStop, 50, 14);
+    for (const auto& c : controls) {
+        resources::DialogControl control;
+        control.id = c.id;
+        control.kind = c.kind;
+        control.className = WideFromUtf16(c.id == kList ? u"SysListView32" : u"");
+        control.style = ws::kVisible | ws::kTabStop | c.style;
+        control.cx = c.cx;
+        control.cy = c.cy;
+        dialog.controls.push_back(control);
+    }
     return dialog;
-}
-
-std::optional<resources::DialogTemplate> Templates(uint32_t id) {
-    if (id == kTestDialog || id == kInnerDialog) return TestTemplate();
-    return std::nullopt;
 }
 
 // An owner-drawn row: one cell per item, highlighted while selected with the focus.
