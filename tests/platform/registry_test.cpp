@@ -204,6 +204,85 @@ TEST_F(UserRegistryTest, SubkeysEnumerateInTheHiveOrder) {
     EXPECT_STREQ(name, first);
 }
 
+// ForEachSubkey shows every subkey in EnumKey's order with its values and what lies below it,
+// inside a batch (where the store answers from the enumeration) and outside one; a visitor may
+// stop it, and a change made during a visit is seen as EnumKey would see it.
+TEST_F(UserRegistryTest, ForEachSubkeyShowsEachSubkeyAsOpeningItWould) {
+    for (const bool inBatch : {false, true}) {
+        SCOPED_TRACE(inBatch ? "in a batch" : "alone");
+        Key a(reg), b(reg), c(reg), icon(reg);
+        ASSERT_EQ(reg.CreateKey(root.get(), "b", b.Out()), kRegOk);
+        ASSERT_EQ(reg.SetValue(b.get(), nullptr, kRegSz, "vb", 3), kRegOk);
+        const uint32_t seven = 7;
+        ASSERT_EQ(reg.SetValue(b.get(), "Num", kRegDword, &seven, 4), kRegOk);
+        ASSERT_EQ(reg.CreateKey(root.get(), "A\\Icon", icon.Out()), kRegOk);
+        ASSERT_EQ(reg.SetValue(icon.get(), "Index", kRegSz, "3", 2), kRegOk);
+        ASSERT_EQ(reg.CreateKey(root.get(), "c", c.Out()), kRegOk);
+        if (inBatch) reg.BeginBatch();
+
+        std::vector<std::string> seen;
+        ASSERT_EQ(reg.ForEachSubkey(root.get(), 256, [&](SubkeyView& view) {
+            std::string line(view.Name());
+            char data[8] = "-------";
+            uint32_t type = 99, size = sizeof data;
+            const long value = view.QueryValue(nullptr, &type, data, &size);
+            line += " default:" + std::to_string(value);
+            if (value == kRegOk) line += "," + std::to_string(type) + "," + std::string(data, size);
+            uint32_t number = 0, small = 2;
+            size = sizeof number;
+            const long numberRead = view.QueryValue("NUM", &type, &number, &size);
+            const long shortRead = view.QueryValue(nullptr, nullptr, data, &small);
+            line += " num:" + std::to_string(numberRead) + "," + std::to_string(number) +
+                    " short:" + std::to_string(shortRead) + "," + std::to_string(small);
+            RegKey below = 0;
+            const long opened = view.OpenKey("icon", &below);
+            line += " icon:" + std::to_string(opened);
+            if (opened == kRegOk) {
+                line += "," + ReadValue(reg, below, "Index");
+                reg.CloseKey(below);
+            }
+            line += " bad:" + std::to_string(view.OpenKey("\\icon", &below));
+            seen.push_back(line);
+            return true;
+        }), kRegOk);
+        const std::string missing = std::to_string(kRegNotFound);
+        EXPECT_EQ(seen, (Names{"A default:" + missing + " num:" + missing + ",0 short:" + missing + ",2 icon:0,3\0"s + " bad:161",
+                               "b default:0,1,vb\0 num:0,7 short:234,3 icon:"s + missing + " bad:161",
+                               "c default:" + missing + " num:" + missing + ",0 short:" + missing + ",2 icon:" + missing + " bad:161"}));
+
+        // Stopped by the visitor; a subkey deleted during a visit is not visited.
+        seen.clear();
+        ASSERT_EQ(reg.ForEachSubkey(root.get(), 256, [&](SubkeyView& view) {
+            seen.emplace_back(view.Name());
+            if (seen.size() == 1) {
+                EXPECT_EQ(reg.DeleteKey(root.get(), "b"), kRegOk);
+            }
+            return seen.size() < 2;
+        }), kRegOk);
+        EXPECT_EQ(seen, (Names{"A", "c"}));
+
+        // A name longer than the buffer ends the enumeration there, as it ends EnumKey's.
+        Key longer(reg);
+        ASSERT_EQ(reg.CreateKey(root.get(), "Longer", longer.Out()), kRegOk);
+        seen.clear();
+        EXPECT_EQ(reg.ForEachSubkey(root.get(), 4, [&](SubkeyView& view) {
+            seen.emplace_back(view.Name());
+            return true;
+        }), kRegMoreData);
+        EXPECT_EQ(seen, (Names{"A", "c"}));
+        longer.Reset();
+        ASSERT_EQ(reg.DeleteKey(root.get(), "Longer"), kRegOk);
+        if (inBatch) reg.CommitBatch();
+        EXPECT_EQ(Subkeys(reg, root.get()), (Names{"A", "c"}));
+        a.Reset();
+        icon.Reset();
+        c.Reset();
+        b.Reset();
+        ASSERT_EQ(reg.DeleteTree(root.get(), "A"), kRegOk);
+        ASSERT_EQ(reg.DeleteTree(root.get(), "c"), kRegOk);
+    }
+}
+
 // DeleteKey takes only leaves, DeleteTree a key with everything below it; every handle of a
 // deleted key answers kRegKeyDeleted until it is closed.
 TEST_F(UserRegistryTest, DeletingKeys) {
