@@ -1,5 +1,6 @@
 // A code page for tests: narrows every character to its low byte ('?' above 0xFF) and widens
-// byte by byte, so that a test can tell which code page a conversion went through.
+// byte by byte, so that a test can tell which code page a conversion went through; given lead
+// bytes, it is a double-byte code page.
 #pragma once
 
 #include <bitset>
@@ -11,6 +12,7 @@ namespace tavix::test {
 
 class LowByteCodePage final : public platform::CodePage {
 public:
+    explicit LowByteCodePage(const std::bitset<256>* leadBytes = nullptr) : leadBytes_(leadBytes) {}
     std::string ToNarrow(WStringView text) const override {
         std::string out;
         for (WChar c : text) out.push_back(c < 0x100 ? static_cast<char>(c) : '?');
@@ -21,7 +23,10 @@ public:
         for (char c : text) out.push_back(static_cast<unsigned char>(c));
         return out;
     }
-    const std::bitset<256>* LeadBytes() const override { return nullptr; }
+    const std::bitset<256>* LeadBytes() const override { return leadBytes_; }
+
+private:
+    const std::bitset<256>* leadBytes_;
 };
 
 }  // namespace tavix::test

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <functional>
 #include <vector>
 
 namespace tavix::gui_test {
@@ -47,44 +47,26 @@ bool IsMessageBox(HWND window) {
     return !fields;
 }
 
-struct DcDeleter {
-    HWND window;
-    void operator()(HDC dc) const { ReleaseDC(window, dc); }
-};
+
+// The first visible top-level window of a thread that `is` accepts within the time limit.
+HWND WaitForWindow(DWORD thread, const std::function<bool(HWND)>& is, DWORD timeoutMs) {
+    HWND found = nullptr;
+    Driver::WaitUntil([&] {
+        for (HWND window : ThreadWindows(thread)) {
+            if (is(window)) return (found = window) != nullptr;
+        }
+        return false;
+    }, timeoutMs);
+    return found;
+}
 
 }  // namespace
 
 HWND Driver::WaitForDialog(std::string_view caption, DWORD timeoutMs) const {
-    HWND found = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND window : ThreadWindows(uiThread_)) {
-                if (ClassName(window) == "#32770" && Text(window) == caption) {
-                    found = window;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
-    return found;
+    return WaitForWindow(uiThread_, [&](HWND w) { return ClassName(w) == "#32770" && Text(w) == caption; }, timeoutMs);
 }
 
-HWND Driver::WaitForMessageBox(DWORD timeoutMs) const {
-    HWND found = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND window : ThreadWindows(uiThread_)) {
-                if (IsMessageBox(window)) {
-                    found = window;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
-    return found;
-}
+HWND Driver::WaitForMessageBox(DWORD timeoutMs) const { return WaitForWindow(uiThread_, IsMessageBox, timeoutMs); }
 
 bool Driver::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -163,16 +145,8 @@ bool Driver::Screenshot(HWND window, std::string_view name) {
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0) return false;
 
-    std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter> source(GetWindowDC(window),
-                                                                  DcDeleter{window});
-    HDC memory = CreateCompatibleDC(source.get());
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;  // bottom-up, as BMP files keep rows
-    header.biPlanes = 1;
-    header.biBitCount = 32;
-    header.biCompression = BI_RGB;
+    HDC source = GetWindowDC(window), memory = CreateCompatibleDC(source);
+    BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // rows bottom-up
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, reinterpret_cast<BITMAPINFO*>(&header),
                                       DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -180,17 +154,14 @@ bool Driver::Screenshot(HWND window, std::string_view name) {
     if (ok) {
         HGDIOBJ old = SelectObject(memory, bitmap);
         // What the window shows; its own painting where that cannot be read.
-        ok = BitBlt(memory, 0, 0, width, height, source.get(), 0, 0, SRCCOPY) ||
-             PrintWindow(window, memory, 0);
+        ok = BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY) || PrintWindow(window, memory, 0);
         GdiFlush();
         SelectObject(memory, old);
     }
     if (ok) {
         const DWORD imageSize = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
-        BITMAPFILEHEADER file{};
-        file.bfType = 0x4D42;  // "BM"
-        file.bfOffBits = sizeof file + sizeof header;
-        file.bfSize = file.bfOffBits + imageSize;
+        const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof header;
+        const BITMAPFILEHEADER file{0x4D42, offset + imageSize, 0, 0, offset};  // "BM"
         const std::string path = std::string(dir) + "/" + std::string(name) + ".bmp";
         FILE* out = std::fopen(path.c_str(), "wb");
         ok = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
@@ -200,6 +171,7 @@ bool Driver::Screenshot(HWND window, std::string_view name) {
     }
     if (bitmap) DeleteObject(bitmap);
     if (memory) DeleteDC(memory);
+    ReleaseDC(window, source);
     return ok;
 }
 

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "dialogs/unique_icon.h"
 #include "frame/library_context.h"
 #include "locale/help.h"
 #include "platform/headless/headless_window_system.h"
@@ -67,51 +69,28 @@ protected:
 // where each leaves the view.
 TEST_F(ChangeIcon, RowKeysKeepThePickedIconInView) {
     REQUIRE_ROW_FIXTURES();
-    struct Step {
-        int key;
-        bool ctrl;
-        int selected;
-        int pos;
-    };
-    const struct {
-        int width;
-        int page;
-        std::vector<Step> steps;
-    } cases[] = {
-        {200, 200,
-         {{vk::kEnd, false, 24, 800},
-          {vk::kLeft, true, 19, 760},
-          {vk::kHome, false, 0, 0},
-          {vk::kLeft, false, 0, 0},
-          {vk::kRight, false, 1, 0},
-          {vk::kRight, true, 6, 80},
-          {vk::kLeft, false, 5, 80},
-          {vk::kLeft, true, 0, 0},
-          {vk::kEnd, true, 24, 800},
-          {vk::kRight, false, 24, 800},
-          {vk::kRight, true, 24, 800},
-          {vk::kHome, true, 0, 0}}},
-        {230, 200,
-         {{vk::kEnd, false, 24, 770}, {vk::kLeft, true, 19, 760}, {vk::kHome, false, 0, 0}}},
+    struct Step { int key; bool ctrl; int selected, pos; };
+    const struct { int width; std::vector<Step> steps; } cases[] = {
+        {200, {{vk::kEnd, false, 24, 800}, {vk::kLeft, true, 19, 760}, {vk::kHome, false, 0, 0}, {vk::kLeft, false, 0, 0},
+               {vk::kRight, false, 1, 0}, {vk::kRight, true, 6, 80}, {vk::kLeft, false, 5, 80}, {vk::kLeft, true, 0, 0},
+               {vk::kEnd, true, 24, 800}, {vk::kRight, true, 24, 800}, {vk::kHome, true, 0, 0}}},
+        {230, {{vk::kEnd, false, 24, 770}, {vk::kLeft, true, 19, 760}, {vk::kHome, false, 0, 0}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
         ChangeIconDialog dialog;
         Run(dialog, Fixture("icons25.dll"), 0, [&](User& u) {
             const CIconListBox& row = dialog.iconList;
-            EXPECT_EQ(row.iconCount, 25);
-            EXPECT_EQ(row.visibleWidth, c.width);
-            EXPECT_EQ(row.iconsPerPage, 5);
-            EXPECT_EQ(u.System().GetScrollInfo(u.Item(kRow), sb::kHorz).page,
-                      static_cast<unsigned>(c.page));
+            EXPECT_EQ((std::array{row.iconCount, row.visibleWidth, row.iconsPerPage}), (std::array{25, c.width, 5}));
+            EXPECT_EQ(u.System().GetScrollInfo(u.Item(kRow), sb::kHorz).page, 200u);
             EXPECT_EQ(u.System().ClientRect(u.Item(kRow)).Height(), 40);
             u.Focus(kRow);
             for (const Step& step : c.steps) {
                 SCOPED_TRACE(step.selected);
                 u.PressKey(step.key, step.ctrl);
-                EXPECT_EQ(row.selectedIndex, step.selected);
-                EXPECT_EQ(u.System().ScrollPos(u.Item(kRow), sb::kHorz), step.pos);
-                EXPECT_EQ(u.System().ListBoxHorizontalPos(u.Item(kRow)), step.pos);
+                EXPECT_EQ((std::array{row.selectedIndex, u.System().ScrollPos(u.Item(kRow), sb::kHorz),
+                                      u.System().ListBoxHorizontalPos(u.Item(kRow))}),
+                          (std::array{step.selected, step.pos, step.pos}));
             }
             u.PressKey(vk::kEscape);
         }, c.width);
@@ -121,14 +100,7 @@ TEST_F(ChangeIcon, RowKeysKeepThePickedIconInView) {
 // What the dialog shows when it opens, by file and index, and what OK then hands back.
 TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
     REQUIRE_ROW_FIXTURES();
-    struct Case {
-        std::string file;
-        int index;
-        int count;
-        int selected;
-        bool okEnabled;
-        int indexAfterOk;  // with no icons OK cannot be pressed
-    };
+    struct Case { std::string file; int index, count, selected; bool okEnabled; int indexAfterOk; };  // no icons: no OK
     std::vector<Case> cases = {
         {"", 5, 1, 0, true, -1},
         {Fixture("icons3.dll"), 7, 3, 0, true, 0},
@@ -166,11 +138,8 @@ TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
         EXPECT_EQ(dialog.iconIndex, c.indexAfterOk);
         ASSERT_TRUE(IsRealIcon(dialog.icon));
         // The copy is of the picked icon: the library's icons alternate in the fixtures.
-        const IconHandle expected =
-            Icons().LoadResourceIcon(OwnModule(), c.selected % 2 ? 1012 : 1011);
+        const auto wanted = ReadIcon(UniqueIcon(Icons().LoadResourceIcon(OwnModule(), c.selected % 2 ? 1012 : 1011)).get());
         const auto picked = ReadIcon(dialog.icon);
-        const auto wanted = ReadIcon(expected);
-        Icons().DestroyIcon(expected);
         ASSERT_TRUE(picked && wanted);
         EXPECT_EQ(picked->width, wanted->width);
         EXPECT_TRUE(picked->pixels == wanted->pixels);
@@ -229,9 +198,8 @@ TEST_F(ChangeIcon, BrowseAndDoubleClick) {
     EXPECT_EQ(dialog.iconFilename, many);
     const auto files = system.RecordsOf(Record::FileDialog);
     ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(files[0].file.initialFile, three);
+    EXPECT_EQ(files[0].file.initialFile + "|" + files[0].file.defaultExtension, three + "|");
     EXPECT_EQ(files[0].file.flags, 0x1004u);
-    EXPECT_EQ(files[0].file.defaultExtension, "");
     ASSERT_EQ(files[0].file.filters.size(), 6u);
     EXPECT_EQ(files[0].file.filters[0],
               (std::pair<std::string, std::string>{"Icon files (*.ico;*.dll;*.exe;*.ocx)",
