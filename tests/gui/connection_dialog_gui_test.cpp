@@ -71,16 +71,6 @@ protected:
     SetConnectionFn setConnection_ = nullptr;
 };
 
-std::string Label(HWND list, int index) {
-    char text[256] = {};
-    LVITEMA item{};
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 // An empty store: "Local" alone; New opens the Properties dialog, a refused port keeps it open
 // with the focus in the port, the icon button opens Change Icon; Connect hands the new
 // connection to the caller and saves it.
@@ -92,7 +82,7 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
         ASSERT_NE(main, nullptr);
         HWND list = GetDlgItem(main, 5);
         EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 1);
-        EXPECT_EQ(Label(list, 0), "Local");
+        EXPECT_EQ(Driver::Label(list, 0), "Local");
         EXPECT_EQ(Driver::ItemText(main, 11), "cn_iptcp:127.0.0.1[1972]:USER");
         EXPECT_TRUE(Driver::Screenshot(main, "connections"));
 
@@ -110,7 +100,7 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
         Driver::SetText(GetDlgItem(properties, 18), "65536");
         Driver::SetText(GetDlgItem(properties, 17), "SALES");
         Driver::Click(properties, IDOK);
-        HWND box = driver.WaitForMessageBox();
+        HWND box = driver.WaitForDialog("TavixConnect");
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(Driver::MessageText(box), "Please enter an integer between 0 and 65535.");
         Driver::Answer(box, IDOK);
@@ -126,7 +116,7 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
 
         Driver::Click(properties, IDOK);
         EXPECT_TRUE(Driver::WaitGone(properties));
-        EXPECT_TRUE(Driver::WaitUntil([&] { return Label(list, 1) == "Sales"; }));
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Driver::Label(list, 1) == "Sales"; }));
         EXPECT_EQ(Driver::ItemText(main, 11), "cn_iptcp:db1[1972]:SALES");
         EXPECT_TRUE(Driver::Screenshot(main, "connections_with_new"));
         Driver::Click(main, IDOK);
@@ -156,12 +146,12 @@ TEST_F(ConnectionDialogGui, CancelAfterAChangeAsksToSave) {
             HWND main = driver.WaitForDialog("Connections");
             ASSERT_NE(main, nullptr);
             HWND list = GetDlgItem(main, 5);
-            ASSERT_EQ(Label(list, 0), "Alpha");
+            ASSERT_EQ(Driver::Label(list, 0), "Alpha");
             Driver::PostKey(list, VK_DELETE);
             ASSERT_TRUE(Driver::WaitUntil(
                 [&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 0; }));
             Driver::Click(main, IDCANCEL);
-            HWND box = driver.WaitForMessageBox();
+            HWND box = driver.WaitForDialog("Save");
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(Driver::MessageText(box), "Do you want to save your changes?");
             if (answer == IDNO) {

@@ -1,8 +1,9 @@
 #include "gui_driver.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <vector>
 
 namespace tavix::gui_test {
@@ -28,45 +29,18 @@ std::vector<HWND> ThreadWindows(DWORD thread) {
     return windows;
 }
 
-// A message box: a dialog window with the message-text static (id 0xFFFF) and no input field or
-// list (a dialog template's unnumbered statics have that id too).
-bool IsMessageBox(HWND window) {
-    if (ClassName(window) != "#32770" || GetDlgItem(window, 0xFFFF) == nullptr) return false;
-    bool fields = false;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM found) -> BOOL {
-            const std::string name = ClassName(child);
-            if (name == "Edit" || name == "ListBox" || name == "SysListView32") {
-                *reinterpret_cast<bool*>(found) = true;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&fields));
-    return !fields;
-}
+}  // namespace
 
-
-// The first visible top-level window of a thread that `is` accepts within the time limit.
-HWND WaitForWindow(DWORD thread, const std::function<bool(HWND)>& is, DWORD timeoutMs) {
+HWND Driver::WaitForDialog(std::string_view caption, DWORD timeoutMs) const {
     HWND found = nullptr;
-    Driver::WaitUntil([&] {
-        for (HWND window : ThreadWindows(thread)) {
-            if (is(window)) return (found = window) != nullptr;
+    WaitUntil([&] {
+        for (HWND window : ThreadWindows(uiThread_)) {
+            if (ClassName(window) == "#32770" && Text(window) == caption) return (found = window) != nullptr;
         }
         return false;
     }, timeoutMs);
     return found;
 }
-
-}  // namespace
-
-HWND Driver::WaitForDialog(std::string_view caption, DWORD timeoutMs) const {
-    return WaitForWindow(uiThread_, [&](HWND w) { return ClassName(w) == "#32770" && Text(w) == caption; }, timeoutMs);
-}
-
-HWND Driver::WaitForMessageBox(DWORD timeoutMs) const { return WaitForWindow(uiThread_, IsMessageBox, timeoutMs); }
 
 bool Driver::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -87,6 +61,15 @@ std::string Driver::Text(HWND window) {
     const LRESULT length =
         SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string Driver::Label(HWND list, int index) {
+    char text[256] = {};
+    LVITEMA item{};
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    return text;
 }
 
 HWND Driver::Focus() const {
@@ -177,19 +160,14 @@ bool Driver::Screenshot(HWND window, std::string_view name) {
 
 void Driver::CloseAll() const {
     for (HWND window : ThreadWindows(uiThread_)) {
-        const std::string name = ClassName(window);
-        if (name == "#32768") {
-            PostKey(window, VK_ESCAPE);
-        } else if (IsMessageBox(window)) {
-            // A message box closes only through one of its buttons.
-            for (int button : {IDCANCEL, IDNO, IDOK}) {
-                if (HWND control = GetDlgItem(window, button)) {
-                    PostMessageA(control, BM_CLICK, 0, 0);
-                    break;
-                }
+        if (ClassName(window) == "#32768") PostKey(window, VK_ESCAPE);
+        if (ClassName(window) != "#32770") continue;
+        // A message box closes only through one of its buttons; a dialog through Cancel as well.
+        for (int button : {IDCANCEL, IDNO, IDOK}) {
+            if (HWND control = GetDlgItem(window, button)) {
+                PostMessageA(control, BM_CLICK, 0, 0);
+                break;
             }
-        } else if (name == "#32770") {
-            PostMessageA(window, WM_CLOSE, 0, 0);
         }
     }
 }

@@ -20,11 +20,10 @@ class Driver {
 public:
     explicit Driver(DWORD uiThread) : uiThread_(uiThread) {}
 
-    // A visible top-level dialog window ("#32770": dialogs and message boxes) of the dialog
-    // thread with this caption; null when none came within the time limit.
+    // A visible top-level dialog window ("#32770": dialogs and message boxes, whose caption is
+    // the library's name or the prompt's) of the dialog thread with this caption; null when none
+    // came within the time limit.
     HWND WaitForDialog(std::string_view caption, DWORD timeoutMs = 10000) const;
-    // A message box of the dialog thread, whatever its caption; null when none came within the time limit.
-    HWND WaitForMessageBox(DWORD timeoutMs = 10000) const;
     // Waits until done answers true; false at the time limit.
     static bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
     // Waits until window no longer exists.
@@ -32,6 +31,8 @@ public:
 
     static std::string Text(HWND window);
     static std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+    // The label of a list view's item.
+    static std::string Label(HWND list, int index);
     // The focus in the dialog thread.
     HWND Focus() const;
     // A popup menu of the dialog thread that is showing ("#32768"), or null.
@@ -56,8 +57,8 @@ public:
     // for and could not be written.
     static bool Screenshot(HWND window, std::string_view name);
 
-    // Closes every window the dialog thread still shows: message boxes with their cancel or
-    // negative button, menus with Escape, dialogs with WM_CLOSE.
+    // Closes every window the dialog thread still shows: dialogs and message boxes with their
+    // cancel or negative button, menus with Escape.
     void CloseAll() const;
 
 private:

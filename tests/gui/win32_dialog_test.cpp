@@ -238,15 +238,6 @@ private:
     std::unique_ptr<platform::ImageList> images_ = LibraryIcons();
 };
 
-std::string LabelOf(HWND list, int index) {
-    char text[256] = {};
-    LVITEMA item{};
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 // The list view's notifications as comctl32 raises them: insertion with a state, selection,
 // the label editor (accepted, refused, cancelled), keys and a double click on an item.
 TEST(Win32Dialog, ListViewRaisesItsNotifications) {
@@ -256,7 +247,7 @@ TEST(Win32Dialog, ListViewRaisesItsNotifications) {
         ASSERT_NE(window, nullptr);
         HWND list = GetDlgItem(window, 5);
         EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
-        EXPECT_EQ(LabelOf(list, 2), "Gamma");
+        EXPECT_EQ(Driver::Label(list, 2), "Gamma");
         EXPECT_TRUE(Driver::Screenshot(window, "template_200_list"));
 
         LVITEMA state{};
@@ -274,7 +265,7 @@ TEST(Win32Dialog, ListViewRaisesItsNotifications) {
             Driver::PostKey(editor, text ? VK_RETURN : VK_ESCAPE);
             EXPECT_TRUE(Driver::WaitGone(editor));
         }
-        EXPECT_EQ(LabelOf(list, 0), "Renamed");
+        EXPECT_EQ(Driver::Label(list, 0), "Renamed");
 
         Driver::PostKey(list, VK_DELETE);
         RECT item{};

@@ -23,7 +23,6 @@
 
 #include "platform/codepage.h"
 #include "platform/posix/registry_sqlite.h"
-#include "registry_saves.h"
 #endif
 
 namespace tavix::platform {
@@ -64,6 +63,13 @@ std::string ReadValue(Registry& registry, RegKey key, const char* name, uint32_t
     std::string data(size, '\0');
     if (registry.QueryValue(key, name, type, data.data(), &size) != kRegOk) return "<failed>";
     return data;
+}
+
+// Result codes as text, to check a run of calls at once.
+std::string Codes(std::initializer_list<long long> codes) {
+    std::string text;
+    for (const long long code : codes) text += (text.empty() ? "" : " ") + std::to_string(code);
+    return text;
 }
 
 bool UnderWine() {
@@ -124,21 +130,20 @@ TEST_F(UserRegistryTest, ValuesKeepTypeBytesSizeAndTheirNamesFirstCase) {
         const auto size = static_cast<uint32_t>(c.bytes.size());
         ASSERT_EQ(reg.SetValue(root.get(), c.name, c.type, c.bytes.data(), size), kRegOk);
         uint32_t type = 99, reported = 0;
-        EXPECT_EQ(reg.QueryValue(root.get(), c.name, &type, nullptr, &reported), kRegOk);
-        EXPECT_EQ(type, c.type);
-        EXPECT_EQ(reported, size);
+        EXPECT_EQ(Codes({reg.QueryValue(root.get(), c.name, &type, nullptr, &reported), type, reported}),
+                  Codes({kRegOk, c.type, size}));
         EXPECT_EQ(ReadValue(reg, root.get(), c.name), c.bytes);
+        std::string small(size, '\0');  // one byte short
+        reported = size - 1;
         if (size > 0) {
-            std::string small(size - 1, '\0');
-            reported = size - 1;
-            EXPECT_EQ(reg.QueryValue(root.get(), c.name, &type, small.data(), &reported), kRegMoreData);
-            EXPECT_EQ(reported, size);
+            EXPECT_EQ(Codes({reg.QueryValue(root.get(), c.name, &type, small.data(), &reported), reported}),
+                      Codes({kRegMoreData, size}));
         }
     }
     EXPECT_EQ(ReadValue(reg, root.get(), ""), cases[0].bytes) << "the empty name is the default value";
     char buffer[8];
-    EXPECT_EQ(reg.QueryValue(root.get(), "Blob", nullptr, buffer, nullptr), kRegInvalidParameter);
-    EXPECT_EQ(reg.SetValue(root.get(), "Null", kRegBinary, nullptr, 3), kRegNoAccess);
+    EXPECT_EQ(Codes({reg.QueryValue(root.get(), "Blob", nullptr, buffer, nullptr), reg.SetValue(root.get(), "Null", kRegBinary, nullptr, 3)}),
+              Codes({kRegInvalidParameter, kRegNoAccess}));
 
     // Names ignore case; a value written again keeps the case of its name as first written.
     ASSERT_EQ(reg.SetValue(root.get(), "ICONINDEX", kRegSz, "x", 2), kRegOk);
@@ -152,9 +157,9 @@ TEST_F(UserRegistryTest, ValuesKeepTypeBytesSizeAndTheirNamesFirstCase) {
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (Names{"", "Blob", "Empty", "IconFilename", "IconIndex"}));
-    EXPECT_EQ(reg.DeleteValue(root.get(), "iconINDEX"), kRegOk);
-    EXPECT_EQ(reg.QueryValue(root.get(), "IconIndex", nullptr, nullptr, nullptr), kRegNotFound);
-    EXPECT_EQ(reg.DeleteValue(root.get(), "IconIndex"), kRegNotFound);
+    EXPECT_EQ(Codes({reg.DeleteValue(root.get(), "iconINDEX"), reg.QueryValue(root.get(), "IconIndex", nullptr, nullptr, nullptr),
+                     reg.DeleteValue(root.get(), "IconIndex")}),
+              Codes({kRegOk, kRegNotFound, kRegNotFound}));
 }
 
 TEST_F(UserRegistryTest, KeyPaths) {
@@ -171,8 +176,8 @@ TEST_F(UserRegistryTest, KeyPaths) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.create);
         Key key(reg);
-        EXPECT_EQ(reg.CreateKey(root.get(), c.create, key.Out()), c.created);
-        EXPECT_EQ(reg.OpenKey(root.get(), c.open, key.Out()), c.opened);
+        EXPECT_EQ(Codes({reg.CreateKey(root.get(), c.create, key.Out()), reg.OpenKey(root.get(), c.open, key.Out())}),
+                  Codes({c.created, c.opened}));
         EXPECT_EQ(key.get() != 0, c.opened == kRegOk);
     }
     EXPECT_EQ(reg.OpenKey(root.get(), "\\lead", nullptr), kRegInvalidParameter);
@@ -189,10 +194,9 @@ TEST_F(UserRegistryTest, SubkeysEnumerateInTheHiveOrder) {
     EXPECT_EQ(Subkeys(reg, root.get()), expected);
     const auto zed = static_cast<uint32_t>(std::find(expected.begin(), expected.end(), "Zed") - expected.begin());
     char name[4];
-    EXPECT_EQ(reg.EnumKey(root.get(), zed, name, 3), kRegMoreData);
-    EXPECT_EQ(reg.EnumKey(root.get(), zed, name, 4), kRegOk);
+    EXPECT_EQ(Codes({reg.EnumKey(root.get(), zed, name, 3), reg.EnumKey(root.get(), 5, name, 4), reg.EnumKey(root.get(), zed, name, 4)}),
+              Codes({kRegMoreData, kRegNoMoreItems, kRegOk}));
     EXPECT_STREQ(name, "Zed");
-    EXPECT_EQ(reg.EnumKey(root.get(), 5, name, sizeof name), kRegNoMoreItems);
 
     // An index counts in the subkeys of the moment, also when one came between two calls.
     ASSERT_EQ(reg.DeleteKey(root.get(), "B"), kRegOk);
@@ -288,12 +292,11 @@ TEST_F(UserRegistryTest, ForEachSubkeyShowsEachSubkeyAsOpeningItWould) {
 TEST_F(UserRegistryTest, DeletingKeys) {
     Key leaf(reg);
     ASSERT_EQ(reg.CreateKey(root.get(), "parent\\child", leaf.Out()), kRegOk);
-    EXPECT_EQ(reg.DeleteKey(root.get(), "parent"), kRegAccessDenied);
-    EXPECT_EQ(reg.DeleteKey(root.get(), "missing"), kRegNotFound);
-    EXPECT_EQ(reg.DeleteKey(root.get(), nullptr), kRegInvalidParameter);
-    EXPECT_EQ(reg.DeleteKey(kCurrentUser, ""), kRegAccessDenied);
-    EXPECT_EQ(reg.DeleteKey(leaf.get(), ""), kRegOk) << "an empty name deletes the key itself";
-    EXPECT_EQ(reg.DeleteKey(root.get(), "PARENT"), kRegOk);
+    EXPECT_EQ(Codes({reg.DeleteKey(root.get(), "parent"), reg.DeleteKey(root.get(), "missing"),
+                     reg.DeleteKey(root.get(), nullptr), reg.DeleteKey(kCurrentUser, "")}),
+              Codes({kRegAccessDenied, kRegNotFound, kRegInvalidParameter, kRegAccessDenied}));
+    // An empty name deletes the key itself.
+    EXPECT_EQ(Codes({reg.DeleteKey(leaf.get(), ""), reg.DeleteKey(root.get(), "PARENT")}), Codes({kRegOk, kRegOk}));
     EXPECT_EQ(Subkeys(reg, root.get()), Names{});
 
     for (const char* path : {"t\\a\\x", "t\\a\\y\\deep", "t\\b", "t\\c\\z", "tt"}) {
@@ -307,8 +310,8 @@ TEST_F(UserRegistryTest, DeletingKeys) {
     EXPECT_EQ(reg.DeleteTree(root.get(), "T"), kRegOk);
     EXPECT_EQ(Subkeys(reg, root.get()), Names{"tt"});
     EXPECT_EQ(ReadValue(reg, tt.get(), "v"), "1\0"s) << "a sibling with a longer name stays";
-    EXPECT_EQ(reg.DeleteTree(root.get(), "t"), kRegNotFound);
-    EXPECT_EQ(reg.DeleteTree(root.get(), nullptr), kRegInvalidParameter);
+    EXPECT_EQ(Codes({reg.DeleteTree(root.get(), "t"), reg.DeleteTree(root.get(), nullptr)}),
+              Codes({kRegNotFound, kRegInvalidParameter}));
 
     // A key of the same name made afterwards is another key.
     ASSERT_EQ(reg.CreateKey(root.get(), "t\\a\\y\\deep", scratch.Out()), kRegOk);
@@ -326,12 +329,11 @@ TEST_F(UserRegistryTest, DeletingKeys) {
     };
     for (const auto& [what, operation] : operations) EXPECT_EQ(operation(), kRegKeyDeleted) << what;
     const RegKey closed = deep.get();
-    EXPECT_EQ(reg.CloseKey(closed), kRegOk);
-    EXPECT_EQ(reg.QueryValue(closed, nullptr, nullptr, nullptr, nullptr), kRegInvalidHandle);
+    EXPECT_EQ(Codes({reg.CloseKey(closed), reg.QueryValue(closed, nullptr, nullptr, nullptr, nullptr)}),
+              Codes({kRegOk, kRegInvalidHandle}));
     *deep.Out() = 0;
     scratch.Reset();
-    EXPECT_EQ(reg.DeleteTree(root.get(), "t"), kRegOk);
-    EXPECT_EQ(reg.DeleteTree(tt.get(), ""), kRegOk) << "an empty name deletes the key itself";
+    EXPECT_EQ(Codes({reg.DeleteTree(root.get(), "t"), reg.DeleteTree(tt.get(), "")}), Codes({kRegOk, kRegOk}));
     EXPECT_EQ(Subkeys(reg, root.get()), Names{});
 }
 
@@ -363,6 +365,23 @@ std::string Repeat(const std::string& text, int count) {
     std::string out;
     for (int i = 0; i < count; ++i) out += text;
     return out;
+}
+
+// A save as the connection store makes one: in one batch, "Connections" deleted and made again
+// with count subkeys whose values carry the generation.
+bool Save(Registry& reg, int count, uint32_t generation) {
+    reg.BeginBatch();
+    const long cleared = reg.DeleteTree(kCurrentUser, "Connections");
+    bool ok = cleared == kRegOk || cleared == kRegNotFound;
+    const std::string text = std::to_string(generation);
+    for (int i = 0; ok && i < count; ++i) {
+        Key key(reg);
+        ok = reg.CreateKey(kCurrentUser, ("Connections\\Connection " + std::to_string(i)).c_str(), key.Out()) == kRegOk &&
+             reg.SetValue(key.get(), nullptr, kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)) == kRegOk &&
+             reg.SetValue(key.get(), "Index", kRegDword, &generation, 4) == kRegOk;
+    }
+    ok ? reg.CommitBatch() : reg.AbortBatch();
+    return ok;
 }
 
 class SqliteStoreTest : public ::testing::Test {
@@ -458,7 +477,7 @@ TEST_F(SqliteStoreTest, NamesAreUpperCasedUtf16CodeUnits) {
 TEST_F(SqliteStoreTest, UnusableFilesAreReportedAndNeverChanged) {
     {
         SqliteRegistry reg(dir + "/real.db");
-        ASSERT_TRUE(test::SaveGeneration(reg, 300, 1));
+        ASSERT_TRUE(Save(reg, 300, 1));
     }
     const std::string real = ReadFile(dir + "/real.db");
     ASSERT_GT(real.size(), 16384u);
@@ -509,14 +528,13 @@ TEST_F(SqliteStoreTest, UnusableFilesAreReportedAndNeverChanged) {
             Key key(reg);
             char name[8];
             uint32_t size = 0;
-            EXPECT_EQ(reg.OpenKey(kCurrentUser, "Connections", key.Out()), kRegBadStore);
-            EXPECT_EQ(reg.CreateKey(kCurrentUser, "Connections", key.Out()), kRegBadStore);
-            EXPECT_EQ(reg.QueryValue(kCurrentUser, nullptr, nullptr, nullptr, &size), kRegBadStore);
-            EXPECT_EQ(reg.SetValue(kCurrentUser, nullptr, kRegSz, "", 1), kRegBadStore);
-            EXPECT_EQ(reg.EnumKey(kCurrentUser, 0, name, sizeof name), kRegBadStore);
-            EXPECT_EQ(reg.DeleteKey(kCurrentUser, "Connections"), kRegBadStore);
-            EXPECT_EQ(reg.DeleteValue(kCurrentUser, nullptr), kRegBadStore);
-            EXPECT_FALSE(test::SaveGeneration(reg, 1, 2));
+            EXPECT_EQ(Codes({reg.OpenKey(kCurrentUser, "Connections", key.Out()),
+                             reg.CreateKey(kCurrentUser, "Connections", key.Out()),
+                             reg.QueryValue(kCurrentUser, nullptr, nullptr, nullptr, &size),
+                             reg.SetValue(kCurrentUser, nullptr, kRegSz, "", 1), reg.EnumKey(kCurrentUser, 0, name, sizeof name),
+                             reg.DeleteKey(kCurrentUser, "Connections"), reg.DeleteValue(kCurrentUser, nullptr)}),
+                      Codes({kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore}));
+            EXPECT_FALSE(Save(reg, 1, 2));
             EXPECT_EQ(reg.Location(), store);
             EXPECT_NE(reg.Problem().find(c.reason), std::string::npos) << reg.Problem();
         }
@@ -528,7 +546,7 @@ TEST_F(SqliteStoreTest, RepeatedSavesDoNotGrowTheFile) {
     const auto sizeAfter = [&](uint32_t saves) {
         {
             SqliteRegistry reg(path);
-            for (uint32_t i = 0; i < saves; ++i) EXPECT_TRUE(test::SaveGeneration(reg, 300, i));
+            for (uint32_t i = 0; i < saves; ++i) EXPECT_TRUE(Save(reg, 300, i));
         }
         return std::filesystem::file_size(path);  // all in the database once the log is closed
     };
@@ -612,36 +630,6 @@ TEST_F(SqliteStoreTest, BatchesLandWholeOrNotAtAll) {
     EXPECT_EQ(ReadValue(reg, k.get(), "v"), "outer\0"s);
 }
 
-TEST_F(SqliteStoreTest, ValuesEnumerateInTheOrderFirstWritten) {
-    SqliteRegistry reg(path);
-    const auto names = [&](RegKey key) {
-        Names found;
-        std::string name;
-        for (uint32_t i = 0; reg.EnumValue(key, i, name, nullptr, nullptr) == kRegOk; ++i) found.push_back(name);
-        return found;
-    };
-    // Outside a batch, and inside one on a key the batch made.
-    for (const bool batch : {false, true}) {
-        SCOPED_TRACE(batch);
-        if (batch) reg.BeginBatch();
-        Key key(reg);
-        ASSERT_EQ(reg.CreateKey(kCurrentUser, batch ? "in" : "out", key.Out()), kRegOk);
-        for (const char* name : std::initializer_list<const char*>{"b", nullptr, "a"}) {
-            ASSERT_EQ(reg.SetValue(key.get(), name, kRegSz, "x", 2), kRegOk);
-        }
-        EXPECT_EQ(names(key.get()), (Names{"b", "", "a"}));
-        ASSERT_EQ(reg.SetValue(key.get(), "B", kRegDword, "\1\0\0\0", 4), kRegOk);
-        ASSERT_EQ(reg.DeleteValue(key.get(), "a"), kRegOk);
-        ASSERT_EQ(reg.SetValue(key.get(), "A", kRegSz, "y", 2), kRegOk);
-        EXPECT_EQ(names(key.get()), (Names{"b", "", "A"}));
-        uint32_t type = 0;
-        EXPECT_EQ(ReadValue(reg, key.get(), "b", &type), "\1\0\0\0"s);
-        EXPECT_EQ(type, kRegDword);
-        if (batch) reg.CommitBatch();
-        EXPECT_EQ(names(key.get()), (Names{"b", "", "A"}));
-    }
-}
-
 // A subkey made under a key whose row waits in memory: the key is marked as having subkeys,
 // so that an enumeration finds the subkey and deleting the tree takes it.
 TEST_F(SqliteStoreTest, SubkeysOfKeysMadeInTheSameBatchAreFound) {
@@ -655,14 +643,13 @@ TEST_F(SqliteStoreTest, SubkeysOfKeysMadeInTheSameBatchAreFound) {
     reg.CommitBatch();
     reg.BeginBatch();
     char name[8];
-    ASSERT_EQ(reg.EnumKey(fresh.get(), 0, name, sizeof name), kRegOk);
-    ASSERT_EQ(reg.OpenKey(fresh.get(), name, child.Out()), kRegOk);
-    EXPECT_EQ(reg.OpenKey(child.get(), "X", found.Out()), kRegOk);
-    EXPECT_EQ(reg.DeleteTree(kCurrentUser, "f"), kRegOk);
+    EXPECT_EQ(Codes({reg.EnumKey(fresh.get(), 0, name, sizeof name), reg.OpenKey(fresh.get(), name, child.Out()),
+                     reg.OpenKey(child.get(), "X", found.Out()), reg.DeleteTree(kCurrentUser, "f")}),
+              Codes({kRegOk, kRegOk, kRegOk, kRegOk}));
     reg.CommitBatch();
-    EXPECT_EQ(reg.QueryValue(grandchild.get(), nullptr, nullptr, nullptr, nullptr), kRegKeyDeleted);
-    ASSERT_EQ(reg.CreateKey(kCurrentUser, "f\\p", child.Out()), kRegOk);
-    EXPECT_EQ(reg.OpenKey(child.get(), "x", found.Out()), kRegNotFound);
+    EXPECT_EQ(Codes({reg.QueryValue(grandchild.get(), nullptr, nullptr, nullptr, nullptr),
+                     reg.CreateKey(kCurrentUser, "f\\p", child.Out()), reg.OpenKey(child.get(), "x", found.Out())}),
+              Codes({kRegKeyDeleted, kRegOk, kRegNotFound}));
     EXPECT_EQ(Subkeys(reg, child.get()), Names{});
 
     // A mark undone with an inner batch is set again by the next subkey.
@@ -698,32 +685,27 @@ TEST_F(SqliteStoreTest, AnEnumerationInABatchFollowsChanges) {
     reg.BeginBatch();
     ASSERT_EQ(reg.OpenKey(kCurrentUser, "e", e.Out()), kRegOk);
     char name[8];
-    const auto at = [&](uint32_t index) {
+    const std::string missing = std::to_string(kRegNotFound);
+    // The subkey enumerated, opened by that name: its default value and whether it has "sub".
+    const auto open = [&](uint32_t index, const char* sub) {
         const long rc = reg.EnumKey(e.get(), index, name, sizeof name);
-        return rc == kRegOk ? std::string(name) : "<" + std::to_string(rc) + ">";
+        if (rc != kRegOk) return "<" + std::to_string(rc) + ">";
+        Key key(reg), below(reg);
+        EXPECT_EQ(reg.OpenKey(e.get(), name, key.Out()), kRegOk);
+        return std::string(name) + "=" + ReadValue(reg, key.get(), nullptr) + std::to_string(reg.OpenKey(key.get(), sub, below.Out()));
     };
-    EXPECT_EQ(at(0), "k0");
-    ASSERT_EQ(reg.OpenKey(e.get(), name, k.Out()), kRegOk);
-    EXPECT_EQ(ReadValue(reg, k.get(), nullptr), "v0\0"s);
-    EXPECT_EQ(reg.OpenKey(k.get(), "Icon", sub.Out()), kRegNotFound);
-    EXPECT_EQ(at(1), "k1");
-    ASSERT_EQ(reg.OpenKey(e.get(), name, k.Out()), kRegOk);
-    EXPECT_EQ(reg.OpenKey(k.get(), "ICON", sub.Out()), kRegOk);
-    EXPECT_EQ(at(3), "k3");
-    EXPECT_EQ(at(2), "k2");
-    EXPECT_EQ(at(2), "k2");
+    EXPECT_EQ(open(0, "Icon"), "k0=v0\0"s + missing);
+    EXPECT_EQ(open(1, "ICON"), "k1=v1\0"s + "0");
+    EXPECT_EQ(open(3, "x") + open(2, "x") + open(2, "x"), "k3=v3\0"s + missing + "k2=v2\0"s + missing + "k2=v2\0"s + missing);
     ASSERT_EQ(reg.OpenKey(e.get(), "K2", k.Out()), kRegOk) << "another case than enumerated";
     EXPECT_EQ(ReadValue(reg, k.get(), nullptr), "v2\0"s);
     ASSERT_EQ(reg.SetValue(k.get(), "x", kRegSz, "x", 2), kRegOk);
-    EXPECT_EQ(at(3), "k3");
+    EXPECT_EQ(open(3, "x"), "k3=v3\0"s + missing);
     ASSERT_EQ(reg.DeleteKey(e.get(), "k3"), kRegOk);
-    EXPECT_EQ(at(3), "k4");
-    EXPECT_EQ(at(4), "<" + std::to_string(kRegNoMoreItems) + ">");
+    EXPECT_EQ(open(3, "x") + open(4, "x"), "k4=v4\0"s + missing + "<" + std::to_string(kRegNoMoreItems) + ">");
     EXPECT_EQ(reg.EnumKey(e.get(), 0, name, 2), kRegMoreData);
     ASSERT_EQ(reg.CreateKey(e.get(), "k0\\sub", sub.Out()), kRegOk);
-    EXPECT_EQ(at(0), "k0");
-    ASSERT_EQ(reg.OpenKey(e.get(), name, k.Out()), kRegOk);
-    EXPECT_EQ(reg.OpenKey(k.get(), "sub", sub.Out()), kRegOk);
+    EXPECT_EQ(open(0, "sub"), "k0=v0\0"s + "0");
     reg.CommitBatch();
     EXPECT_EQ(Subkeys(reg, e.get()), (Names{"k0", "k1", "k2", "k4"}));
 }
@@ -732,17 +714,15 @@ TEST_F(SqliteStoreTest, AnEnumerationInABatchFollowsChanges) {
 // kRegKeyDeleted, whatever the new keys are called. DeleteTree of the root keeps the root.
 TEST_F(SqliteStoreTest, HandlesOfKeysASaveReplacedAnswerKeyDeleted) {
     SqliteRegistry reg(path);
-    ASSERT_TRUE(test::SaveGeneration(reg, 3, 1));
+    ASSERT_TRUE(Save(reg, 3, 1));
     Key old(reg), connections(reg);
     ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections\\Connection 1", old.Out()), kRegOk);
     ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections", connections.Out()), kRegOk);
-    reg.BeginBatch();
-    ASSERT_EQ(reg.DeleteTree(kCurrentUser, "Connections"), kRegOk);
-    reg.CommitBatch();
-    ASSERT_TRUE(test::SaveGeneration(reg, 3, 2));
+    ASSERT_TRUE(Save(reg, 3, 2));
     EXPECT_EQ(reg.QueryValue(old.get(), nullptr, nullptr, nullptr, nullptr), kRegKeyDeleted);
     EXPECT_EQ(reg.EnumKey(connections.get(), 0, nullptr, 0), kRegKeyDeleted);
-    EXPECT_EQ(test::ReadGeneration(reg).generation, 2u);
+    ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections\\Connection 1", old.Out()), kRegOk);
+    EXPECT_EQ(ReadValue(reg, old.get(), nullptr), "2\0"s);
 
     ASSERT_EQ(reg.SetValue(kCurrentUser, nullptr, kRegSz, "root", 5), kRegOk);
     EXPECT_EQ(reg.DeleteTree(kCurrentUser, ""), kRegAccessDenied);
