@@ -19,10 +19,6 @@
 #include "store/connection_table.h"
 #include "store/registry_store.h"
 
-#if !defined(_WIN32)
-#include "../locale/environment.h"
-#endif
-
 namespace tavix {
 namespace {
 
@@ -517,24 +513,6 @@ TEST_F(ConnectionsDialogTest, ConnectionDialogExport) {
     Icons().DestroyIcon(icon);
 }
 
-#if !defined(_WIN32)
-// The save prompt's buttons are in the user's language: the window system gets it.
-TEST_F(ConnectionsDialogTest, SavePromptInTheUsersLanguage) {
-    for (const auto& [locale, language] : {std::pair{"de_DE.UTF-8", 0x0407}, {"en_GB.UTF-8", 0x0809}}) {
-        test::Environment environment;
-        environment.Set("LC_ALL", locale);
-        Reset();
-        Run([](User& u) {
-            u.System().Expect(Props::kTemplateId, [](User& p) { p.Click(kIdOk); });
-            u.Click(Dlg::kNewButton);
-            u.Click(kIdCancel);
-        });
-        ASSERT_EQ(Boxes().size(), 1u);
-        EXPECT_EQ(Boxes()[0].language, language);
-        EXPECT_EQ(Boxes()[0].text, "Do you want to save your changes?");  // the library's own
-    }
-}
-#endif
 
 }  // namespace
 }  // namespace tavix

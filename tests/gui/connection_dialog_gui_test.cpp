@@ -28,11 +28,8 @@ std::optional<std::string> StoredConnection(const std::string& name) {
     char value[1024] = {};
     DWORD size = sizeof value;
     const std::string key = std::string(kStoreKey) + "\\" + name;
-    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::string(value);
+    const LSTATUS rc = RegGetValueA(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+    return rc == ERROR_SUCCESS ? std::optional<std::string>(value) : std::nullopt;
 }
 
 class ConnectionDialogGui : public ::testing::Test {
@@ -41,10 +38,8 @@ protected:
         RegDeleteTreeA(HKEY_CURRENT_USER, kStoreKey);
         library_ = LoadLibraryA(TAVIX_LIBRARY_FILE);
         ASSERT_NE(library_, nullptr) << TAVIX_LIBRARY_FILE;
-        dialog_ = reinterpret_cast<ConnectionDialogFn>(
-            reinterpret_cast<void*>(GetProcAddress(library_, "ConnectionDialog")));
-        setConnection_ = reinterpret_cast<SetConnectionFn>(
-            reinterpret_cast<void*>(GetProcAddress(library_, "SetConnection")));
+        dialog_ = reinterpret_cast<ConnectionDialogFn>(reinterpret_cast<void*>(GetProcAddress(library_, "ConnectionDialog")));
+        setConnection_ = reinterpret_cast<SetConnectionFn>(reinterpret_cast<void*>(GetProcAddress(library_, "SetConnection")));
         if (dialog_ == nullptr) GTEST_SKIP() << "the library has no ConnectionDialog yet";
     }
     void TearDown() override {
@@ -56,13 +51,8 @@ protected:
     int Run(BSTR* name, BSTR* connString, const wchar_t* title, HICON* icon,
             const std::function<void(Driver&)>& script) {
         struct Call {
-            ConnectionDialogFn fn;
-            BSTR* name;
-            BSTR* connString;
-            const wchar_t* title;
-            HICON* icon;
-            int DoModal() { return fn(name, connString, title, icon); }
-        } call{dialog_, name, connString, title, icon};
+            std::function<int()> DoModal;
+        } call{[=, this] { return dialog_(name, connString, title, icon); }};
         return RunDriven(call, script);
     }
 
@@ -89,16 +79,14 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
         Driver::Click(main, 12);
         HWND properties = driver.WaitForDialog("Connection Properties");
         ASSERT_NE(properties, nullptr);
-        EXPECT_EQ(Driver::ItemText(properties, 15), "New Connection");
-        EXPECT_EQ(Driver::ItemText(properties, 16), "127.0.0.1");
-        EXPECT_EQ(Driver::ItemText(properties, 18), "1972");
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, 9)));
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, 10)));
+        EXPECT_EQ(Driver::ItemText(properties, 15) + "|" + Driver::ItemText(properties, 16) + "|" +
+                      Driver::ItemText(properties, 18),
+                  "New Connection|127.0.0.1|1972");
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, 9)) || IsWindowVisible(GetDlgItem(properties, 10)));
         EXPECT_TRUE(Driver::Screenshot(properties, "connection_properties"));
-        Driver::SetText(GetDlgItem(properties, 15), "Sales");
-        Driver::SetText(GetDlgItem(properties, 16), "db1");
-        Driver::SetText(GetDlgItem(properties, 18), "65536");
-        Driver::SetText(GetDlgItem(properties, 17), "SALES");
+        for (const auto& [id, text] : {std::pair{15, "Sales"}, {16, "db1"}, {18, "65536"}, {17, "SALES"}}) {
+            Driver::SetText(GetDlgItem(properties, id), text);
+        }
         Driver::Click(properties, IDOK);
         HWND box = driver.WaitForDialog("TavixConnect");
         ASSERT_NE(box, nullptr);
@@ -123,8 +111,7 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
         EXPECT_TRUE(Driver::WaitGone(main));
     });
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(Wide(name), L"Sales");
-    EXPECT_EQ(Wide(connString), L"cn_iptcp:db1[1972]:SALES");
+    EXPECT_EQ(Wide(name) + L"|" + Wide(connString), L"Sales|cn_iptcp:db1[1972]:SALES");
     EXPECT_NE(icon, nullptr);
     EXPECT_EQ(StoredConnection("Sales"), "cn_iptcp:db1[1972]:SALES");
     SysFreeString(name);

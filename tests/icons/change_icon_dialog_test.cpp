@@ -233,24 +233,20 @@ TEST_F(ChangeIcon, RowPaintsItsCells) {
         EXPECT_EQ(cell24[2].image, 24);
         EXPECT_EQ(cell24[2].rect.left, 964);
 
-        // A request for the visible part only: cells 20 to 24, the picked one without focus.
-        std::vector<PaintOp> ops;
+        // A request for the visible part only: cells 20 to 24 (the picked one without focus).
         struct Recorder : Painter {
-            std::vector<PaintOp>& ops;
-            explicit Recorder(std::vector<PaintOp>& o) : ops(o) {}
+            std::vector<PaintOp> ops;
             void Fill(const Rect& r, int c) override { ops.push_back({PaintOp::Fill, r, c}); }
             void FocusRect(const Rect& r) override { ops.push_back({PaintOp::FocusRect, r}); }
-            void DrawImage(const ImageList&, int i, int x, int y) override {
-                ops.push_back({PaintOp::Image, {x, y, x + 32, y + 32}, 0, i});
-            }
-        } recorder(ops);
+            void DrawImage(const ImageList&, int i, int x, int y) override { ops.push_back({PaintOp::Image, {x, y, x + 32, y + 32}, 0, i}); }
+        } recorder;
         DrawItemRequest request;
         request.rect = {0, 0, 200, 40};
         request.painter = &recorder;
         dialog.iconList.DrawItem(request);
-        ASSERT_EQ(ops.size(), 11u);
-        EXPECT_EQ(ops[0], (PaintOp{PaintOp::Fill, {800, 0, 840, 40}, color::kWindow}));
-        EXPECT_EQ(ops[8], (PaintOp{PaintOp::Fill, {960, 0, 1000, 40}, color::kWindow}));
+        ASSERT_EQ(recorder.ops.size(), 11u);
+        EXPECT_EQ(recorder.ops[0], (PaintOp{PaintOp::Fill, {800, 0, 840, 40}, color::kWindow}));
+        EXPECT_EQ(recorder.ops[8], (PaintOp{PaintOp::Fill, {960, 0, 1000, 40}, color::kWindow}));
         u.PressKey(vk::kEscape);
     }, 200);
 }

@@ -33,20 +33,6 @@ TEST(LocaleTable, IsSortedUniqueAndLeadsBackFromEveryName) {
         withCodeset.insert(at == std::string::npos ? withCodeset.size() : at, ".UTF-8");
         EXPECT_EQ(LocaleFromPosixName(withCodeset), entry.id) << withCodeset;
     }
-}
-
-TEST(LocaleTable, AbbreviationsOfCommonLocales) {
-    struct Case { LocaleId id; const char* abbreviation; const char* posixName; };
-    const Case cases[] = {
-        {0x0409, "ENU", "en_US"}, {0x0C07, "DEA", "de_AT"}, {0x0407, "DEU", "de_DE"}, {0x040A, "ESP", ""},
-        {0x0C0A, "ESN", "es_ES"}, {0x0404, "CHT", "zh_TW"}, {0x241A, "SRM", "sr_RS@latin"}, {0x281A, "SRO", "sr_RS"},
-    };
-    for (const Case& c : cases) {
-        const LocaleEntry* entry = FindLocale(c.id);
-        ASSERT_NE(entry, nullptr) << std::hex << c.id;
-        EXPECT_EQ(std::string(entry->abbreviation) + " " + std::string(entry->posixName),
-                  std::string(c.abbreviation) + " " + c.posixName);
-    }
     for (LocaleId unknown : {0x0000u, 0x0400u, 0x0800u, 0x7C07u, 0x0C00u, 0xFFFFu, 0x10407u}) {
         EXPECT_EQ(FindLocale(unknown), nullptr) << std::hex << unknown;
     }

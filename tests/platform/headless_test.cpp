@@ -373,22 +373,17 @@ TEST_F(Headless, NestedDialogsAndPrompts) {
         u.PressKey(vk::kReturn);
     });
     EXPECT_EQ(outer.DoModal(), 2);
-    EXPECT_EQ(innerCode, 1);
-    EXPECT_EQ(answer, kIdNo);
-    EXPECT_EQ(path, "/tmp/new.ico");
-    EXPECT_EQ(chosen, 0);
+    EXPECT_EQ(std::to_string(innerCode) + " " + std::to_string(answer) + " " + path + " " + std::to_string(chosen),
+              std::to_string(kIdOk) + " " + std::to_string(kIdNo) + " /tmp/new.ico 0");
     ASSERT_EQ(system.Problems().size(), 1u);  // the greyed item
     EXPECT_EQ(system.OpenedDialogs(), (std::vector<uint32_t>{kTestDialog, kInnerDialog}));
     const auto files = system.RecordsOf(Record::FileDialog);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].file.initialFile, "old.ico");
-    EXPECT_EQ(files[0].file.filters.size(), 2u);
-    EXPECT_EQ(files[0].file.filters[1].second, "*.*");
+    ASSERT_EQ(files.size(), 1u);  // its filter and flags: the Change Icon dialog's story
+    EXPECT_EQ(files[0].file.initialFile + " " + files[0].file.filters[1].second, "old.ico *.*");
     EXPECT_EQ(files[0].dialog, kTestDialog);
     const auto menus = system.RecordsOf(Record::Menu);
     ASSERT_EQ(menus.size(), 1u);
-    EXPECT_TRUE(menus[0].menu[1].IsSeparator());
-    EXPECT_TRUE(menus[0].menu[2].grayed);
+    EXPECT_TRUE(menus[0].menu[1].IsSeparator() && menus[0].menu[2].grayed);
 }
 
 // The owner-drawn row: measured when an item is added, painted when the action is over and

@@ -88,23 +88,6 @@ TEST(LibraryResources, DialogTemplatesHoldEveryControl) {
     EXPECT_FALSE(LoadDialogTemplate(0x10000 + 100));
 }
 
-TEST(LibraryResources, StringTable) {
-    const std::pair<uint32_t, const char*> strings[] = {
-        {2000, "Properties"}, {2001, "New Connection"}, {2002, "Delete Connection"},
-        {2003, "Software\\Vantorin\\Connections"}, {2004, "Icon"}, {2005, "Index"},
-        {2006, "FileName"}, {2007, ""}, {2008, "Local"}, {2009, "USER"},
-        {2010, "No icons found in the chosen file."},
-        {2011, "Icon files (*.ico;*.dll;*.exe;*.ocx)|*.ico;*.dll;*.exe;*.ocx|Icons (*.ico)|*.ico|"
-               "Libraries (*.dll)|*.dll|Programs (*.exe)|*.exe|Controls (*.ocx)|*.ocx|"
-               "All Files (*.*)|*.*||"},
-        {2012, "Nameless"}, {2013, ""},
-        {2014, "Warning - multiple connection entries in registry with same name."},
-        {2015, "Do you want to save your changes?"}, {2016, "Save"}, {2017, ""},
-    };
-    ContextGuard guard;
-    for (const auto& [id, text] : strings) EXPECT_EQ(LoadString(id), text) << id;
-}
-
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

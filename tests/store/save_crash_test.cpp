@@ -99,13 +99,6 @@ void ReadReports(int fd, std::string& text, bool wait) {
     }
 }
 
-long LastReported(int fd) {
-    std::string text;
-    ReadReports(fd, text, false);
-    close(fd);
-    return LastGeneration(text);
-}
-
 // The generation every stored connection carries; -1 when the store is empty, -2 when the
 // connections disagree or are not all there.
 long StoredGeneration() {
@@ -155,18 +148,18 @@ TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWhole) {
 }
 
 TEST(SaveCrash, TwoProcessesSavingAtOnceBothSucceedAndTheLastWins) {
-    int reportsA = -1, reportsB = -1;
-    const pid_t a = StartWriter(1000, 5, &reportsA);
-    const pid_t b = StartWriter(2000, 5, &reportsB);
-    ASSERT_GT(a, 0);
-    ASSERT_GT(b, 0);
-    int statusA = 0, statusB = 0;
-    waitpid(a, &statusA, 0);
-    waitpid(b, &statusB, 0);
-    EXPECT_TRUE(WIFEXITED(statusA) && WEXITSTATUS(statusA) == 0);
-    EXPECT_TRUE(WIFEXITED(statusB) && WEXITSTATUS(statusB) == 0);
-    EXPECT_EQ(LastReported(reportsA), 1004);
-    EXPECT_EQ(LastReported(reportsB), 2004);
+    int reports[2] = {-1, -1};
+    const pid_t writers[2] = {StartWriter(1000, 5, &reports[0]), StartWriter(2000, 5, &reports[1])};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_GT(writers[i], 0);
+        int status = 0;
+        waitpid(writers[i], &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << i;
+        std::string text;
+        ReadReports(reports[i], text, false);
+        close(reports[i]);
+        EXPECT_EQ(LastGeneration(text), 1004 + 1000 * i);
+    }
     const long stored = StoredGeneration();
     EXPECT_TRUE(stored == 1004 || stored == 2004) << stored;
 }
