@@ -8,7 +8,6 @@
 // keys are read, and the whole key is then saved again in the current layout.
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
 #include "frame/library_context.h"
 #include "platform/message_box.h"
