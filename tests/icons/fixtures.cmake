@@ -6,10 +6,8 @@
 #                 (make_test_icons.py); built.ico, made by icotool from PNG pictures
 # OUT/icons64.dll a resource-only PE32+ DLL and OUT/icons32.exe a resource-only PE32 program,
 #                 linked by the MinGW tools from test.rc
-# OUT/icotool/NAME/            icotool's extraction of NAME.ico (PNG files)
-# OUT/wrestool/PE.groups       wrestool's list of the RT_GROUP_ICON resources of PE, in order
+# OUT/icotool/built/           icotool's extraction of built.ico (PNG files)
 # OUT/wrestool/PE.list         wrestool's list of all resources of PE, with their file offsets
-# OUT/wrestool/PE/NAME/        icotool's extraction of the group icon NAME that wrestool wrote
 # A tool that is missing leaves its files out; the tests that need them are skipped.
 file(REMOVE_RECURSE "${OUT}")
 file(MAKE_DIRECTORY "${OUT}")
@@ -44,35 +42,17 @@ if(WINDRES32 AND LD32)
 endif()
 
 if(ICOTOOL)
-  file(GLOB icons RELATIVE "${OUT}" "${OUT}/*.ico")
-  foreach(icon IN LISTS icons)
-    string(REGEX REPLACE "\\.ico$" "" name "${icon}")
-    file(MAKE_DIRECTORY "${OUT}/icotool/${name}")
-    run("${ICOTOOL}" -x -o "icotool/${name}" "${icon}")
-  endforeach()
+  file(MAKE_DIRECTORY "${OUT}/icotool/built")
+  run("${ICOTOOL}" -x -o "icotool/built" built.ico)
 endif()
 
-if(ICOTOOL AND WRESTOOL)
+if(WRESTOOL)
   file(MAKE_DIRECTORY "${OUT}/wrestool")
   foreach(pe IN LISTS pe_files)
-    execute_process(COMMAND "${WRESTOOL}" -l -t14 "${pe}" WORKING_DIRECTORY "${OUT}"
-                    OUTPUT_FILE "${OUT}/wrestool/${pe}.groups" RESULT_VARIABLE rc)
-    if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "wrestool -l ${pe}: ${rc}")
-    endif()
     execute_process(COMMAND "${WRESTOOL}" -l "${pe}" WORKING_DIRECTORY "${OUT}"
                     OUTPUT_FILE "${OUT}/wrestool/${pe}.list" RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
       message(FATAL_ERROR "wrestool -l ${pe}: ${rc}")
     endif()
-    file(MAKE_DIRECTORY "${OUT}/wrestool/${pe}")
-    run("${WRESTOOL}" -x -t14 -o "wrestool/${pe}" "${pe}")
-    # wrestool names each group icon PE_14_NAME.ico.
-    file(GLOB groups RELATIVE "${OUT}/wrestool/${pe}" "${OUT}/wrestool/${pe}/*.ico")
-    foreach(group IN LISTS groups)
-      string(REGEX REPLACE "^.*_14_(.*)\\.ico$" "\\1" name "${group}")
-      file(MAKE_DIRECTORY "${OUT}/wrestool/${pe}/${name}")
-      run("${ICOTOOL}" -x -o "wrestool/${pe}/${name}" "wrestool/${pe}/${group}")
-    endforeach()
   endforeach()
 endif()

