@@ -136,6 +136,10 @@ awk -F, '
     printf "\n%-34s %10s %10s %8s %8s  %s\n", "Store, ms (real, fastest)", "table", "raw SQLite", "ratio", "cpu", "target"
     row("save 10,000 connections", "TableSave/10000", "RawSqliteSave/10000", 1e6, 1.5)
     row("load 10,000 connections", "TableLoad/10000", "RawSqliteLoad/10000", 1e6, 1.5)
+    row("  its steps: subkeys enumerated", "LoadSteps/10000/0", "RawSqliteLoad/10000", 1e6, 0)
+    row("  + connection strings read", "LoadSteps/10000/1", "RawSqliteLoad/10000", 1e6, 0)
+    row("  + icons looked for", "LoadSteps/10000/2", "RawSqliteLoad/10000", 1e6, 0)
+    row("  + records parsed", "LoadSteps/10000/3", "RawSqliteLoad/10000", 1e6, 0)
     printf "\n%-34s %10s %10s %8s %8s  %s\n", "Lookup by name, ns (fastest)", "100,000", "10", "ratio", "cpu", "target"
     row("every name in turn (shuffled)", "Lookup/100000", "Lookup/10", 1, 1.5)
     row("the same 8 names (cached)", "LookupHot/100000", "LookupHot/10", 1, 1.5)
