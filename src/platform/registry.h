@@ -26,6 +26,7 @@ enum RegistryError : long {
     kRegNotFound = 2,          // ERROR_FILE_NOT_FOUND
     kRegAccessDenied = 5,      // ERROR_ACCESS_DENIED
     kRegInvalidHandle = 6,     // ERROR_INVALID_HANDLE
+    kRegDiskFull = 112,        // ERROR_DISK_FULL: the store's file system has no space left
     kRegOutOfMemory = 14,      // ERROR_OUTOFMEMORY
     kRegInvalidParameter = 87, // ERROR_INVALID_PARAMETER
     kRegBadPathname = 161,     // ERROR_BAD_PATHNAME: a key path that begins with "\"
@@ -137,16 +138,30 @@ public:
     // or not at all, where the store can do so; batches nest. AbortBatch drops the group (an
     // inner one only its own operations). The reads of a batch all see the store as of one
     // moment, with no other process's change landing in between (and cost much less than
-    // reads on their own): a load should run in one too. Where the platform's registry is the
-    // store these do nothing and each operation lands on its own.
-    virtual void BeginBatch() {}
-    virtual void CommitBatch() {}
+    // reads on their own): a load should run in one too.
+    //
+    // BeginBatch answers kRegOk or why the batch cannot begin (kRegBusy: another process holds
+    // the store past the busy timeout; kRegBadStore); the batch is then not open and the
+    // caller must not commit or abort it. CommitBatch answers kRegOk when the outermost batch
+    // has landed (an inner one: when it was folded into its parent), or why it did not
+    // (kRegDiskFull, kRegIoFailed, kRegBusy, ...): the whole batch is then undone.
+    //
+    // AtomicBatches() tells whether a committed batch lands whole even when the process is
+    // killed during it. Where it does not (the platform's own registry), a batch only keeps
+    // other processes of this library out (BeginBatch waits for them), and each operation
+    // lands on its own.
+    virtual long BeginBatch() { return kRegOk; }
+    virtual long CommitBatch() { return kRegOk; }
     virtual void AbortBatch() {}
+    virtual bool AtomicBatches() const { return false; }
 
     // Where the hive is kept and whether it can be used, for the user ("" when it is the
-    // platform's own registry and always available).
+    // platform's own registry and always available). Neither creates anything: a store that
+    // does not exist yet has no problem. Warning() is "" or one line about a usable store
+    // that should be fixed, saying how (a file that other users can read).
     virtual std::string Location() const { return {}; }
     virtual std::string Problem() const { return {}; }
+    virtual std::string Warning() const { return {}; }
 
 private:
     // DeleteTree by walking the tree; opened tells whether the key could be opened.

@@ -380,7 +380,7 @@ bool Save(Registry& reg, int count, uint32_t generation) {
              reg.SetValue(key.get(), nullptr, kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)) == kRegOk &&
              reg.SetValue(key.get(), "Index", kRegDword, &generation, 4) == kRegOk;
     }
-    ok ? reg.CommitBatch() : reg.AbortBatch();
+    if (ok) reg.CommitBatch(); else reg.AbortBatch();
     return ok;
 }
 

@@ -54,8 +54,8 @@ public:
     long DeleteTree(RegKey parent, const char* subKey) override { return db_.DeleteTree(parent, subKey); }
     long DeleteValue(RegKey key, const char* name) override { return db_.DeleteValue(key, name); }
     long CloseKey(RegKey key) override { return --open, db_.CloseKey(key); }
-    void BeginBatch() override { db_.BeginBatch(); }
-    void CommitBatch() override { db_.CommitBatch(); }
+    long BeginBatch() override { return db_.BeginBatch(); }
+    long CommitBatch() override { return db_.CommitBatch(); }
     void AbortBatch() override { db_.AbortBatch(); }
 
     // Test set-up and inspection: a value by path, read as "<none>" when missing.

@@ -1101,20 +1101,27 @@ public:
         return kRegOk;
     }
 
-    void BeginBatch() {
+    long BeginBatch() {
+        if (!Ready()) return kRegBadStore;
         ++batchDepth_;
-        if (!Ready()) return;
         if (batchDepth_ == 1) {
             batchError_ = kRegOk;
-            if (const int rc = Run(kBegin); rc != SQLITE_DONE) batchError_ = Fail(rc);
+            if (const int rc = Run(kBegin); rc != SQLITE_DONE) {
+                const long error = Fail(rc);
+                --batchDepth_;
+                EndTransaction();
+                batchError_ = kRegOk;
+                return error;
+            }
         } else if (batchError_ == kRegOk) {
-            if (!Flush()) return;
+            if (!Flush()) return batchError_;
             ResetStream();
             if (const int rc = Run(kSavepointBatch); rc != SQLITE_DONE) batchError_ = Fail(rc);
         }
+        return kRegOk;  // an inner batch of a failed one reports the failure at its commit
     }
 
-    void CommitBatch() { EndBatch(true); }
+    long CommitBatch() { return EndBatch(true); }
     void AbortBatch() { EndBatch(false); }
 
 private:
@@ -1321,11 +1328,12 @@ private:
         return kRegOk;
     }
 
-    void EndBatch(bool commit) {
-        if (batchDepth_ == 0) return;
+    long EndBatch(bool commit) {
+        if (batchDepth_ == 0) return kRegInvalidParameter;
         --batchDepth_;
         ++keyChanges_;
         if (!Ready() || batchError_ != kRegOk) {
+            const long error = Ready() ? batchError_ : kRegBadStore;
             if (batchDepth_ == 0) {
                 pending_.Clear();
                 ResetStream();
@@ -1333,17 +1341,22 @@ private:
                 EndTransaction();
                 batchError_ = kRegOk;
             }
-            return;
+            return error;
         }
         if (batchDepth_ == 0) {
-            bool landed = commit && Flush();
+            long result = kRegOk;
+            if (commit && !Flush()) result = batchError_ != kRegOk ? batchError_ : kRegIoFailed;
             ResetStream();
-            landed = landed && WriteCounter() == kRegOk && Run(kCommit) == SQLITE_DONE;
-            if (!landed) Run(kRollback);
+            if (result == kRegOk && commit) result = WriteCounter();
+            if (result == kRegOk && commit) {
+                if (const int rc = Run(kCommit); rc != SQLITE_DONE) result = Fail(rc);
+            }
+            if (result != kRegOk || !commit) Run(kRollback);
             EndTransaction();
             batchError_ = kRegOk;
+            return result;
         } else if (commit) {
-            if (!Flush()) return;  // the batch has failed: the outermost one undoes it
+            if (!Flush()) return batchError_;  // the outermost one undoes the batch
             ResetStream();
             Run(kReleaseBatch);
         } else {
@@ -1353,6 +1366,7 @@ private:
             Run(kReleaseBatch);
             RolledBack();
         }
+        return kRegOk;
     }
 
     // The transaction has ended: nothing of it is known any more.
@@ -1769,6 +1783,9 @@ private:
             case SQLITE_NOMEM:
                 result = kRegOutOfMemory;
                 break;
+            case SQLITE_FULL:
+                result = kRegDiskFull;
+                break;
             case SQLITE_READONLY:
             case SQLITE_PERM:
             case SQLITE_AUTH:
@@ -2141,8 +2158,8 @@ long SqliteRegistry::DeleteValue(RegKey key, const char* name) {
     return store_->DeleteValue(key, name);
 }
 long SqliteRegistry::CloseKey(RegKey key) { return store_->CloseKey(key); }
-void SqliteRegistry::BeginBatch() { store_->BeginBatch(); }
-void SqliteRegistry::CommitBatch() { store_->CommitBatch(); }
+long SqliteRegistry::BeginBatch() { return store_->BeginBatch(); }
+long SqliteRegistry::CommitBatch() { return store_->CommitBatch(); }
 void SqliteRegistry::AbortBatch() { store_->AbortBatch(); }
 std::string SqliteRegistry::Location() const { return store_->Location(); }
 std::string SqliteRegistry::Problem() const { return store_->Problem(); }

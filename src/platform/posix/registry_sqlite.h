@@ -56,9 +56,10 @@ public:
     // The outermost batch is one write transaction (it waits for other writers, up to the busy
     // timeout); inner ones are savepoints. When the outermost batch cannot begin, or a failure
     // of the store undoes it, its operations fail and nothing of it lands.
-    void BeginBatch() override;
-    void CommitBatch() override;
+    long BeginBatch() override;
+    long CommitBatch() override;
     void AbortBatch() override;
+    bool AtomicBatches() const override { return true; }
 
     // The file's path, and "" or the reason it cannot be used ("file is not a database",
     // "Permission denied", ...). Problem() opens the store when that has not happened yet.
