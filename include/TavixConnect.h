@@ -93,9 +93,27 @@ TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionStringsEquivalent(const OLECHAR *firs
 
 /* ---- The connection store ----------------------------------------------------------------
  * The user's named connections, kept in the registry under the current user's key
- * "Software\Vantorin\Connections" (on Linux, in the library's own registry file). The table is
- * read when FindConnection, FindConnectionName or SetConnection find it empty; it is written
- * back only by a save. Icons handed out are new and destroyed by the caller (DestroyIcon).
+ * "Software\Vantorin\Connections" (on Linux, in the library's own registry file). Connections
+ * are read from the store as the calls need them; changes stay in memory until a save, which
+ * writes only what this process changed, in one transaction on top of what other processes
+ * have saved meanwhile. Names compare as the registry compares them: without regard to case.
+ * Icons handed out are new and destroyed by the caller (DestroyIcon).
+ *
+ * Outcome. The results below are those of the original interface (SetConnection always 0).
+ * Why a call found, changed or saved nothing is the thread's last error, set by every store
+ * function and by ConnectionDialog before it returns: GetLastError() on Windows, errno
+ * elsewhere. Read it right after the call:
+ *   0                                  done (a null or 0 result then means "not found")
+ *   ERROR_FILE_NOT_FOUND / ENOENT      no such connection
+ *   ERROR_INVALID_PARAMETER / EINVAL   refused: not a connection string, or a name the store
+ *                                      cannot hold (empty, over 255 bytes, a control
+ *                                      character or a backslash)
+ *   ERROR_BUSY / EBUSY                 the store is locked by another process; nothing changed
+ *   ERROR_DISK_FULL / ENOSPC           no space left for the store; nothing changed
+ *   ERROR_REGISTRY_IO_FAILED / EIO     reading or writing the store failed; nothing changed
+ *   ERROR_BADDB / ENOTRECOVERABLE      the store cannot be used (not a database, corrupt, a
+ *                                      symbolic link); it is left as it is
+ *   ERROR_ACCESS_DENIED / EACCES       the store may not be read or written
  */
 
 /* The connection string of the connection named `name` (or, for a text with a colon, of the
