@@ -195,7 +195,7 @@ private:
 // The number of connections a fresh load from the hive finds.
 size_t StoredCount() {
     ConnectionTable check;
-    check.Load();
+    check.LoadAll();
     return check.Count();
 }
 
@@ -236,19 +236,68 @@ bool SavedRows(benchmark::State& state, RawStore& raw, Rows& rows, int count) {
     return true;
 }
 
-// Save: the table's rewrite of the whole key (delete the tree, write every connection) over
-// the same connections saved before, as a save after an edit does.
+// Save: every connection changed (its port), then saved: the most a save writes, over the same
+// connections saved before, as a save after an edit of all of them does.
 void TableSave(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
     ContextGuard guard;
     ConnectionTable table;
     if (!SavedTable(state, table, count)) return;
+    const std::vector<tavix::ConnectionRecord*> records = table.Records();
+    int port = 1972;
     for (auto _ : state) {
-        table.Save();
+        state.PauseTiming();
+        const std::string text = std::to_string(++port);
+        for (tavix::ConnectionRecord* record : records) record->port = text;
+        state.ResumeTiming();
+        if (table.Save() != 0) {
+            state.SkipWithError("save failed");
+            break;
+        }
     }
     if (StoredCount() != static_cast<size_t>(count)) state.SkipWithError("not all saved");
     Items(state, count);
 }
+
+std::vector<std::string> ShuffledNames(int count, bool hot);
+
+// What a command about one connection costs with count connections stored: a new table reads
+// the store (its default), finds one connection by name (FindOne), or also changes it and saves
+// (SetOne). The name differs each time, so that nothing is answered from memory.
+void OneConnection(benchmark::State& state, bool change) {
+    const auto count = static_cast<int>(state.range(0));
+    ContextGuard guard;
+    {
+        ConnectionTable table;
+        if (!SavedTable(state, table, count)) return;
+        table.SetDefault(ConnectionName(0).c_str());
+    }
+    const std::vector<std::string> names = ShuffledNames(count, false);
+    size_t next = 0;
+    int port = 1;
+    for (auto _ : state) {
+        ConnectionTable table;
+        table.Load();
+        tavix::ConnectionRecord* record = table.Lookup(names[next].c_str());
+        if (record == nullptr) {
+            state.SkipWithError("a name was not found");
+            break;
+        }
+        if (change) {
+            record->port = std::to_string(++port);
+            table.modified = 1;
+            if (table.Save() != 0) {
+                state.SkipWithError("save failed");
+                break;
+            }
+        }
+        if (++next == names.size()) next = 0;
+    }
+    Items(state, 1);
+}
+
+void FindOne(benchmark::State& state) { OneConnection(state, false); }
+void SetOne(benchmark::State& state) { OneConnection(state, true); }
 
 void RawSqliteSave(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
@@ -273,7 +322,7 @@ void TableLoad(benchmark::State& state) {
     if (!SavedTable(state, table, count)) return;
     for (auto _ : state) {
         table.Clear();
-        table.Load();
+        table.LoadAll();
     }
     if (table.Count() != static_cast<size_t>(count)) state.SkipWithError("not all loaded");
     Items(state, count);
@@ -512,6 +561,14 @@ void Register() {
         benchmark::RegisterBenchmark(entry.name, entry.function)
             ->Arg(kStoreCount)
             ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->ComputeStatistics("min", Fastest);
+    }
+    for (const Entry& entry : {Entry{"FindOne", FindOne}, Entry{"SetOne", SetOne}}) {
+        benchmark::RegisterBenchmark(entry.name, entry.function)
+            ->Arg(1000)
+            ->Arg(100000)
+            ->Unit(benchmark::kMicrosecond)
             ->UseRealTime()
             ->ComputeStatistics("min", Fastest);
     }

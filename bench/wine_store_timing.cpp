@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
         start = std::chrono::steady_clock::now();
         table.Clear();
-        table.Load();
+        table.LoadAll();
         loads.push_back(MillisecondsSince(start));
         if (table.Count() != static_cast<size_t>(count)) {
             std::fprintf(stderr, "round %d: %zu of %d connections loaded\n", round + 1,

@@ -7,11 +7,16 @@
 #     name at 10 and at 100,000 connections, and unixODBC's odbc.ini store at 500 entries;
 #   - the same 10,000 saved and loaded by the Windows build under Wine's registry (a scratch
 #     MinGW-w64 build in build/bench-mingw-x64, run in a Wine prefix made for the run).
+#   - start-up: the first export call of a new process, in English and in German (Austria);
+#   - the command-line tool at 1,000, 10,000 and 100,000 connections: show, set, delete,
+#     default, list and export, each a whole process (fastest of BENCH_CLI_RUNS), against the
+#     sqlite3 shell doing the same on a plain table of (name, connection string) of the same rows.
 # Installs the Debian packages it misses (with apt-get, as root or through sudo).
 # The ratios are reported, not enforced: the exit status tells only whether the run worked.
 #
 #   BENCH_REPETITIONS   repetitions per benchmark (default 5); ratios use the fastest
 #   BENCH_WINE=0        leaves out the Wine timing
+#   BENCH_CLI=0         leaves out the command-line tool; BENCH_CLI_RUNS runs of each (default 7)
 #   BENCH_CMAKE_ARGS    further arguments for configuring the bench preset
 #   Further arguments go to both benchmark programs, e.g. --benchmark_min_time=2
 set -euo pipefail
@@ -24,7 +29,7 @@ bench_dir=build/bench
 wine_dir=build/bench-mingw-x64
 
 tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" libbenchmark-dev libpq-dev libsqlite3-dev \
-    libpng-dev unixodbc-dev strace
+    libpng-dev unixodbc-dev strace sqlite3
 if [ "$wine" != 0 ]; then
     tavix_require_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine
 fi
@@ -189,6 +194,106 @@ for kind in table raw; do
     printf "%-34s %10s %10s %10s  %s\n" "$kind: next 5 saves" "${line[0]#*|}" "${line[1]#*|}" \
         "${line[2]#*|}" "$verdict"
 done
+
+# Start-up: the first export call of a new process, which chooses the resource library. Each
+# iteration runs a probe process that loads the shared library and times its first and second
+# SplitConnectionString calls (bench/startup_bench.cpp). Counters: fastest of all processes.
+run_bench startup_bench "$work/startup.csv" >/dev/null
+awk -F, '
+  $1 == "name" { for (i = 1; i <= NF; i++) { h = $i; gsub(/"/, "", h); col[h] = i }; next }
+  { name = $1; gsub(/"/, "", name) }
+  name ~ /_min$/ { sub(/\/.*/, "", name); first[name] = $(col["first_ns"]); second[name] = $(col["second_ns"]); load[name] = $(col["load_ns"]) }
+  name ~ /_median$/ { sub(/\/.*/, "", name); median[name] = $3 }
+  function row(label, name, limit) {
+    if (!first[name]) { printf "%-34s not measured\n", label; return }
+    printf "%-34s %10.1f %10.1f %10.2f %10.0f  %s\n", label, first[name] / 1e3, median[name], second[name] / 1e3,
+      load[name] / 1e3, limit ? (first[name] / 1e3 < limit ? "< " limit " us met" : "< " limit " us MISSED") : ""
+  }
+  END {
+    printf "\n%-34s %10s %10s %10s %10s  %s\n", "Start-up, us (first export call)", "fastest", "median", "2nd call", "dlopen", "target"
+    row("English: no resource library", "FirstCallEnglish", 10)
+    row("German (Austria): DEU accepted", "FirstCallGerman", 0)
+  }' "$work/startup.csv"
+
+# The command-line tool, whole processes on the SQLite hive, against the sqlite3 shell on one
+# plain table of the same rows (WAL, synchronous FULL as the hive): show against a SELECT of
+# one row, set, delete and default against an INSERT OR REPLACE / DELETE of one row, list
+# against a SELECT of every row, export against .dump. Each figure is the fastest of the runs.
+cli_bench() {
+    local cli="$bench_dir/tavixconnect" runs="${BENCH_CLI_RUNS:-7}" n
+    local -a ops=(show set delete default list export)
+    fastest_ms() {  # fastest wall time in ms of "$@ RUN" over the runs (RUN: the run's number)
+        local best="" start end i
+        for ((i = 0; i < runs; i++)); do
+            start=$EPOCHREALTIME
+            "$@" "$i" >/dev/null 2>&1 || { echo "failed: $* $i" >&2; return 1; }
+            end=$EPOCHREALTIME
+            best=$(awk -v a="$start" -v b="$end" -v best="$best" \
+                'BEGIN { t = (b - a) * 1000; printf "%.3f", (best == "" || t < best) ? t : best }')
+        done
+        echo "$best"
+    }
+    tool() {  # OP RUN
+        local middle
+        middle=$(printf 'Conn%06d' $((n / 2)))
+        case $1 in
+            show) "$cli" show "$middle" ;;
+            set) "$cli" set "$middle" "cn_iptcp:host$2[1972]:NS" ;;
+            delete) "$cli" delete "$(printf 'Del%03d' "$2")" ;;
+            default) "$cli" default "$(printf 'Conn%06d' $((n / 2 + $2 % 2)))" ;;
+            list) "$cli" list ;;
+            export) "$cli" export -o "$work/cli-export.reg" ;;
+        esac
+    }
+    shell() {  # OP RUN
+        local middle db="$work/plain-$n.db" sync="PRAGMA synchronous=FULL"
+        middle=$(printf 'Conn%06d' $((n / 2)))
+        case $1 in
+            show) sqlite3 "$db" "SELECT cs FROM c WHERE name = '$middle'" ;;
+            set) sqlite3 -cmd "$sync" "$db" "INSERT OR REPLACE INTO c VALUES('$middle', 'cn_iptcp:host$2[1972]:NS')" ;;
+            delete) sqlite3 -cmd "$sync" "$db" "DELETE FROM c WHERE name = '$(printf 'Del%03d' "$2")'" ;;
+            default) sqlite3 -cmd "$sync" "$db" \
+                "INSERT OR REPLACE INTO c VALUES('(default)', '$(printf 'Conn%06d' $((n / 2 + $2 % 2)))')" ;;
+            list) sqlite3 "$db" "SELECT name, cs FROM c" ;;
+            export) sqlite3 "$db" .dump >"$work/plain-export.sql" ;;
+        esac
+    }
+    printf "\n%-34s %10s %10s %8s\n" "tavixconnect, ms (process, fastest)" "tool" "sqlite3" "ratio"
+    for n in 1000 10000 100000; do
+        export XDG_CONFIG_HOME="$work/cli-$n"
+        mkdir -p "$XDG_CONFIG_HOME"
+        # The same rows in both: N connections, one Del entry per run (deleted one a run), a
+        # default.
+        awk -v n="$n" -v runs="$runs" 'BEGIN {
+            key = "HKEY_CURRENT_USER\\Software\\Vantorin\\Connections"
+            printf "REGEDIT4\r\n\r\n[%s]\r\n@=\"Conn000000\"\r\n\r\n", key
+            for (i = 0; i < n; i++) printf "[%s\\Conn%06d]\r\n@=\"cn_iptcp:host%d[1972]:NS\"\r\n\r\n", key, i, i
+            for (i = 0; i < runs; i++) printf "[%s\\Del%03d]\r\n@=\"cn_iptcp:del%d[1972]:NS\"\r\n\r\n", key, i, i
+        }' >"$work/cli-$n.reg"
+        "$cli" import "$work/cli-$n.reg"
+        sqlite3 "$work/plain-$n.db" >/dev/null <<SQL
+PRAGMA journal_mode=WAL;
+CREATE TABLE c(name TEXT PRIMARY KEY COLLATE NOCASE, cs TEXT NOT NULL) WITHOUT ROWID;
+BEGIN;
+WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i + 1 < $n)
+INSERT INTO c SELECT printf('Conn%06d', i), printf('cn_iptcp:host%d[1972]:NS', i) FROM k;
+WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i + 1 < $runs)
+INSERT INTO c SELECT printf('Del%03d', i), printf('cn_iptcp:del%d[1972]:NS', i) FROM k;
+INSERT INTO c VALUES('(default)', 'Conn000000');
+COMMIT;
+SQL
+        local op ours theirs
+        for op in "${ops[@]}"; do
+            ours=$(fastest_ms tool "$op") && theirs=$(fastest_ms shell "$op") || return 1
+            awk -v label="$op, $n connections" -v a="$ours" -v b="$theirs" \
+                'BEGIN { printf "%-34s %10.2f %10.2f %7.1fx\n", label, a, b, a / b }'
+        done
+    done
+    unset XDG_CONFIG_HOME
+}
+if [ "${BENCH_CLI:-1}" != 0 ]; then
+    cli_bench
+fi
 
 printf "\n%-34s\n" "Windows build under Wine's registry, ms (real, fastest)"
 if [ "$wine_status" = ran ]; then

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -15,6 +16,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitNo = 1;     // the answer is "no", or the input was not understood
 constexpr int kExitUsage = 2;  // bad usage
 constexpr int kExitNoWindowSystem = 3;  // a dialog cannot be shown here
+// The store failed: locked by another process, no space left, an I/O error, unusable, or
+// not accessible. Nothing was changed.
+constexpr int kExitStore = 4;
 
 // A command's arguments: the positional ones in order, and the options given.
 struct Args {
@@ -53,6 +57,11 @@ int UsageError(const std::string& message);
 
 // Writes text to standard output as it is (no conversion).
 void Print(const std::string& text);
+
+// UTF-8 text made safe for a terminal, one line: control characters (C0, DEL and C1) as \n,
+// \r, \t, \xHH or \u00HH, a backslash as \\, and a byte that is not UTF-8 as \xHH. Every
+// name and string the tool echoes from the store or the command line goes through it.
+std::string Escaped(std::string_view utf8);
 
 // Commands.
 int Split(const Args& args);

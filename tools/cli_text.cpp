@@ -1,4 +1,5 @@
 // Text conversions and messages of the command-line tool.
+#include <cstdint>
 #include <cstdio>
 
 #include "cli.h"
@@ -62,5 +63,61 @@ int UsageError(const std::string& message) {
 }
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+std::string Escaped(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto hex = [](uint32_t value, int digits) {
+        std::string out(static_cast<size_t>(digits), '0');
+        for (int i = digits - 1; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = kHex[value & 0xF];
+        return out;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            switch (byte) {
+                case '\n': out += "\\n"; break;
+                case '\r': out += "\\r"; break;
+                case '\t': out += "\\t"; break;
+                case '\\': out += "\\\\"; break;
+                default:
+                    if (byte < 0x20 || byte == 0x7F) {
+                        out += "\\x" + hex(byte, 2);
+                    } else {
+                        out.push_back(static_cast<char>(byte));
+                    }
+            }
+            ++i;
+            continue;
+        }
+        // A UTF-8 sequence: continuation bytes, no overlong form, no surrogate, at most U+10FFFF.
+        const size_t length = byte >= 0xC2 && byte <= 0xDF ? 2 : byte >= 0xE0 && byte <= 0xEF ? 3
+                              : byte >= 0xF0 && byte <= 0xF4 ? 4 : 0;
+        uint32_t point = length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
+        bool valid = length != 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            point = point << 6 | (next & 0x3F);
+        }
+        valid = valid && !(length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) &&
+                !(length == 4 && (point < 0x10000 || point > 0x10FFFF));
+        if (!valid) {
+            out += "\\x" + hex(byte, 2);
+            ++i;
+            continue;
+        }
+        // C1 controls, and the marks that reorder text on screen (embeddings, overrides and
+        // isolates), are shown as escapes too.
+        if (point <= 0x9F || (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069)) {
+            out += "\\u" + hex(point, 4);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
 
 }  // namespace cli

@@ -1,114 +1,94 @@
-// Commands on the user's connections. Those that find, set, delete and mark connections go
-// through the library's exports; listing, export, import and the store's location read the
-// registry (on Linux, the library's registry file) directly, as regedit would.
-#include <algorithm>
+// Commands on the user's connections.
+//
+// `set`, `delete`, `default NAME` and `name` go through the library's exports, which open the
+// store once for the command; after each call the thread's last error tells what became of it,
+// and a command exits 0 only when the change is in the store. `show`, `list`, `default` and
+// `export` read the store directly (the tool's own copy of the registry, as regedit would) in
+// one batch, never through a load of the library's table; `import` writes it in one batch.
+// `where` only looks.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "cli.h"
+#include "cli_store.h"
 #include "platform/registry.h"
-#include "store/hash_key.h"
 #include "store/reg_file.h"
+#include "store/stored_name.h"
 
 #if defined(_WIN32)
 #  include <windows.h>
 #else
+#  include <sys/stat.h>
+
+#  include <cerrno>
 #  include <climits>
-#  include <cstdlib>
 #endif
 
 namespace cli {
 
 namespace {
 
-using tavix::platform::RegKey;
-using tavix::platform::Registry;
+using tavix::platform::kRegNotFound;
+using tavix::platform::kRegOk;
 using tavix::platform::UserRegistry;
 
-constexpr const char kConnectionsKey[] = "Software\\Vantorin\\Connections";
-// Names and connection strings are read back from the store through 256-byte buffers.
-constexpr size_t kMaxStored = 255;
+// The store's warning (a usable store that should be fixed), one line, at every store command.
+void WarnAboutStore() {
+    const std::string warning = UserRegistry().Warning();
+    if (!warning.empty()) std::fprintf(stderr, "tavixconnect: warning: %s\n", Escaped(Utf8FromNarrow(warning)).c_str());
+}
 
-class OpenKey {
-public:
-    OpenKey(RegKey parent, const char* path) {
-        if (UserRegistry().OpenKey(parent, path, &key_) != tavix::platform::kRegOk) key_ = 0;
-    }
-    ~OpenKey() {
-        if (key_ != 0) UserRegistry().CloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    RegKey get() const { return key_; }
-    explicit operator bool() const { return key_ != 0; }
+// A failure of the store after an export (code: the thread's last error) or a direct read or
+// write (code: the registry's result).
+int FailStore(Outcome outcome, unsigned long code, const std::string& prefix = {}) {
+    return Fail(kExitStore, prefix + StoreFailureText(outcome, code, UserRegistry()));
+}
+int FailRead(long code) { return FailStore(FromRegistry(code), static_cast<unsigned long>(code)); }
 
-private:
-    RegKey key_ = 0;
+// After an export: the thread's last error, or the store's failure as the command's result.
+struct LastOutcome {
+    unsigned long code;
+    Outcome outcome;
 };
+LastOutcome TakeLastError() {
+    const unsigned long code = LastError();
+    return {code, FromLastError(code)};
+}
 
-bool ReadString(RegKey key, const char* name, std::string& value) {
-    uint32_t type = 0, size = 0;
-    Registry& registry = UserRegistry();
-    if (registry.QueryValue(key, name, &type, nullptr, &size) != tavix::platform::kRegOk) return false;
-    if (type != tavix::platform::kRegSz && type != tavix::platform::kRegExpandSz) return false;
-    std::string data(size, '\0');
-    if (size > 0 && registry.QueryValue(key, name, &type, data.data(), &size) != tavix::platform::kRegOk) {
-        return false;
+std::string Quoted(const WideString& text) { return "\"" + Escaped(Utf8(text)) + "\""; }
+std::string QuotedNarrow(const std::string& text) { return "\"" + Escaped(Utf8FromNarrow(text)) + "\""; }
+
+// Why the store cannot hold name, as a line naming it, or "".
+std::string NameRefusal(const WideString& name) {
+    const char* problem = tavix::store::StoredNameProblem(Narrow(name));
+    return problem == nullptr ? std::string() : "the connection name " + Quoted(name) + " " + problem;
+}
+
+// Whether the exports' parser finds a connection string in text, with a name in front or not.
+bool SplitsAsConnectionString(const WideString& text) {
+    if (SplitConnectionString(text.c_str(), nullptr, nullptr)) return true;
+    const size_t colon = text.find(OLECHAR(':'));
+    return colon != WideString::npos && SplitConnectionString(text.c_str() + colon + 1, nullptr, nullptr);
+}
+
+// What `set` says when the library refused the connection string.
+std::string ConnectionStringRefusal(const WideString& connString, bool nameFromString) {
+    if (SplitsAsConnectionString(connString) && Narrow(connString).size() > 255) {
+        return "the connection string is longer than the store holds (255 bytes): " + Quoted(connString);
     }
-    value = data.substr(0, data.find('\0'));
-    return true;
-}
-
-// Fails with a line naming the store when it cannot be used (on Linux: the file and why).
-bool StoreUsable(int& status) {
-    const std::string problem = UserRegistry().Problem();
-    if (problem.empty()) return true;
-    status = Fail(kExitNo, "cannot use the connection store " + UserRegistry().Location() + ": " + problem);
-    return false;
-}
-
-// The library's table is read from the registry when a lookup finds it empty.
-void LoadConnections() { SysFreeString(FindConnection(nullptr, nullptr)); }
-
-std::string DefaultName() {
-    OpenKey key(tavix::platform::kCurrentUser, kConnectionsKey);
-    std::string name;
-    if (!key || !ReadString(key.get(), nullptr, name)) name.clear();
-    return name;
-}
-
-struct Listed {
-    std::string name;  // 8-bit, as the registry holds it
-    std::string connectionString;
-};
-
-// The connections as the library holds them after a load, in its table order: by the bucket
-// of the name's hash, and within a bucket the most recently read first.
-std::vector<Listed> ListConnections() {
-    LoadConnections();
-    std::vector<Listed> listed;
-    OpenKey key(tavix::platform::kCurrentUser, kConnectionsKey);
-    if (!key) return listed;
-    char name[256];
-    for (uint32_t i = 0; UserRegistry().EnumKey(key.get(), i, name, sizeof name) == tavix::platform::kRegOk; ++i) {
-        Bstr found(FindConnection(WideFromNarrow(name).c_str(), nullptr));
-        if (found.text != nullptr) {
-            listed.push_back({name, Utf8(found.text)});
-        } else if (std::string_view(name).find(':') != std::string_view::npos) {
-            // A name with a colon reads as a connection string in a lookup: show what is stored.
-            OpenKey subkey(key.get(), name);
-            std::string stored;
-            if (subkey && ReadString(subkey.get(), nullptr, stored)) listed.push_back({name, Utf8FromNarrow(stored)});
-        }
+    if (nameFromString) {
+        return "not a connection string, or the name it carries cannot be stored: " + Quoted(connString);
     }
-    std::reverse(listed.begin(), listed.end());
-    std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
-        return tavix::HashKey(a.name) % 17 < tavix::HashKey(b.name) % 17;
-    });
-    return listed;
+    return "not a connection string: " + Quoted(connString);
+}
+
+// Code points of UTF-8 text, for columns.
+size_t Columns(const std::string& text) {
+    size_t count = 0;
+    for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
 }
 
 bool ReadFile(const std::string& path, std::string& bytes) {
@@ -132,56 +112,66 @@ std::string AbsolutePath(const std::string& path) {
 }  // namespace
 
 int List(const Args&) {
-    int status = kExitOk;
-    const std::vector<Listed> listed = ListConnections();
-    if (!StoreUsable(status)) return status;
-    const std::string defaultName = DefaultName();
-    size_t width = 0;
-    for (const Listed& entry : listed) width = std::max(width, Utf8FromNarrow(entry.name).size());
-    for (const Listed& entry : listed) {
-        std::string name = Utf8FromNarrow(entry.name);
-        name.resize(std::max(width, name.size()), ' ');
-        Print((entry.name == defaultName ? "* " : "  ") + name + "  " + entry.connectionString + "\n");
+    WarnAboutStore();
+    std::vector<StoredConnection> connections;
+    std::vector<SkippedEntry> skipped;
+    if (const long read = ReadConnectionList(UserRegistry(), connections, skipped); read != kRegOk) {
+        return FailRead(read);
     }
+    for (const SkippedEntry& entry : skipped) {
+        std::fprintf(stderr, "tavixconnect: warning: skipped %s: %s\n", QuotedNarrow(entry.key).c_str(),
+                     Escaped(entry.why).c_str());
+    }
+    std::vector<std::string> names;
+    size_t width = 0;
+    for (const StoredConnection& connection : connections) {
+        names.push_back(Escaped(Utf8FromNarrow(connection.name)));
+        width = std::max(width, Columns(names.back()));
+    }
+    std::string text;
+    for (size_t i = 0; i < connections.size(); ++i) {
+        text += (connections[i].isDefault ? "* " : "  ") + names[i] + std::string(width - Columns(names[i]), ' ') +
+                "  " + Escaped(connections[i].connectionString) + "\n";
+    }
+    Print(text);
     return kExitOk;
 }
 
 int Show(const Args& args) {
-    HICON icon = nullptr;
-    Bstr found(FindConnection(args.Positional(0), &icon));
-    if (icon != nullptr) DestroyIcon(icon);
-    int status = kExitOk;
-    if (!StoreUsable(status)) return status;
-    if (found.text == nullptr) return Fail(kExitNo, "no connection named \"" + Utf8(args.positional[0]) + "\"");
-    const std::string name = Narrow(args.positional[0]);
-    std::string text = "name:       " + Utf8(args.positional[0]) + "\nconnection: " + Utf8(found.text) +
-                       "\ndefault:    " + (name == DefaultName() ? "yes" : "no") + "\n";
-    OpenKey key(tavix::platform::kCurrentUser, (std::string(kConnectionsKey) + "\\" + name).c_str());
-    std::string file;
-    uint32_t index = 0, type = 0, size = sizeof index;
-    if (key && ReadString(key.get(), "IconFilename", file) && !file.empty() &&
-        UserRegistry().QueryValue(key.get(), "IconIndex", &type, &index, &size) == tavix::platform::kRegOk &&
-        type == tavix::platform::kRegDword) {
-        text += "icon:       " + Utf8FromNarrow(file) + ", index " + std::to_string(static_cast<int32_t>(index)) + "\n";
+    const WideString& name = args.positional[0];
+    if (const std::string refusal = NameRefusal(name); !refusal.empty()) return Fail(kExitNo, refusal);
+    WarnAboutStore();
+    StoredConnection connection;
+    std::string unusable;
+    const long read = ReadConnection(UserRegistry(), Narrow(name), connection, unusable);
+    if (read == kRegNotFound) return Fail(kExitNo, "no connection named " + Quoted(name));
+    if (read != kRegOk) return FailRead(read);
+    if (!unusable.empty()) return Fail(kExitNo, "the connection " + Quoted(name) + " cannot be used: " + Escaped(unusable));
+    std::string text = "name:       " + Escaped(Utf8FromNarrow(connection.name)) +
+                       "\nconnection: " + Escaped(connection.connectionString) +
+                       "\ndefault:    " + (connection.isDefault ? "yes" : "no") + "\n";
+    if (connection.hasIcon) {
+        text += "icon:       " + Escaped(Utf8FromNarrow(connection.iconFile)) + ", index " +
+                std::to_string(connection.iconIndex) + "\n";
     }
     Print(text);
     return kExitOk;
 }
 
 int Name(const Args& args) {
+    WarnAboutStore();
+    ClearLastError();
     Bstr name(FindConnectionName(args.Positional(0)));
-    int status = kExitOk;
-    if (!StoreUsable(status)) return status;
-    if (name.text == nullptr) {
-        return Fail(kExitNo, "no connection matches \"" + Utf8(args.positional[0]) + "\"");
-    }
-    Print(Utf8(name.text) + "\n");
+    const LastOutcome last = TakeLastError();
+    if (IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+    if (name.text == nullptr) return Fail(kExitNo, "no connection matches " + Quoted(args.positional[0]));
+    Print(Escaped(Utf8(name.text)) + "\n");
     return kExitOk;
 }
 
 int Set(const Args& args) {
-    const OLECHAR* name = args.Positional(0);
-    const OLECHAR* connString = args.Positional(1);
+    const WideString& name = args.positional[0];
+    const WideString& connString = args.positional[1];
     WideString iconFile;
     int iconIndex = 0;
     if (args.Has("--index") && !args.Has("--icon")) return UsageError("--index goes with --icon");
@@ -192,77 +182,108 @@ int Set(const Args& args) {
             char* end = nullptr;
             const long value = std::strtol(text.c_str(), &end, 10);
             if (text.empty() || *end != 0 || value < INT32_MIN || value > INT32_MAX) {
-                return UsageError("--index takes a whole number, not \"" + text + "\"");
+                return UsageError("--index takes a whole number, not \"" + Escaped(text) + "\"");
             }
             iconIndex = static_cast<int>(value);
         }
     }
-    // A name the registry cannot hold as one key would not come back from the store.
-    const std::string nameText = Utf8(args.positional[0]);
-    const std::string storedName = Narrow(args.positional[0]);
-    if (storedName.size() > kMaxStored || storedName.find('\\') != std::string::npos) {
-        return Fail(kExitNo, "not stored: a connection name holds at most " + std::to_string(kMaxStored) +
-                                 " bytes and no \"\\\": \"" + nameText + "\"");
+    // An empty name: the connection string carries it (the library checks that one).
+    if (!name.empty()) {
+        if (const std::string refusal = NameRefusal(name); !refusal.empty()) return Fail(kExitNo, refusal);
     }
-    // The change is made in memory first, checked, and only then saved.
-    SetConnection(name, connString, iconFile.empty() ? nullptr : iconFile.c_str(), iconIndex, 0);
-    int status = kExitOk;
-    if (!StoreUsable(status)) return status;
-    // The library reports nothing: check that the connection is there now, under the name
-    // given or, without one, under the name the connection string carries. (A name with a
-    // colon reads as a connection string in a lookup, so it cannot be checked by name.)
-    const bool byName = !nameText.empty() && nameText.find(':') == std::string::npos;
-    Bstr check(byName ? FindConnection(name, nullptr) : FindConnectionName(connString));
-    if (check.text == nullptr) {
-        return Fail(kExitNo, "not stored: not a connection string: \"" + Utf8(args.positional[1]) + "\"");
-    }
-    if (byName && Narrow(WideString(check.text, SysStringLen(check.text))).size() > kMaxStored) {
-        return Fail(kExitNo, "not stored: its connection string would be over " + std::to_string(kMaxStored) +
-                                 " bytes, longer than the store reads back");
-    }
+    WarnAboutStore();
     const bool save = !args.Has("--no-save");
-    if (save) SetConnection(nullptr, nullptr, nullptr, 0, 1);  // saves the table
+    ClearLastError();
+    SetConnection(name.c_str(), connString.c_str(), iconFile.empty() ? nullptr : iconFile.c_str(), iconIndex,
+                  save ? 1 : 0);
+    const LastOutcome last = TakeLastError();
+    if (last.outcome == Outcome::kRefused) return Fail(kExitNo, ConnectionStringRefusal(connString, name.empty()));
+    if (last.outcome != Outcome::kDone) return FailStore(last.outcome, last.code);
     if (!save) Print("not saved (--no-save): the change ends with this process\n");
     return kExitOk;
 }
 
 int Delete(const Args& args) {
-    LoadConnections();
-    int status = kExitOk;
-    if (!StoreUsable(status)) return status;
-    if (!DeleteConnection(args.Positional(0))) {
-        return Fail(kExitNo, "no connection named \"" + Utf8(args.positional[0]) + "\"");
-    }
-    SetConnection(nullptr, nullptr, nullptr, 0, 1);  // saves the table
+    const WideString& name = args.positional[0];
+    if (const std::string refusal = NameRefusal(name); !refusal.empty()) return Fail(kExitNo, refusal);
+    WarnAboutStore();
+    // The lookup reads the connection from the store; the deletion is made in memory and
+    // written by the save.
+    ClearLastError();
+    BSTR found = FindConnection(name.c_str(), nullptr);
+    LastOutcome last = TakeLastError();
+    SysFreeString(found);
+    if (IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+    ClearLastError();
+    const int removed = DeleteConnection(name.c_str());
+    last = TakeLastError();
+    if (IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+    if (!removed) return Fail(kExitNo, "no connection named " + Quoted(name));
+    ClearLastError();
+    SetConnection(nullptr, nullptr, nullptr, 0, 1);
+    last = TakeLastError();
+    if (last.outcome != Outcome::kDone) return FailStore(last.outcome, last.code);
     return kExitOk;
 }
 
 int Default(const Args& args) {
-    int status = kExitOk;
     if (args.positional.empty()) {
-        LoadConnections();
-        if (!StoreUsable(status)) return status;
-        const std::string name = DefaultName();
+        WarnAboutStore();
+        std::string name, dangling;
+        if (const long read = ReadDefaultConnection(UserRegistry(), name, dangling); read != kRegOk) {
+            return FailRead(read);
+        }
+        if (!dangling.empty()) {
+            return Fail(kExitNo, "no default connection: the store names " + QuotedNarrow(dangling) +
+                                     ", which is not a usable connection");
+        }
         if (name.empty()) return Fail(kExitNo, "no default connection");
-        Print(Utf8FromNarrow(name) + "\n");
+        Print(Escaped(Utf8FromNarrow(name)) + "\n");
         return kExitOk;
     }
-    LoadConnections();
-    if (!SetDefaultConnection(args.Positional(0))) {
-        if (!StoreUsable(status)) return status;
-        return Fail(kExitNo, "no connection named \"" + Utf8(args.positional[0]) + "\"");
+    const WideString& name = args.positional[0];
+    if (!name.empty()) {
+        if (const std::string refusal = NameRefusal(name); !refusal.empty()) return Fail(kExitNo, refusal);
     }
+    WarnAboutStore();
+    ClearLastError();
+    BSTR found = FindConnection(nullptr, nullptr);
+    LastOutcome last = TakeLastError();
+    SysFreeString(found);
+    if (IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+    ClearLastError();
+    const int done = SetDefaultConnection(name.c_str());
+    last = TakeLastError();
+    if (IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+    if (!done) return Fail(kExitNo, "no connection named " + Quoted(name));
     return kExitOk;
 }
 
 int Export(const Args& args) {
+    WarnAboutStore();
+    tavix::platform::Registry& registry = UserRegistry();
+    if (const long begun = registry.BeginBatch(); begun != kRegOk) return FailRead(begun);
     std::string error;
-    const std::string bytes = tavix::store::ExportRegFile(UserRegistry(), kConnectionsKey, &error);
-    if (bytes.empty()) {
-        int status = kExitNo;
-        if (!StoreUsable(status)) return status;
-        return Fail(kExitNo, error);
+    long storeError = kRegOk;
+    std::string bytes;
+    {
+        tavix::platform::RegKey key = 0;
+        const long opened = registry.OpenKey(tavix::platform::kCurrentUser, kConnectionsKey, &key);
+        if (opened == kRegOk) {
+            registry.CloseKey(key);
+            bytes = tavix::store::ExportRegFile(registry, kConnectionsKey, &error, tavix::store::ConnectionRules(),
+                                                &storeError);
+        } else {
+            storeError = opened;
+        }
     }
+    if (bytes.empty()) {
+        registry.AbortBatch();
+        if (storeError == kRegNotFound) return Fail(kExitNo, "no connections saved yet: nothing to export");
+        if (storeError != kRegOk) return FailRead(storeError);
+        return Fail(kExitNo, Utf8FromNarrow(error));
+    }
+    if (const long committed = registry.CommitBatch(); committed != kRegOk) return FailRead(committed);
     if (!args.Has("-o")) {
         Print(bytes);
         return kExitOk;
@@ -270,7 +291,7 @@ int Export(const Args& args) {
     const std::string path = Utf8(args.options.at("-o"));
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush()) {
-        return Fail(kExitNo, "cannot write " + path);
+        return Fail(kExitNo, "cannot write " + Escaped(path));
     }
     return kExitOk;
 }
@@ -278,25 +299,49 @@ int Export(const Args& args) {
 int Import(const Args& args) {
     const std::string path = Utf8(args.positional[0]);
     std::string bytes, error;
-    if (!ReadFile(path, bytes)) return Fail(kExitNo, "cannot read " + path);
-    int status = kExitOk;
-    if (!StoreUsable(status)) return status;
-    if (!tavix::store::ImportRegFile(UserRegistry(), bytes, path, error)) return Fail(kExitNo, error);
+    if (!ReadFile(path, bytes)) return Fail(kExitNo, "cannot read " + Escaped(path));
+    WarnAboutStore();
+    long storeError = kRegOk;
+    // The file's name goes into the messages, which are the store's 8-bit text.
+    if (!tavix::store::ImportRegFile(UserRegistry(), bytes, Narrow(args.positional[0]), error,
+                                     tavix::store::ConnectionRules(), &storeError)) {
+        const Outcome outcome = FromRegistry(storeError);
+        if (IsStoreFailure(outcome)) return FailStore(outcome, static_cast<unsigned long>(storeError), "not imported: ");
+        return Fail(kExitNo, Utf8FromNarrow(error));
+    }
     return kExitOk;
 }
 
 int Where(const Args&) {
-    Registry& registry = UserRegistry();
+    tavix::platform::Registry& registry = UserRegistry();
     const std::string location = registry.Location();
+    const std::string warning = registry.Warning();
+    int status = kExitOk;
+    std::string text;
     if (location.empty()) {
-        Print("store: HKEY_CURRENT_USER\\" + std::string(kConnectionsKey) + " (the Windows registry)\n");
-        return kExitOk;
+        text = "store: HKEY_CURRENT_USER\\" + std::string(kConnectionsKey) + " (the Windows registry)\n";
+    } else {
+        text = "store: " + Escaped(Utf8FromNarrow(location)) + "\nstate: ";
+#if !defined(_WIN32)
+        // Nothing is opened when there is no file yet: looking never makes one.
+        struct stat info {};
+        if (lstat(location.c_str(), &info) != 0 && errno == ENOENT) {
+            text += "no store yet (the file is made at the first save)\n";
+        } else
+#endif
+        {
+            const std::string problem = registry.Problem();
+            if (problem.empty()) {
+                text += "ok\n";
+            } else {
+                text += "unusable: " + Escaped(Utf8FromNarrow(problem)) + "\n";
+                status = kExitStore;
+            }
+        }
     }
-    OpenKey key(tavix::platform::kCurrentUser, kConnectionsKey);
-    const std::string problem = registry.Problem();
-    Print("store: " + location + "\nstate: " +
-          (problem.empty() ? (key ? "ok" : "ok, no connections saved yet") : "unusable: " + problem) + "\n");
-    return problem.empty() ? kExitOk : kExitNo;
+    if (!warning.empty()) text += "warning: " + Escaped(Utf8FromNarrow(warning)) + "\n";
+    Print(text);
+    return status;
 }
 
 }  // namespace cli

@@ -1,7 +1,7 @@
 // tavixconnect: the command-line client of TavixConnect.
 //
 // Exit status: 0 done (or "yes"), 1 the answer is "no" or the input was not understood,
-// 2 bad usage, 3 a dialog cannot be shown here.
+// 2 bad usage, 3 a dialog cannot be shown here, 4 the store failed (nothing changed).
 #include <cstdio>
 #include <set>
 #include <string>
@@ -26,7 +26,8 @@ constexpr const char* kUsage =
     "                               port and namespace (exit 0 yes, 1 no)\n"
     "\n"
     "The user's connections:\n"
-    "  list                         every connection (* marks the default)\n"
+    "  list                         every connection (* marks the default); entries the\n"
+    "                               library cannot use are named on standard error\n"
     "  show NAME                    one connection\n"
     "  name CONNSTRING              the name of the connection a connection string means\n"
     "  set NAME CONNSTRING [--icon FILE [--index N]] [--no-save]\n"
@@ -37,6 +38,7 @@ constexpr const char* kUsage =
     "  export [-o FILE]             the connections as a .reg file (regedit's format)\n"
     "  import FILE                  merge a .reg file into the user's connections\n"
     "  where                        where the connections are kept, and the store's state\n"
+    "                               (it only looks: no store is made)\n"
     "  dialog [--name N] [--connstring CS] [--title T] [--no-icon]\n"
     "                               run the Connections dialog with N or CS preselected and\n"
     "                               print the connection chosen (exit 1 when cancelled)\n"
@@ -44,8 +46,12 @@ constexpr const char* kUsage =
     "  --help                       show this text\n"
     "  --version                    show the product version\n"
     "\n"
+    "show, list, default and export read the store directly; names and strings are shown\n"
+    "with control characters escaped (\\n, \\x1b, ...) and a backslash as \\\\.\n"
+    "\n"
     "Exit status: 0 done, 1 the answer is no or the input was not understood, 2 bad usage,\n"
-    "3 no window system to show a dialog in.\n";
+    "3 no window system to show a dialog in, 4 the store failed (locked by another process,\n"
+    "no space left, an I/O error, unusable or not accessible): nothing was changed.\n";
 
 struct Command {
     std::string_view name;

@@ -4,7 +4,8 @@
 // string the caller passed in through name or connectionString is freed when, and only when,
 // it is replaced after Connect; a previous icon in *icon is destroyed then too, unless it is 0
 // or 1. After Cancel, or when no dialog window could be created at all, the result is 0 and
-// the caller's variables are left exactly as they were.
+// the caller's variables are left exactly as they were. The thread's last error tells whether
+// the store could be read and the user's changes saved.
 #include <string>
 #include <utility>
 
@@ -40,7 +41,7 @@ extern "C" {
 
 TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionDialog(BSTR* name, BSTR* connectionString,
                                                   const OLECHAR* title, HICON* icon) {
-    return RunExport(0, [&] {
+    return RunStoreExport(0, [&](StoreOutcome& outcome) {
         ConnectionsDialog dialog;
         if (connectionString != nullptr && *connectionString != nullptr) {
             dialog.requestedConnectionString = Narrow(*connectionString);
@@ -50,6 +51,8 @@ TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionDialog(BSTR* name, BSTR* connectionSt
         if (title != nullptr) dialog.title = Narrow(title);
 
         const int code = dialog.DoModal();
+        // Why the connections could not be read or saved, if they could not.
+        outcome.Fail(dialog.storeError);
         if (code == platform::kIdCancel || code == kNoWindow) return 0;
 
         // The new strings are made before any of the caller's variables changes.

@@ -141,7 +141,7 @@ bool ConnectionsDialog::OnInitDialog() {
     help::InitHelp(helpFile_.data(), kHelpFormat);
 
     ConnectionTable& table = Table();
-    table.Load();
+    KeepStoreError(table.LoadAll());
     if (!requestedName.empty() || !requestedConnectionString.empty()) {
         // A connection added here leaves `modified` set: Cancel then asks whether to save it.
         ConnectionRecord* requested =
@@ -386,10 +386,16 @@ intptr_t ConnectionsDialog::OnListDblClk() {
     return 0;
 }
 
+void ConnectionsDialog::KeepStoreError(long error) {
+    if (error != 0) storeError = error;
+}
+
 void ConnectionsDialog::OnSave() {
     TakeSelectionAsDefault();
-    Table().Save();
-    saveButton_.Enable(false);
+    const long error = Table().Save();
+    KeepStoreError(error);
+    // A save that did not land leaves the changes unsaved: Save stays enabled.
+    saveButton_.Enable(error != 0);
 }
 
 void ConnectionsDialog::OnOK() {
@@ -415,7 +421,7 @@ bool ConnectionsDialog::AskToSaveChanges() {
 void ConnectionsDialog::OnDestroy() {
     ConnectionTable& table = Table();
     if (AskToSaveChanges()) {
-        table.Save();
+        KeepStoreError(table.Save());
     } else {
         table.Clear();
         currentIconFilename = nullptr;  // its record is gone

@@ -63,6 +63,9 @@ public:
     // The chosen connection's icon, made by Connect; kNoIconWanted (set by the caller) keeps
     // it from being made. Destroyed with the dialog unless taken.
     UniqueIcon resultIcon;
+    // The first failure to read or save the store during the run (a registry error), 0 when
+    // every read and save landed.
+    long storeError = 0;
 
     static const frame::MessageMap* ClassMap();
     const frame::MessageMap* GetMessageMap() const override { return ClassMap(); }
@@ -73,6 +76,7 @@ protected:
     void OnOK() override;  // Connect
 
 private:
+    void KeepStoreError(long error);
     intptr_t OnItemChanged();
     intptr_t OnBeginLabelEdit();
     intptr_t OnEndLabelEdit(const frame::Message& message);

@@ -6,6 +6,8 @@
 
 #include "frame/connect_app.h"
 #include "frame/library_context.h"
+#include "platform/last_error.h"
+#include "platform/registry.h"
 
 namespace tavix {
 
@@ -22,6 +24,37 @@ Result RunExport(Result failureResult, Body&& body) noexcept {
     } catch (...) {
         return failureResult;
     }
+}
+
+// The outcome of a store export: the registry error that the thread's last error reports to
+// the caller once the export has returned (0: done).
+class StoreOutcome {
+public:
+    void Set(long error) noexcept { error_ = error; }
+    // Keeps the first failure of a call.
+    void Fail(long error) noexcept {
+        if (error_ == 0) error_ = error;
+    }
+    long Get() const noexcept { return error_; }
+
+private:
+    long error_ = 0;
+};
+
+// RunExport for the store exports: body receives the call's StoreOutcome, which becomes the
+// thread's last error as the last act before returning (after the caller's context is back, so
+// that nothing in between changes it). A failed start-up or an exception reports kRegOutOfMemory.
+template <typename Result, typename Body>
+Result RunStoreExport(Result failureResult, Body&& body) noexcept {
+    StoreOutcome outcome;
+    bool finished = false;
+    Result result = RunExport<Result>(failureResult, [&]() -> Result {
+        Result bodyResult = std::forward<Body>(body)(outcome);
+        finished = true;
+        return bodyResult;
+    });
+    platform::SetThreadLastError(finished ? outcome.Get() : platform::kRegOutOfMemory);
+    return result;
 }
 
 }  // namespace tavix

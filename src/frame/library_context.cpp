@@ -1,6 +1,8 @@
 #include "frame/library_context.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "resources/resource_reader.h"
 #include "resources/strings.h"
@@ -11,17 +13,43 @@ namespace {
 
 thread_local const LibraryContext* t_current = nullptr;
 
+// The library's own strings, read from its resources on first use: start-up does not need
+// them, and an export that never reads a string never pays for them. The library's own module
+// stays loaded as long as the code that reads it.
+class OwnStrings {
+public:
+    // The table, filled. Throws std::bad_alloc when it cannot be filled; a later call tries
+    // again.
+    const StringTable& Filled() {
+        if (!filled_.load(std::memory_order_acquire)) {
+            std::lock_guard guard(lock_);
+            if (!filled_.load(std::memory_order_relaxed)) {
+                table_ = StringTable::FromModule(platform::OwnModule(), resources::kFirstStringId,
+                                                 resources::kLastStringId, platform::SystemCodePage());
+                filled_.store(true, std::memory_order_release);
+            }
+        }
+        return table_;
+    }
+
+    // The table's address, for contexts to name it before it is filled.
+    const StringTable* Address() const noexcept { return &table_; }
+
+private:
+    std::atomic<bool> filled_{false};
+    std::mutex lock_;
+    StringTable table_;
+};
+
 struct LibraryState {
-    StringTable ownStrings;
+    OwnStrings ownStrings;
     std::unique_ptr<StringTable> localizedStrings;  // of a resource module not the library's
     LibraryContext context;
 
-    LibraryState()
-        : ownStrings(StringTable::FromModule(platform::OwnModule(), resources::kFirstStringId,
-                                             resources::kLastStringId, platform::SystemCodePage())) {
+    LibraryState() {
         context.module = platform::OwnModule();
-        context.ownStrings = &ownStrings;
-        context.resourceStrings = &ownStrings;
+        context.ownStrings = ownStrings.Address();
+        context.resourceStrings = ownStrings.Address();
         context.codePage = &platform::SystemCodePage();
         context.resourceModule = context.module;
     }
@@ -38,13 +66,26 @@ const LibraryContext& CallerContext() noexcept {
     return caller;
 }
 
+// A table of a context, ready to read: the library's own strings are filled on first use. Null
+// when there is none, or when the library's could not be filled (no memory): its strings then
+// read as empty, as a failed resource load leaves them.
+const StringTable* Readable(const StringTable* table) noexcept {
+    if (table == nullptr) return nullptr;
+    try {
+        OwnStrings& own = State().ownStrings;
+        return table == own.Address() ? &own.Filled() : table;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 // The table a string comes from in the current context.
 const StringTable* SourceTable(uint32_t id) noexcept {
     const LibraryContext& context = CurrentContext();
     if (resources::SourceOf(id) == resources::StringSource::Own && context.ownStrings != nullptr) {
-        return context.ownStrings;
+        return Readable(context.ownStrings);
     }
-    return context.resourceStrings;
+    return Readable(context.resourceStrings);
 }
 
 }  // namespace
@@ -73,13 +114,13 @@ WStringView LoadWideString(uint32_t id) noexcept {
     return strings ? strings->Wide(id) : WStringView{};
 }
 
-std::string_view LoadOwnString(uint32_t id) { return State().ownStrings.Narrow(id); }
+std::string_view LoadOwnString(uint32_t id) { return State().ownStrings.Filled().Narrow(id); }
 
 void SetLibraryResourceModule(platform::ModuleHandle module) {
     LibraryState& state = State();
     if (module == nullptr || module == state.context.module) {
         state.context.resourceModule = state.context.module;
-        state.context.resourceStrings = &state.ownStrings;
+        state.context.resourceStrings = state.ownStrings.Address();
         state.localizedStrings.reset();
         return;
     }

@@ -22,6 +22,8 @@
 
 namespace tavix {
 
+// The string tables are read through LoadString and its kin: the library's own table is filled
+// from its resources when a string is first read, not when the context is made.
 struct LibraryContext {
     platform::ModuleHandle module = nullptr;          // the context's module
     const StringTable* ownStrings = nullptr;          // the library's own strings, or none

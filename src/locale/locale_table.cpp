@@ -3,6 +3,7 @@
 #include "locale/locale_table.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tavix::locale {
 
@@ -300,18 +301,58 @@ std::string_view LanguageOf(std::string_view posixName) {
     return posixName.substr(0, posixName.find('_'));
 }
 
+// The entries that have a POSIX name, as positions in kLocales sorted by that name, so that a
+// name is found by binary search.
+constexpr size_t kNamedLocales = [] {
+    size_t count = 0;
+    for (const LocaleEntry& entry : kLocales) count += entry.posixName.empty() ? 0 : 1;
+    return count;
+}();
+
+constexpr auto kByPosixName = [] {
+    std::array<uint16_t, kNamedLocales> order{};
+    size_t at = 0;
+    for (size_t i = 0; i < std::size(kLocales); ++i) {
+        if (!kLocales[i].posixName.empty()) order[at++] = static_cast<uint16_t>(i);
+    }
+    std::sort(order.begin(), order.end(), [](uint16_t a, uint16_t b) {
+        return kLocales[a].posixName < kLocales[b].posixName;
+    });
+    return order;
+}();
+
+constexpr bool PosixNamesUnique() {
+    for (size_t i = 1; i < kByPosixName.size(); ++i) {
+        if (kLocales[kByPosixName[i - 1]].posixName == kLocales[kByPosixName[i]].posixName) return false;
+    }
+    return true;
+}
+static_assert(PosixNamesUnique(), "the POSIX names of the locale table must be unique");
+
+// The longest name FindPosix composes; no name of the table is longer.
+constexpr size_t kMaxPosixName = 32;
+static_assert(std::all_of(std::begin(kLocales), std::end(kLocales),
+                          [](const LocaleEntry& entry) { return entry.posixName.size() <= kMaxPosixName; }));
+
+// The entry named "language_territory", or "language_territory@modifier" when modifier is not
+// empty.
 const LocaleEntry* FindPosix(std::string_view language, std::string_view territory,
                              std::string_view modifier) {
-    for (const LocaleEntry& entry : kLocales) {
-        const std::string_view name = entry.posixName;
-        if (name.empty() || LanguageOf(name) != language) continue;
-        std::string_view rest = name.substr(language.size() + 1);
-        const size_t at = rest.find('@');
-        const std::string_view entryModifier =
-            at == std::string_view::npos ? std::string_view{} : rest.substr(at + 1);
-        if (rest.substr(0, at) == territory && entryModifier == modifier) return &entry;
+    char buffer[kMaxPosixName];
+    const size_t length = language.size() + 1 + territory.size() + (modifier.empty() ? 0 : 1 + modifier.size());
+    if (length > sizeof buffer) return nullptr;  // no name of the table is that long
+    char* at = std::copy(language.begin(), language.end(), buffer);
+    *at++ = '_';
+    at = std::copy(territory.begin(), territory.end(), at);
+    if (!modifier.empty()) {
+        *at++ = '@';
+        std::copy(modifier.begin(), modifier.end(), at);
     }
-    return nullptr;
+    const std::string_view name(buffer, length);
+    const auto* found = std::lower_bound(
+        kByPosixName.begin(), kByPosixName.end(), name,
+        [](uint16_t entry, std::string_view key) { return kLocales[entry].posixName < key; });
+    return found != kByPosixName.end() && kLocales[*found].posixName == name ? &kLocales[*found] : nullptr;
 }
 
 }  // namespace

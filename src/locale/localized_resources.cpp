@@ -1,5 +1,7 @@
 #include "locale/localized_resources.h"
 
+#include <algorithm>
+
 #include "locale/help.h"
 #include "platform/locale.h"
 #include "platform/message_box.h"
@@ -99,24 +101,36 @@ std::string ProgramWithoutVersionMessage(std::string_view programPath) {
 
 platform::ModuleHandle GetLocalizedResources(const char* fileNamePattern,
                                              platform::ModuleHandle programModule) {
+    // The program's path is read once: the directory and the version take it as a buffer of
+    // kProgramPathBuffer characters holds it, the messages as one of kMessagePathBuffer.
     const std::string programPath = Bounded(platform::ModulePath(programModule), kProgramPathBuffer);
+    const std::string_view shownProgramPath =
+        std::string_view(programPath).substr(0, kMessagePathBuffer - 1);
     const std::string_view directory = DirectoryOf(programPath);
 
     auto& list = SearchList();
     if (!list) list = ResourceLocales(platform::UserDefaultLocale());
     platform::ModuleHandle library = nullptr;
     if (fileNamePattern != nullptr) {
+        std::array<std::string, 3> tried;  // the abbreviations whose candidate did not load
+        size_t triedCount = 0;
         for (const LocaleId locale : *list) {
-            const std::string abbreviation = platform::LanguageAbbreviation(locale);
+            std::string abbreviation = platform::LanguageAbbreviation(locale);
             if (abbreviation.empty()) continue;  // a locale the platform does not know
+            // Locales often share their abbreviation (the neutral locale is the user's, and so
+            // is the default sublanguage of a user in it): the same file, which did not load.
+            if (std::find(tried.begin(), tried.begin() + triedCount, abbreviation) !=
+                tried.begin() + triedCount) {
+                continue;
+            }
             const auto candidate = CandidatePath(directory, fileNamePattern, abbreviation);
             if (!candidate) break;  // the pattern names no file for any language
             library = platform::LoadResourceLibrary(*candidate);
             if (library != nullptr) break;
+            tried[triedCount++] = std::move(abbreviation);
         }
     }
 
-    const std::string shownProgramPath = Bounded(platform::ModulePath(programModule), kMessagePathBuffer);
     const std::optional<std::string> programVersion = platform::FileProductVersion(programPath);
     if (library == nullptr) {
         if (!programVersion) Warn(ProgramWithoutVersionMessage(shownProgramPath));

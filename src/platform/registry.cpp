@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include "platform/name_fold.h"
+
 namespace tavix::platform {
 
 namespace {
@@ -39,6 +41,25 @@ long Registry::ForEachSubkey(RegKey key, uint32_t nameSize,
         const bool more = visit(view);
         CloseKey(subkey);
         if (!more) return kRegOk;
+    }
+}
+
+long Registry::SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found) {
+    const CodePage& codePage = SystemCodePage();
+    const std::string wanted = Fold(name, codePage);
+    // Long enough for a name of 255 characters in any code page the registry's names come in.
+    std::string child(1024, '\0');
+    std::string fold;
+    for (uint32_t index = 0;; ++index) {
+        const long enumerated = EnumKey(key, index, child.data(), static_cast<uint32_t>(child.size()));
+        if (enumerated != kRegOk) return enumerated;
+        const std::string_view childName(child.c_str());
+        fold.clear();
+        AppendFold(childName, codePage, fold);
+        if (fold >= wanted) {
+            found.assign(childName);
+            return kRegOk;
+        }
     }
 }
 

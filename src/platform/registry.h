@@ -129,6 +129,13 @@ public:
     virtual long ForEachSubkey(RegKey key, uint32_t nameSize,
                                const std::function<bool(SubkeyView&)>& visit);
 
+    // The first subkey of key in EnumKey's order whose name does not sort below `name` (the
+    // empty name: the first subkey), with its name as the store keeps it; kRegNoMoreItems when
+    // there is none. With it a caller learns in one step whether a subkey exists and how its
+    // name is written, or whether any subkey begins with a prefix. Stores that keep subkeys
+    // sorted answer from their index; the default walks the enumeration.
+    virtual long SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found);
+
     // Deletes a named value.
     virtual long DeleteValue(RegKey key, const char* name) = 0;
 

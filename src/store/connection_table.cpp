@@ -1,10 +1,13 @@
 #include "store/connection_table.h"
 
+#include <bitset>
 #include <cstring>
 
 #include "frame/library_context.h"
+#include "platform/name_fold.h"
 #include "resources/strings.h"
 #include "store/registry_store.h"
+#include "store/stored_name.h"
 
 namespace tavix {
 
@@ -50,8 +53,8 @@ uint64_t IndexHash(std::string_view name) noexcept {
 size_t ConnectionTable::Home(uint32_t hash32) const { return hash32 >> shift_; }
 
 ConnectionTable::IndexSlot* ConnectionTable::Probe(std::string_view name, uint64_t hash) const {
-    // The first 16 bytes of the slot that holds name: its hash, length and first bytes, the
-    // rest zero. A slot is compared as two words, with no call and few branches.
+    // name is a fold. The first 16 bytes of the slot that holds it: its hash, length and first
+    // bytes, the rest zero. A slot is compared as two words, with no call and few branches.
     const bool fits = name.size() <= IndexSlot::kInline;
     unsigned char head[16] = {};
     const auto hash32 = static_cast<uint32_t>(hash >> 32);
@@ -67,12 +70,12 @@ ConnectionTable::IndexSlot* ConnectionTable::Probe(std::string_view name, uint64
         uint64_t slotLow, slotHigh;
         std::memcpy(&slotLow, &slot, 8);
         std::memcpy(&slotHigh, reinterpret_cast<const unsigned char*>(&slot) + 8, 8);
-        if (slotLow == low && slotHigh == high && (fits || slot.binding->key == name)) return &slot;
+        if (slotLow == low && slotHigh == high && (fits || slot.binding->fold == name)) return &slot;
     }
 }
 
 void ConnectionTable::IndexInsert(IndexSlot* slot, Binding* binding, uint64_t hash) {
-    const std::string& name = binding->key;
+    const std::string& name = binding->fold;
     const bool fits = name.size() <= IndexSlot::kInline;
     slot->hash = static_cast<uint32_t>(hash >> 32);
     slot->length = static_cast<uint8_t>(fits ? name.size() : IndexSlot::kLong);
@@ -102,7 +105,7 @@ void ConnectionTable::IndexGrow() {
 // Linear probing without tombstones: the slots after the erased one that would no longer be
 // reached move back into the gap.
 void ConnectionTable::IndexErase(Binding* binding) {
-    size_t gap = Home(static_cast<uint32_t>(IndexHash(binding->key) >> 32));
+    size_t gap = Home(static_cast<uint32_t>(IndexHash(binding->fold) >> 32));
     while (slots_[gap].binding != binding) gap = (gap + 1) & mask_;
     for (size_t i = (gap + 1) & mask_; slots_[i].binding != nullptr; i = (i + 1) & mask_) {
         const size_t home = Home(slots_[i].hash);
@@ -116,25 +119,38 @@ void ConnectionTable::IndexErase(Binding* binding) {
     --count_;
 }
 
-void ConnectionTable::Bind(std::unique_ptr<ConnectionRecord> record) {
-    if (BindNew(record) != nullptr) return;
-    // The name is bound: only Add's takeover gets here, after unbinding it.
+std::string ConnectionTable::FoldOf(std::string_view name) const {
+    return platform::Fold(name, ActiveCodePage());
 }
 
-ConnectionRecord* ConnectionTable::BindNew(std::unique_ptr<ConnectionRecord>& record) {
+ConnectionTable::Binding* ConnectionTable::Bind(std::unique_ptr<ConnectionRecord> record,
+                                                std::unique_ptr<StoredState> stored) {
+    Binding* binding = BindNew(record);
+    if (binding == nullptr) return nullptr;  // only Add's takeover gets here, after unbinding
+    if (stored) {
+        const std::string fold = FoldOf(stored->keyName);
+        storedEntries_[fold] = StoredEntry{binding, stored->keyName};
+        absent_.erase(fold);
+        binding->stored = std::move(stored);
+    }
+    return binding;
+}
+
+ConnectionTable::Binding* ConnectionTable::BindNew(std::unique_ptr<ConnectionRecord>& record) {
     // At most 13/16 of the slots used: a small array (fewer cache and TLB misses at 100,000
     // names) with short probe runs.
     if (!slots_ || (count_ + 1) * 16 > (mask_ + 1) * 13) IndexGrow();
-    const uint64_t hash = IndexHash(record->name);
-    IndexSlot* slot = Probe(record->name, hash);
+    std::string fold = FoldOf(record->name);
+    const uint64_t hash = IndexHash(fold);
+    IndexSlot* slot = Probe(fold, hash);
     if (slot->binding != nullptr) return nullptr;
     if (!buckets_) buckets_ = std::make_unique<Binding*[]>(kBucketCount);
-    auto* binding = new Binding{record->name, std::move(record), nullptr};
+    auto* binding = new Binding{record->name, std::move(fold), std::move(record), nullptr, nullptr};
     Binding*& head = buckets_[HashKey(binding->key) % kBucketCount];
     binding->next = head;
     head = binding;
     IndexInsert(slot, binding, hash);
-    return binding->record.get();
+    return binding;
 }
 
 std::unique_ptr<ConnectionRecord> ConnectionTable::Unbind(Binding* binding) {
@@ -142,6 +158,10 @@ std::unique_ptr<ConnectionRecord> ConnectionTable::Unbind(Binding* binding) {
     while (*link != binding) link = &(*link)->next;
     *link = binding->next;
     IndexErase(binding);
+    if (binding->stored) {
+        // The store's entry goes with the next save.
+        storedEntries_[FoldOf(binding->stored->keyName)].binding = nullptr;
+    }
     std::unique_ptr<ConnectionRecord> record = std::move(binding->record);
     delete binding;
     if (count_ == 0) buckets_.reset();
@@ -153,7 +173,8 @@ ConnectionTable::Binding* ConnectionTable::FindBinding(const ConnectionRecord* r
     // Bindings are keyed by their record's name; a record renamed behind the table's back is
     // still found by walking the chains.
     if (count_ != 0) {
-        const IndexSlot* slot = Probe(record->name, IndexHash(record->name));
+        const std::string fold = FoldOf(record->name);
+        const IndexSlot* slot = Probe(fold, IndexHash(fold));
         if (slot->binding != nullptr && slot->record == record) return slot->binding;
     }
     if (!buckets_) return nullptr;
@@ -195,16 +216,26 @@ int ConnectionTable::Clear() {
     shift_ = 32;
     count_ = 0;
     buckets_.reset();
+    Detach();
     return deleted;
+}
+
+void ConnectionTable::Detach() {
+    attached_ = false;
+    complete_ = false;
+    storedDefault_.clear();
+    storedEntries_.clear();
+    absent_.clear();
 }
 
 void ConnectionTable::Add(std::unique_ptr<ConnectionRecord> record) {
     if (!record) return;
-    if (count_ == 0) defaultRecord = record.get();
+    if (Empty()) defaultRecord = record.get();
     ConnectionRecord* const added = record.get();
     if (BindNew(record) == nullptr) {
         // The name is bound: the new record takes it over.
-        Binding* bound = Probe(added->name, IndexHash(added->name))->binding;
+        const std::string fold = FoldOf(added->name);
+        Binding* bound = Probe(fold, IndexHash(fold))->binding;
         const bool wasDefault = defaultRecord == bound->record.get();
         Unbind(bound);
         if (wasDefault) defaultRecord = added;
@@ -224,13 +255,25 @@ bool ConnectionTable::Remove(ConnectionRecord* record) {
 
 bool ConnectionTable::RemoveByName(const char* key) { return Remove(Lookup(key)); }
 
-ConnectionRecord* ConnectionTable::Find(std::string_view name) const {
+ConnectionRecord* ConnectionTable::FindInMemory(std::string_view fold) const {
     if (count_ == 0) return nullptr;
-    const IndexSlot* slot = Probe(name, IndexHash(name));
+    const IndexSlot* slot = Probe(fold, IndexHash(fold));
     return slot->binding == nullptr ? nullptr : slot->record;
 }
 
-ConnectionRecord* ConnectionTable::Lookup(const char* key) const {
+ConnectionRecord* ConnectionTable::Find(std::string_view name) {
+    if (name.empty()) return nullptr;
+    const std::string fold = FoldOf(name);
+    if (ConnectionRecord* found = FindInMemory(fold)) return found;
+    // Not in memory: the store may hold it, unless the table stands for that entry already
+    // (removed, or renamed, in memory) or the store was found not to hold it.
+    if (!attached_ || complete_ || storedEntries_.contains(fold) || absent_.contains(fold)) {
+        return nullptr;
+    }
+    return Fetch(name);
+}
+
+ConnectionRecord* ConnectionTable::Lookup(const char* key) {
     if (key == nullptr || *key == 0) return nullptr;
     const std::string_view text(key);
     if (text.find(':') == std::string_view::npos) return Find(text);
@@ -241,10 +284,13 @@ ConnectionRecord* ConnectionTable::Lookup(const char* key) const {
     if (bound == nullptr) return nullptr;
     scratch.listItem = bound->listItem;
     scratch.imageIndex = bound->imageIndex;
+    // The name as bound: names that differ only in case are one name.
+    scratch.name = bound->name;
     return bound->Equals(scratch) ? bound : nullptr;
 }
 
-ConnectionRecord* ConnectionTable::FindSameTarget(const ConnectionRecord& candidate) const {
+ConnectionRecord* ConnectionTable::FindSameTarget(const ConnectionRecord& candidate) {
+    if (attached_ && !complete_ && LoadAll() != 0) return nullptr;
     if (!buckets_) return nullptr;
     for (uint32_t b = 0; b < kBucketCount; ++b) {
         for (Binding* binding = buckets_[b]; binding; binding = binding->next) {
@@ -295,15 +341,53 @@ ConnectionRecord* ConnectionTable::FindOrAdd(const char* name, const char* conne
         added->Parse(name, std::string(kDefaultConnectionString).c_str());
         if (added->name.empty()) added.reset();
     }
-    if (!added) return nullptr;
+    // A name the store cannot hold is never added.
+    if (!added || store::StoredNameProblem(added->name) != nullptr) return nullptr;
     added->imageIndex = 0;
     ConnectionRecord* result = added.get();
     Add(std::move(added));
     return result;
 }
 
-bool ConnectionTable::MakeUniqueName(const ConnectionRecord* record, std::string& name) const {
+namespace {
+
+// The longest start of text that has at most `limit` bytes and ends on a character boundary.
+std::string_view Clipped(std::string_view text, size_t limit) {
+    if (text.size() <= limit) return text;
+    if (const std::bitset<256>* leadBytes = ActiveCodePage().LeadBytes()) {
+        size_t end = 0;
+        while (end < text.size()) {
+            const size_t step = (*leadBytes)[static_cast<unsigned char>(text[end])] ? 2 : 1;
+            if (end + step > limit) break;
+            end += step;
+        }
+        return text.substr(0, end);
+    }
+    size_t end = limit;  // UTF-8 (or a single-byte code page, where no byte continues another)
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+// name without the characters the store cannot hold in a name, at most 255 bytes long.
+std::string StorableForm(std::string_view name) {
+    std::string kept;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F && c != '\\') kept.push_back(c);
+    }
+    return std::string(Clipped(kept, store::kMaxStoredName));
+}
+
+}  // namespace
+
+bool ConnectionTable::MakeUniqueName(const ConnectionRecord* record, std::string& name) {
     bool accepted = true;
+    // A name the store cannot hold as one key is refused: the nearest name it can hold is
+    // proposed instead.
+    if (store::StoredNameProblem(name) != nullptr && !name.empty()) {
+        name = StorableForm(name);
+        accepted = false;
+    }
     if (name.empty()) {
         name = LoadString(resources::kStrNameless);
         accepted = false;
@@ -312,7 +396,8 @@ bool ConnectionTable::MakeUniqueName(const ConnectionRecord* record, std::string
     for (int counter = 1;; ++counter) {
         const ConnectionRecord* bound = Find(name);
         if (bound == nullptr || bound == record) return accepted;
-        name = base + std::to_string(counter);
+        const std::string number = std::to_string(counter);
+        name = std::string(Clipped(base, store::kMaxStoredName - number.size())) + number;
         accepted = false;
     }
 }
@@ -322,11 +407,20 @@ bool ConnectionTable::Rename(ConnectionRecord* record, std::string& name) {
     if (record == nullptr || name == record->name) return accepted;
     Binding* binding = FindBinding(record);
     if (binding == nullptr) return accepted;
+    // The record keeps the store entry it was read from: the next save moves it.
+    std::unique_ptr<StoredState> stored = std::move(binding->stored);
     std::unique_ptr<ConnectionRecord> owned = Unbind(binding);
     if (defaultRecord == record) defaultRecord = nullptr;
     owned->name = name;
-    Bind(std::move(owned));
+    Bind(std::move(owned), std::move(stored));
     return accepted;
+}
+
+bool ConnectionTable::Empty() {
+    if (count_ > 0) return false;
+    if (!attached_ || complete_) return true;
+    // Nothing in memory, and the store not read whole: read until a connection turns up.
+    return FetchFirst() == nullptr;
 }
 
 bool ConnectionTable::SetDefault(const char* key) {
@@ -336,9 +430,12 @@ bool ConnectionTable::SetDefault(const char* key) {
         if (target == nullptr) return false;
     }
     if (target == defaultRecord) return true;
-    if (!WriteDefaultConnectionName(target ? std::string_view{target->name} : std::string_view{})) {
+    const std::string_view name = target ? std::string_view{target->name} : std::string_view{};
+    if (const long error = WriteDefaultConnectionName(name)) {
+        storeError_ = error;
         return false;
     }
+    storedDefault_.assign(name);
     defaultRecord = target;
     modified = 1;
     return true;

@@ -1,19 +1,46 @@
-// The exported store functions: thin layers over the connection table.
+// The exported store functions: thin layers over the connection table. Each leaves its outcome
+// in the thread's last error (see the header): 0, not found, refused, or the store's failure.
 #include "TavixConnect.h"
 #include "frame/boundary.h"
 #include "frame/call_frame.h"
 #include "store/connection_table.h"
+#include "store/stored_name.h"
 
 using namespace tavix;
+
+namespace {
+
+// The table read from the store (as far as the call needs it); false, with the reason in the
+// outcome, when the store cannot be read.
+bool Loaded(ConnectionTable& table, StoreOutcome& outcome) {
+    const long error = table.Load();
+    outcome.Fail(error);
+    return error == 0;
+}
+
+// A lookup's answer: a record, or not found, or the store's failure.
+ConnectionRecord* Found(ConnectionTable& table, ConnectionRecord* record, StoreOutcome& outcome) {
+    if (const long error = table.TakeStoreError()) {
+        outcome.Fail(error);
+        return nullptr;
+    }
+    if (record == nullptr) outcome.Fail(platform::kRegNotFound);
+    return record;
+}
+
+// The longest connection string that a load reads back (through a 256-byte buffer).
+constexpr size_t kMaxStoredConnectionString = 255;
+
+}  // namespace
 
 extern "C" {
 
 TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnection(const OLECHAR* name, HICON* icon) {
-    return RunExport<BSTR>(nullptr, [&]() -> BSTR {
+    return RunStoreExport<BSTR>(nullptr, [&](StoreOutcome& outcome) -> BSTR {
         ConnectionTable& table = Connections();
-        table.Load();
+        if (!Loaded(table, outcome)) return nullptr;
         const NarrowArg key(name);
-        ConnectionRecord* record = table.Lookup(key.get());
+        ConnectionRecord* record = Found(table, table.Lookup(key.get()), outcome);
         if (record == nullptr) return nullptr;
         if (icon != nullptr) {
             *icon = static_cast<HICON>(record->imageIndex >= 0 && table.images
@@ -25,33 +52,47 @@ TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnection(const OLECHAR* name, HICON* ico
 }
 
 TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnectionName(const OLECHAR* connString) {
-    return RunExport<BSTR>(nullptr, [&]() -> BSTR {
+    return RunStoreExport<BSTR>(nullptr, [&](StoreOutcome& outcome) -> BSTR {
         ConnectionTable& table = Connections();
-        table.Load();
+        if (!Loaded(table, outcome)) return nullptr;
         const NarrowArg text(connString);
-        ConnectionRecord* record = table.FindOrAdd(nullptr, text.get());
+        ConnectionRecord* record = Found(table, table.FindOrAdd(nullptr, text.get()), outcome);
         return record ? NewBstrFromNarrow(record->name) : nullptr;
     });
 }
 
 TAVIXCONNECT_EXPORT int TAVIXAPI SetConnection(const OLECHAR* name, const OLECHAR* connString,
                                                const OLECHAR* iconFile, int iconIndex, int save) {
-    return RunExport(0, [&] {
+    return RunStoreExport(0, [&](StoreOutcome& outcome) {
         ConnectionTable& table = Connections();
-        table.Load();
+        // A store that cannot be read is never written over: nothing changes.
+        if (!Loaded(table, outcome)) return 0;
         const NarrowArg nameText(name), connText(connString);
         if (nameText.view().empty() && connText.view().empty()) {
-            if (save) table.Save();
+            if (save) outcome.Fail(table.Save());
             return 0;
         }
         auto candidate = std::make_unique<ConnectionRecord>();
         candidate->Parse(nameText.get(), connText.get());
-        if (candidate->name.empty()) return 0;
+        // Refused where it enters: what does not parse, a name the store cannot hold as one
+        // key, a connection string longer than a load reads back.
+        if (candidate->name.empty() || store::StoredNameProblem(candidate->name) != nullptr ||
+            candidate->Format().size() > kMaxStoredConnectionString) {
+            outcome.Fail(platform::kRegInvalidParameter);
+            return 0;
+        }
 
         ConnectionRecord* target = candidate.get();
-        if (ConnectionRecord* found = table.Lookup(candidate->name.c_str())) {
+        ConnectionRecord* found = table.Lookup(candidate->name.c_str());
+        if (const long error = table.TakeStoreError()) {
+            outcome.Fail(error);
+            return 0;
+        }
+        if (found != nullptr) {
             candidate->listItem = found->listItem;
             candidate->imageIndex = found->imageIndex;
+            // One name is one connection, however it is written: the bound name's case stays
+            // unless the caller writes it otherwise.
             if (found->Equals(*candidate)) {
                 target = found;
                 candidate.reset();
@@ -69,26 +110,32 @@ TAVIXCONNECT_EXPORT int TAVIXAPI SetConnection(const OLECHAR* name, const OLECHA
             }
         }
         table.LoadRecordIcon(Library().module, *target);
-        if (save) table.Save();
+        if (save) outcome.Fail(table.Save());
         return 0;
     });
 }
 
 TAVIXCONNECT_EXPORT int TAVIXAPI DeleteConnection(const OLECHAR* name) {
-    return RunExport(0, [&] {
+    return RunStoreExport(0, [&](StoreOutcome& outcome) {
+        ConnectionTable& table = Connections();
         const NarrowArg key(name);
-        return Connections().RemoveByName(key.get()) ? 1 : 0;
+        ConnectionRecord* record = Found(table, table.Lookup(key.get()), outcome);
+        return record != nullptr && table.Remove(record) ? 1 : 0;
     });
 }
 
 TAVIXCONNECT_EXPORT int TAVIXAPI EnumConnections() {
-    return RunExport(0, [] { return 0; });
+    return RunStoreExport(0, [](StoreOutcome&) { return 0; });
 }
 
 TAVIXCONNECT_EXPORT int TAVIXAPI SetDefaultConnection(const OLECHAR* name) {
-    return RunExport(0, [&] {
+    return RunStoreExport(0, [&](StoreOutcome& outcome) {
+        ConnectionTable& table = Connections();
         const NarrowArg key(name);
-        return Connections().SetDefault(key.get()) ? 1 : 0;
+        if (table.SetDefault(key.get())) return 1;
+        outcome.Fail(table.TakeStoreError());
+        outcome.Fail(platform::kRegNotFound);
+        return 0;
     });
 }
 

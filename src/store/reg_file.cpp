@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/name_fold.h"
+#include "store/stored_name.h"
 
 namespace tavix::store {
 
@@ -56,6 +58,64 @@ int HexDigit(char16_t c) {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
+// 8-bit text with its control characters written as escapes (\n, \r, \t, \xHH), so that a
+// message naming a hostile key stays one line and prints nothing raw.
+std::string Escaped(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out.push_back(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xF]};
+        }
+    }
+    return out;
+}
+
+// Whether 8-bit text comes back byte for byte from the UTF-16 of a version 5 file.
+bool Faithful(std::string_view text) { return ToNarrow(ToUtf16(text)) == text; }
+
+// Where a key path stands against a scope, both paths below the hive's root without empty
+// names, compared as the registry compares names.
+enum class Place { kInside, kScope, kAbove, kOutside };
+
+Place PlaceOf(std::string_view path, std::string_view scope, std::string* connectionName) {
+    if (scope.empty()) return Place::kInside;
+    const platform::CodePage& codePage = platform::SystemCodePage();
+    const std::string folded = platform::Fold(path, codePage);
+    const std::string scopeFolded = platform::Fold(scope, codePage);
+    if (folded == scopeFolded) return Place::kScope;
+    if (folded.size() > scopeFolded.size() && folded.starts_with(scopeFolded) &&
+        folded[scopeFolded.size()] == '\\') {
+        if (connectionName != nullptr) {
+            // The name right below the scope, as the file writes it: the scope's names come
+            // first, as many separators in the path as in the scope.
+            size_t start = 0;
+            for (size_t separators = std::count(scope.begin(), scope.end(), '\\') + 1; separators > 0; --separators) {
+                start = path.find('\\', start) + 1;
+            }
+            connectionName->assign(path.substr(start, path.find('\\', start) - start));
+        }
+        return Place::kInside;
+    }
+    if (folded.empty() || (scopeFolded.starts_with(folded) && scopeFolded[folded.size()] == '\\')) {
+        return Place::kAbove;
+    }
+    return Place::kOutside;
+}
+
+std::string KeyName(const std::string& path) {
+    return path.empty() ? std::string("HKEY_CURRENT_USER") : "HKEY_CURRENT_USER\\" + path;
+}
+
 // What the store's error codes mean, for messages.
 std::string StoreFailure(Registry& registry, long code) {
     std::string text = "error " + std::to_string(code);
@@ -63,6 +123,9 @@ std::string StoreFailure(Registry& registry, long code) {
         case platform::kRegNotFound: return text + ", not found";
         case platform::kRegAccessDenied: return text + ", access denied";
         case platform::kRegInvalidParameter: return text + ", invalid name or data";
+        case platform::kRegBusy: return text + ", the store is locked by another process";
+        case platform::kRegDiskFull: return text + ", no space left on device";
+        case platform::kRegIoFailed: return text + ", I/O error";
         case platform::kRegBadStore: {
             const std::string problem = registry.Problem();
             return text + ", store unusable" + (problem.empty() ? "" : ": " + problem);
@@ -235,8 +298,50 @@ void PutValue(Writer& out, const Value& value) {
     out.Put(u"\r\n");
 }
 
-long ExportKey(Registry& registry, RegKey key, const std::string& path, Writer& out, std::string& failedPath) {
-    failedPath = path;
+// An entry that the export refuses to write (ExportState::refusal says why); no store code.
+constexpr long kRefused = -1;
+
+struct ExportState {
+    bool connectionNames;    // the exported key's subkeys are connections
+    std::string failedPath;  // the key being written when the export stopped
+    std::string refusal;     // why it was refused, when it was
+};
+
+// Why a key's values cannot be written so that they read back unchanged, or "".
+std::string ValuesProblem(const std::vector<Value>& values, int depth, const ExportState& state) {
+    for (const Value& value : values) {
+        const std::string shown = value.name.empty() ? std::string("@") : "\"" + Escaped(value.name) + "\"";
+        if (!Faithful(value.name)) return "the name of value " + shown + " cannot be written unchanged";
+        const bool text = value.type == platform::kRegSz || value.type == platform::kRegExpandSz || value.type == 7;
+        const std::string_view data(reinterpret_cast<const char*>(value.data.data()), value.data.size());
+        if (text && !Faithful(data)) return "value " + shown + " holds text that cannot be written unchanged";
+        if (state.connectionNames && depth == 0 && value.name.empty() &&
+            (value.type == platform::kRegSz || value.type == platform::kRegExpandSz)) {
+            const std::string name(data.substr(0, data.find('\0')));
+            if (const char* problem = name.empty() ? nullptr : StoredNameProblem(name)) {
+                return "the default connection's name \"" + Escaped(name) + "\" " + problem;
+            }
+        }
+    }
+    return {};
+}
+
+// Why a subkey's name cannot be written in a key line that reads back as that name, or "".
+std::string KeyNameProblem(const std::string& name, int depth, const ExportState& state) {
+    if (name.find('\n') != std::string::npos) {
+        return "its name holds a line break, which a .reg file cannot carry in a key name";
+    }
+    if (!Faithful(name)) return "its name cannot be written unchanged";
+    if (state.connectionNames && depth == 0) {
+        if (const char* problem = StoredNameProblem(name)) return std::string("the connection name ") + problem;
+    }
+    return {};
+}
+
+// Writes the key at path (depth 0: the exported key) and its subkeys.
+long ExportKey(Registry& registry, RegKey key, const std::string& path, int depth, Writer& out,
+               ExportState& state) {
+    state.failedPath = path;
     std::u16string header = ToUtf16(path);  // built in place: gcc 12 misreads "[" + path at -O3
     header.insert(header.begin(), u'[');
     header.push_back(u']');
@@ -250,6 +355,10 @@ long ExportKey(Registry& registry, RegKey key, const std::string& path, Writer& 
         if (rc != platform::kRegOk) return rc;
         values.push_back(std::move(value));
     }
+    if (std::string problem = ValuesProblem(values, depth, state); !problem.empty()) {
+        state.refusal = std::move(problem);
+        return kRefused;
+    }
     std::stable_partition(values.begin(), values.end(), [](const Value& v) { return v.name.empty(); });
     for (const Value& value : values) PutValue(out, value);
     out.Line(u"");
@@ -259,11 +368,16 @@ long ExportKey(Registry& registry, RegKey key, const std::string& path, Writer& 
     for (const std::string& name : names) {
         Key child(registry);
         const std::string childPath = path + "\\" + name;
+        if (std::string problem = KeyNameProblem(name, depth, state); !problem.empty()) {
+            state.failedPath = childPath;
+            state.refusal = std::move(problem);
+            return kRefused;
+        }
         if (const long rc = registry.OpenKey(key, name.c_str(), child.receive()); rc != platform::kRegOk) {
-            failedPath = childPath;
+            state.failedPath = childPath;
             return rc;
         }
-        if (const long rc = ExportKey(registry, child.get(), childPath, out, failedPath); rc != platform::kRegOk) {
+        if (const long rc = ExportKey(registry, child.get(), childPath, depth + 1, out, state); rc != platform::kRegOk) {
             return rc;
         }
     }
@@ -288,8 +402,8 @@ struct ParseError {
 
 class Parser {
 public:
-    Parser(std::vector<std::u16string> lines, bool version5)
-        : lines_(std::move(lines)), version5_(version5) {}
+    Parser(std::vector<std::u16string> lines, bool version5, const RegFileRules& rules)
+        : lines_(std::move(lines)), version5_(version5), rules_(rules) {}
 
     // Fills changes, or returns the first error.
     std::optional<ParseError> Run(std::vector<Change>& changes) {
@@ -364,6 +478,22 @@ private:
         change.kind = deleting ? Change::kDeleteKey : Change::kCreateKey;
         change.line = index_ + 1;
         change.path = ToNarrow(path);
+        std::string connection;
+        const Place place = PlaceOf(change.path, rules_.scope, &connection);
+        if (place == Place::kAbove && deleting) {
+            return Fail("deleting " + Escaped(KeyName(change.path)) + " would delete " + KeyName(rules_.scope) +
+                        " with it");
+        }
+        if (place == Place::kAbove || place == Place::kOutside) {
+            return Fail(Escaped(KeyName(change.path)) + " is outside " + KeyName(rules_.scope) +
+                        ", the only key this file may change");
+        }
+        if (rules_.connectionNames && place == Place::kInside && !deleting) {
+            if (const char* problem = StoredNameProblem(connection)) {
+                return Fail("the connection name \"" + Escaped(connection) + "\" " + problem);
+            }
+        }
+        scopeKey_ = place == Place::kScope;
         current_ = deleting ? Current::kDeleted : Current::kOpen;
         currentPath_ = change.path;
         changes.push_back(std::move(change));
@@ -429,6 +559,14 @@ private:
             if (!HexValue(line, pos + 3, change)) return false;
         } else {
             return Fail("value data must be a string, dword:, hex:, hex(N): or -");
+        }
+        // The scope's default value names the default connection.
+        if (rules_.connectionNames && scopeKey_ && current_ == Current::kOpen && change.name.empty() &&
+            (change.type == platform::kRegSz || change.type == platform::kRegExpandSz)) {
+            const std::string name = change.data.substr(0, change.data.find('\0'));
+            if (const char* problem = name.empty() ? nullptr : StoredNameProblem(name)) {
+                return Fail("the default connection's name \"" + Escaped(name) + "\" " + problem);
+            }
         }
         if (current_ == Current::kOpen) changes.push_back(std::move(change));
         return true;
@@ -518,8 +656,10 @@ private:
 
     std::vector<std::u16string> lines_;
     bool version5_;
+    const RegFileRules& rules_;
     size_t index_ = 0;
     Current current_ = Current::kNone;
+    bool scopeKey_ = false;  // the current key is the scope itself
     std::string currentPath_;
     ParseError error_{0, {}};
 };
@@ -541,53 +681,24 @@ std::vector<std::u16string> SplitLines(std::u16string_view text) {
 
 // ---- import: applying ------------------------------------------------------------------------
 
-// Deletes the key at path below parent with all its subkeys. A key that is not there is fine
-// at the top; below it, a subkey that was enumerated but cannot be opened is a failure, so that
-// the deletion never asks for the same subkey without end.
-long DeleteTree(Registry& registry, RegKey parent, const std::string& path, bool top) {
-    Key key(registry);
-    long rc = registry.OpenKey(parent, path.c_str(), key.receive());
-    if (rc == platform::kRegNotFound && top) return platform::kRegOk;
-    if (rc != platform::kRegOk) return rc;
-    std::string previous;
-    for (bool first = true;; first = false) {
-        std::vector<char> buffer(256);
-        rc = registry.EnumKey(key.get(), 0, buffer.data(), static_cast<uint32_t>(buffer.size()));
-        while (rc == platform::kRegMoreData && buffer.size() < 65536) {
-            buffer.resize(buffer.size() * 2);
-            rc = registry.EnumKey(key.get(), 0, buffer.data(), static_cast<uint32_t>(buffer.size()));
-        }
-        if (rc == platform::kRegNoMoreItems) break;
-        if (rc != platform::kRegOk) return rc;
-        const std::string child(buffer.data());
-        if (!first && child == previous) return platform::kRegAccessDenied;  // it did not go
-        if ((rc = DeleteTree(registry, key.get(), child, false)) != platform::kRegOk) return rc;
-        previous = child;
-    }
-    key.reset();
-    return registry.DeleteKey(parent, path.c_str());
-}
-
-std::string KeyName(const std::string& path) {
-    return path.empty() ? std::string("HKEY_CURRENT_USER") : "HKEY_CURRENT_USER\\" + path;
-}
-
-// Applies one change; on failure says what the store refused.
-bool Apply(Registry& registry, const Change& change, Key& current, std::string& what) {
+// Applies one change; on failure says what the store refused and returns its code.
+long Apply(Registry& registry, const Change& change, Key& current, std::string& what) {
     long rc = platform::kRegOk;
     switch (change.kind) {
         case Change::kCreateKey:
             current.reset();
             if (change.path.empty()) {
                 *current.receive() = platform::kCurrentUser;
-                return true;
+                return platform::kRegOk;
             }
             rc = registry.CreateKey(platform::kCurrentUser, change.path.c_str(), current.receive());
             what = "cannot create key " + KeyName(change.path);
             break;
         case Change::kDeleteKey:
             current.reset();
-            rc = DeleteTree(registry, platform::kCurrentUser, change.path, true);
+            // A key that is not there is fine.
+            rc = registry.DeleteTree(platform::kCurrentUser, change.path.c_str());
+            if (rc == platform::kRegNotFound) rc = platform::kRegOk;
             what = "cannot delete key " + KeyName(change.path);
             break;
         case Change::kSetValue:
@@ -603,14 +714,17 @@ bool Apply(Registry& registry, const Change& change, Key& current, std::string& 
                    " of " + KeyName(change.path);
             break;
     }
-    if (rc == platform::kRegOk) return true;
-    what += " (" + StoreFailure(registry, rc) + ")";
-    return false;
+    if (rc != platform::kRegOk) what += " (" + StoreFailure(registry, rc) + ")";
+    return rc;
 }
 
 }  // namespace
 
-std::string ExportRegFile(Registry& registry, const std::string& keyPath, std::string* error) {
+RegFileRules ConnectionRules() { return {"Software\\Vantorin\\Connections", true}; }
+
+std::string ExportRegFile(Registry& registry, const std::string& keyPath, std::string* error,
+                          const RegFileRules& rules, long* storeError) {
+    if (storeError != nullptr) *storeError = platform::kRegOk;
     Key key(registry);
     long rc = platform::kRegOk;
     if (keyPath.empty()) {
@@ -618,23 +732,27 @@ std::string ExportRegFile(Registry& registry, const std::string& keyPath, std::s
     } else {
         rc = registry.OpenKey(platform::kCurrentUser, keyPath.c_str(), key.receive());
     }
-    std::string failedPath = KeyName(keyPath);
+    ExportState state{rules.connectionNames, KeyName(keyPath), {}};
     Writer out;
     if (rc == platform::kRegOk) {
         out.Line(kHeader5);
         out.Line(u"");
-        rc = ExportKey(registry, key.get(), KeyName(keyPath), out, failedPath);
+        rc = ExportKey(registry, key.get(), KeyName(keyPath), 0, out, state);
     }
     if (rc == platform::kRegOk) return out.Bytes();
+    if (rc != kRefused && rc != platform::kRegNotFound && storeError != nullptr) *storeError = rc;
     if (error != nullptr) {
-        *error = rc == platform::kRegNotFound ? failedPath + ": no such key"
-                                              : failedPath + ": cannot read (" + StoreFailure(registry, rc) + ")";
+        const std::string where = Escaped(state.failedPath);
+        *error = rc == kRefused               ? "cannot export " + where + ": " + state.refusal
+                 : rc == platform::kRegNotFound ? where + ": no such key"
+                                                : where + ": cannot read (" + StoreFailure(registry, rc) + ")";
     }
     return {};
 }
 
 bool ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                   std::string& error) {
+                   std::string& error, const RegFileRules& rules, long* storeError) {
+    if (storeError != nullptr) *storeError = platform::kRegOk;
     // The text: UTF-16LE after its byte-order mark, otherwise 8-bit text.
     std::u16string text;
     bool oddByte = false;
@@ -663,7 +781,7 @@ bool ImportRegFile(Registry& registry, std::string_view fileBytes, const std::st
 
     const size_t lineCount = lines.size();
     std::vector<Change> changes;
-    if (const std::optional<ParseError> failure = Parser(std::move(lines), version5).Run(changes)) {
+    if (const std::optional<ParseError> failure = Parser(std::move(lines), version5, rules).Run(changes)) {
         error = fileName + ":" + std::to_string(failure->line) + ": " + failure->what;
         return false;
     }
@@ -672,20 +790,29 @@ bool ImportRegFile(Registry& registry, std::string_view fileBytes, const std::st
         return false;
     }
 
-    registry.BeginBatch();
+    // One batch: the file lands whole or, where the store has batches, not at all.
+    const auto storeFailed = [&](long rc, std::string message) {
+        if (storeError != nullptr) *storeError = rc;
+        error = std::move(message);
+        return false;
+    };
+    if (const long rc = registry.BeginBatch(); rc != platform::kRegOk) {
+        return storeFailed(rc, fileName + ": nothing imported (" + StoreFailure(registry, rc) + ")");
+    }
     {
         Key current(registry);
         for (const Change& change : changes) {
             std::string what;
-            if (!Apply(registry, change, current, what)) {
+            if (const long rc = Apply(registry, change, current, what); rc != platform::kRegOk) {
                 current.reset();
                 registry.AbortBatch();
-                error = fileName + ":" + std::to_string(change.line) + ": " + what;
-                return false;
+                return storeFailed(rc, fileName + ":" + std::to_string(change.line) + ": " + Escaped(what));
             }
         }
     }
-    registry.CommitBatch();
+    if (const long rc = registry.CommitBatch(); rc != platform::kRegOk) {
+        return storeFailed(rc, fileName + ": nothing imported (" + StoreFailure(registry, rc) + ")");
+    }
     return true;
 }
 

@@ -49,6 +49,18 @@
 // The whole file is read first: any line that does not parse, or that names another hive,
 // fails the import with nothing changed. Then every change is made within one batch of the
 // store, so that a failure of the store leaves it as it was where the store has batches.
+//
+// Rules (RegFileRules) narrow what a file may change and hold. An import with a scope accepts
+// only that key and its subkeys: a key outside it, or the deletion of a key above it (which
+// would take the scope with it), refuses the whole file. With connection names, a key
+// directly below the scope is a connection and its name must be one the store can hold
+// (store/stored_name.h), as must a non-empty default value of the scope, which names the
+// default connection. An export applies the same rules to what it writes, and refuses a key
+// whose name a .reg file cannot carry (a line break, which would begin a line of its own and
+// let the name write keys and values of its choosing; text that the file's UTF-16 does not
+// give back byte for byte): what an export writes always imports back to the same keys and
+// values. There is no escape for key names in the format, so such an entry is refused rather
+// than altered.
 #pragma once
 
 #include <string>
@@ -58,17 +70,33 @@
 
 namespace tavix::store {
 
+struct RegFileRules {
+    // The key (below HKEY_CURRENT_USER) that an import may create, change and delete, with its
+    // subkeys; "" allows the whole hive. An export writes the key it is given.
+    std::string scope;
+    // The subkeys directly below the scope (or the exported key) are connections.
+    bool connectionNames = false;
+};
+
+// The rules of a file of the user's connections: HKEY_CURRENT_USER\Software\Vantorin\Connections.
+RegFileRules ConnectionRules();
+
 // The bytes of a version 5 .reg file holding the key at keyPath below HKEY_CURRENT_USER
 // (e.g. "Software\\Vantorin\\Connections") with all its values and subkeys. When the key
-// does not exist or the store fails, returns an empty string and, when error is given, sets
-// it to a one-line message.
+// does not exist, an entry cannot be written faithfully or the store fails, returns an empty
+// string and, when error is given, sets it to a one-line message naming the key; storeError
+// (when given) receives the store's code when the store failed, 0 otherwise.
 std::string ExportRegFile(platform::Registry& registry, const std::string& keyPath,
-                          std::string* error = nullptr);
+                          std::string* error = nullptr, const RegFileRules& rules = {},
+                          long* storeError = nullptr);
 
 // Merges a .reg file into the hive. On failure returns false with error set to one line:
-// "FILE:LINE: what is wrong" for a file that does not parse (nothing changed), or naming the
-// key or value the store refused (the batch aborted).
+// "FILE:LINE: what is wrong" for a file that does not parse or breaks the rules (nothing
+// changed), or naming the key or value the store refused, or "FILE: nothing imported (...)"
+// when the batch could not begin or land (the batch undone). storeError (when given) receives
+// the store's code when the store failed, 0 otherwise.
 bool ImportRegFile(platform::Registry& registry, std::string_view fileBytes,
-                   const std::string& fileName, std::string& error);
+                   const std::string& fileName, std::string& error, const RegFileRules& rules = {},
+                   long* storeError = nullptr);
 
 }  // namespace tavix::store

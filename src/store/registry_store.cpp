@@ -19,8 +19,6 @@ void RegistryKey::reset() noexcept {
 
 namespace store {
 
-namespace {
-
 // Names loaded from the library's own string table hold at most 255 characters.
 bool OwnName(uint32_t id, std::string& name) {
     const std::string_view text = LoadOwnString(id);
@@ -28,6 +26,8 @@ bool OwnName(uint32_t id, std::string& name) {
     name.assign(text);
     return true;
 }
+
+namespace {
 
 // The values of an open key, read as a SubkeyView reads a visited subkey's.
 struct KeyValues {
@@ -160,15 +160,16 @@ bool ReadLimitedString(platform::SubkeyView& key, const char* name, uint32_t lim
 
 }  // namespace store
 
-bool WriteDefaultConnectionName(std::string_view name) {
+long WriteDefaultConnectionName(std::string_view name) {
+    std::string path;
+    if (!store::OwnName(resources::kStrConnectionsKey, path)) return platform::kRegBadPathname;
     RegistryKey key;
-    if (store::OpenOrCreateKeyById(platform::kCurrentUser, resources::kStrConnectionsKey, key) != 0) {
-        return false;
+    if (const long error = UserRegistry().CreateKey(platform::kCurrentUser, path.c_str(), key.receive())) {
+        return error;
     }
     const std::string text(name);
-    UserRegistry().SetValue(key.get(), nullptr, platform::kRegSz, text.c_str(),
-                            static_cast<uint32_t>(text.size() + 1));
-    return true;
+    return UserRegistry().SetValue(key.get(), nullptr, platform::kRegSz, text.c_str(),
+                                   static_cast<uint32_t>(text.size() + 1));
 }
 
 }  // namespace tavix

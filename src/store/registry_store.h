@@ -44,6 +44,10 @@ inline constexpr long kErrOutOfMemory = 0x8007000EL;
 // The literal path of the connections key below HKEY_CURRENT_USER.
 inline constexpr const char* kConnectionsKeyPath = "Software\\Vantorin\\Connections";
 
+// String `id` of the library's own string table as a key or value name; false when it is
+// empty or longer than a name can be.
+bool OwnName(uint32_t id, std::string& name);
+
 long OpenKey(platform::RegKey parent, const char* path, RegistryKey& key);
 long OpenOrCreateKey(platform::RegKey parent, const char* path, RegistryKey& key);
 // The path is string `id` of the library's own string table.
@@ -77,7 +81,7 @@ bool ReadLimitedString(platform::RegKey key, const char* name, uint32_t limit, s
 }  // namespace store
 
 // Writes the default connection's name (empty for none) as the connections key's default
-// value at once; false when the key cannot be opened or created.
-bool WriteDefaultConnectionName(std::string_view name);
+// value at once: kRegOk, or the registry's error.
+long WriteDefaultConnectionName(std::string_view name);
 
 }  // namespace tavix

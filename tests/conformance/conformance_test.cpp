@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -404,6 +406,93 @@ TEST_F(Store, SetFindAndDeleteConnections) {
     EXPECT_EQ(Find(W("Work")), W("cn_iptcp:db1[1972]:SALES"));
     EXPECT_EQ(Find(W("Nameless")), W("cn_iptcp:h[1]:USER"));
     EXPECT_EQ(Find(W("Quoted")) + Find(W("Work1")), W("(null)(null)"));
+}
+
+// The thread's last error after a store call: GetLastError() on Windows, errno elsewhere. Each
+// call starts from a sentinel, so that 0 is the library's own answer.
+struct LastError {
+    long windows;
+    int posix;
+};
+constexpr long kSentinelError = 0x5EB7;
+void ArmLastError() {
+#if defined(_WIN32)
+    SetLastError(kSentinelError);
+#else
+    errno = static_cast<int>(kSentinelError);
+#endif
+}
+long TakeLastError() {
+#if defined(_WIN32)
+    return static_cast<long>(GetLastError());
+#else
+    return errno;
+#endif
+}
+long Expected(LastError error) {
+#if defined(_WIN32)
+    return error.windows;
+#else
+    return error.posix;
+#endif
+}
+
+// Results keep their original meaning; why a call found, stored or saved nothing is its last
+// error. Names the store cannot hold and strings it would not read back are refused.
+TEST_F(Store, OutcomesAreTheThreadsLastError) {
+    const LastError done{0, 0}, notFound{2, ENOENT}, refused{87, EINVAL};
+    const std::basic_string<OLECHAR> longName(256, OLECHAR('n'));
+    const std::basic_string<OLECHAR> longString = W("cn_iptcp:") + std::basic_string<OLECHAR>(250, OLECHAR('s')) + W("[1]");
+    struct Case { const char* what; std::function<long()> call; long result; LastError error; };
+    const auto set = [](const OLECHAR* name, const OLECHAR* text, int save) {
+        return static_cast<long>(EXPORT(SetConnection)(name, text, nullptr, 0, save));
+    };
+    const auto found = [](const OLECHAR* name) {
+        BSTR text = EXPORT(FindConnection)(name, nullptr);
+        const long result = text != nullptr;
+        SYSTEM(SysFreeString)(text);
+        return result;
+    };
+    const Case cases[] = {
+        {"set and save", [&] { return set(W("Kept"), W("cn_iptcp:k[1]"), 1); }, 0, done},
+        {"find it", [&] { return found(W("Kept")); }, 1, done},
+        {"find another case", [&] { return found(W("KEPT")); }, 1, done},
+        {"find none", [&] { return found(W("Nope")); }, 0, notFound},
+        {"backslash", [&] { return set(W("Sales\\East"), W("cn_iptcp:s[1]"), 1); }, 0, refused},
+        {"line break", [&] { return set(W("Line\nBreak"), W("cn_iptcp:s[1]"), 1); }, 0, refused},
+        {"256 characters", [&] { return set(longName.c_str(), W("cn_iptcp:s[1]"), 1); }, 0, refused},
+        {"not a connection string", [&] { return set(W("X"), W("cn_iptcp:h"), 1); }, 0, refused},
+        {"string over 255", [&] { return set(W("Long"), longString.c_str(), 1); }, 0, refused},
+        {"refused names are not there", [&] { return found(W("Line\nBreak")) + found(W("Long")); }, 0, notFound},
+        {"delete none", [&] { return static_cast<long>(EXPORT(DeleteConnection)(W("Nope"))); }, 0, notFound},
+        {"default none", [&] { return static_cast<long>(EXPORT(SetDefaultConnection)(W("Nope"))); }, 0, notFound},
+        {"default", [&] { return static_cast<long>(EXPORT(SetDefaultConnection)(W("kept"))); }, 1, done},
+        {"only save", [&] { return set(nullptr, nullptr, 1); }, 0, done},
+    };
+    for (const Case& c : cases) {
+        ArmLastError();
+        EXPECT_EQ(c.call(), c.result) << c.what;
+        EXPECT_EQ(TakeLastError(), Expected(c.error)) << c.what;
+    }
+}
+
+// One name is one connection, however its case is written: a set under another case replaces
+// it, and the store keeps one key.
+TEST_F(Store, NamesCompareWithoutRegardToCase) {
+    const auto set = EXPORT(SetConnection);
+    ASSERT_EQ(set(W("echo"), W("cn_iptcp:quiet[1]"), nullptr, 0, 1), 0);
+    ASSERT_EQ(set(W("ECHO"), W("cn_iptcp:loud[2]"), nullptr, 0, 1), 0);
+    EXPECT_EQ(Find(W("echo")), W("cn_iptcp:loud[2]:USER"));
+    Reload();
+    EXPECT_EQ(Find(W("Echo")), W("cn_iptcp:loud[2]:USER"));
+    EXPECT_EQ(NameOf(W("cn_iptcp:loud[2]")), W("ECHO"));
+    EXPECT_EQ(NameOf(W("cn_iptcp:quiet[1]")), W("(null)"));
+#if !defined(_WIN32)
+    ASSERT_EQ(set(W("\u00E9cole"), W("cn_iptcp:e[1]"), nullptr, 0, 1), 0);
+    ASSERT_EQ(set(W("\u00C9COLE"), W("cn_iptcp:e[2]"), nullptr, 0, 1), 0);
+    Reload();
+    EXPECT_EQ(Find(W("\u00E9cole")), W("cn_iptcp:e[2]:USER"));
+#endif
 }
 
 // Start-up made the German library the resource source: an unnamed connection is "Namenlos".

@@ -71,8 +71,9 @@ protected:
         table.Clear();
     }
 
-    // The table as "name=connection string" sorted by name, "*" before the default.
-    std::string Contents() const {
+    // The table, read whole, as "name=connection string" sorted by name, "*" before the default.
+    std::string Contents() {
+        table.LoadAll();
         Names lines;
         for (const ConnectionRecord* r : table.Records()) {
             lines.push_back((r == table.defaultRecord ? "*" : "") + r->name + "=" + r->Format());
@@ -88,7 +89,7 @@ protected:
     std::string Stored() {
         const std::string inMemory = Contents();
         table.Clear();
-        table.Load();
+        table.LoadAll();
         EXPECT_EQ(Contents(), inMemory) << "the table does not equal the store";
         return Contents();
     }
@@ -204,8 +205,8 @@ TEST_F(ConnectionsDialogTest, NewConnection) {
     }
 }
 
-// Renaming: a taken or empty name is replaced (beep, editor again), a cancelled edit changes
-// nothing, a change of case is a rename. Cancel then asks; No drops the change, Yes saves it
+// Renaming: a taken or empty name, or one the store cannot hold, is replaced (beep, editor
+// again), a cancelled edit changes nothing, a change of case is a rename. Cancel then asks; No drops the change, Yes saves it
 // (a renamed default is the default no more); Connect saves without asking.
 TEST_F(ConnectionsDialogTest, RenameInPlaceThenClose) {
     struct Case { std::string item; std::optional<std::string> typed; std::string label; bool refused; int button, answer; std::string stored; };
@@ -213,6 +214,8 @@ TEST_F(ConnectionsDialogTest, RenameInPlaceThenClose) {
     const Case cases[] = {
         {"B", "A", "A1", true, kIdCancel, kIdNo, unchanged},
         {"A", "", "Nameless", true, kIdCancel, kIdNo, unchanged},
+        {"B", "a", "a1", true, kIdCancel, kIdNo, unchanged},  // "a" is A's name
+        {"A", "Sales\\East\n", "SalesEast", true, kIdOk, 0, "B=cn_iptcp:b[1]:USER *SalesEast=cn_iptcp:a[1]:USER"},
         {"A", std::nullopt, "A", false, kIdCancel, 0, unchanged},
         {"A", "a", "a", false, kIdCancel, kIdNo, unchanged},
         {"A", "Z", "Z", false, kIdCancel, kIdYes, "B=cn_iptcp:b[1]:USER Z=cn_iptcp:a[1]:USER"},

@@ -46,6 +46,10 @@ TEST(LocaleTable, PosixNamesWithFallBacks) {
         {"bs_XX", 0x141A},      {"ca_ES@valencia", 0x0803}, {"zh_TW.Big5", 0x0404},
         {"C", 0x0409},          {"POSIX", 0x0409},          {"C.UTF-8", 0x0409},   {"", 0x0409},
         {"xx_YY.UTF-8", 0x0409}, {"_AT", 0x0409},           {"@latin", 0x0409},
+        // Only a whole name matches: a name that begins or ends another is the language alone,
+        // a modifier the table lacks falls back to the name without it.
+        {"de_A", 0x0407},       {"de_ATT", 0x0407},         {"sr_RS@lat", 0x281A}, {"sr_RS@latinx", 0x281A},
+        {"d_AT", 0x0409},       {"de_AT_AT", 0x0407},
     };
     for (const auto& [name, expected] : cases) EXPECT_EQ(LocaleFromPosixName(name), expected) << '"' << name << '"';
 }

@@ -181,6 +181,18 @@ TEST_F(LocalizedResources, PatternsWithoutExactlyOneStringNameNoLibrary) {
     EXPECT_NE(Choose(program, "Probe%s%%.DLL"), program);  // "%%" is one percent sign
 }
 
+// A program path longer than the path buffers is read cut to 260 characters, where neither the
+// program nor a resource library is found; the message shows it cut to 259.
+TEST_F(LocalizedResources, ProgramPathLongerThanTheBuffersIsCut) {
+    const platform::ModuleHandle program =
+        Program(std::string(240, 'l'), "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}});
+    const std::string programPath = platform::ModulePath(program);
+    ASSERT_GT(programPath.size(), 260u);
+    EXPECT_EQ(Choose(program), program);
+    EXPECT_EQ(g_shown, std::vector<std::string>{"GetLocalizedResources|48|Version info resource not available in Program:\n\t<" +
+                                                programPath.substr(0, 259) + ">"});
+}
+
 TEST(ResourceLibraryRules, CandidatePathsAndLocales) {
     const struct { const char* directory; const char* pattern; std::optional<std::string> path; } cases[] = {
         {"C:\\Tavix\\Bin\\", "TavixConnect%s.DLL", "C:\\Tavix\\Bin\\TavixConnectDEU.DLL"},

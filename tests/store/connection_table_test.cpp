@@ -66,7 +66,8 @@ TEST_F(ConnectionTableTest, LookupByNameAndByConnectionString) {
         {nullptr, nullptr},
         {"", nullptr},
         {"Work", work},
-        {"work", nullptr},                         // names are case-sensitive
+        {"WORK", work},                            // names compare as the registry's do
+        {"WORK:cn_iptcp:db[1972]", work},
         {"cn_iptcp:h[1]:NS", nameless},            // carries no name: "Nameless"
         {"cn_iptcp:h[1]", nullptr},                // namespace USER is not NS
         {"Work:cn_iptcp:db[1972]", work},          // namespace USER on both sides
@@ -119,6 +120,11 @@ TEST_F(ConnectionTableTest, UniqueNamesAndRename) {
         {work, "Work", "Work", true},
         {nullptr, "", "Nameless", false},
         {nullptr, "Fresh", "Fresh", true},
+        // What the store cannot hold in a name is refused, and the nearest name proposed.
+        {nullptr, "Sales\\East", "SalesEast", false},
+        {nullptr, "Line\r\nBreak\x1b", "LineBreak", false},
+        {nullptr, "\n", "Nameless", false},
+        {nullptr, "WORK", "WORK2", false},  // one name, whatever its case
     };
     for (const Case& c : cases) {
         std::string name = c.name;
@@ -129,6 +135,15 @@ TEST_F(ConnectionTableTest, UniqueNamesAndRename) {
     std::string empty;
     EXPECT_FALSE(table.MakeUniqueName(nullptr, empty));
     EXPECT_EQ(empty, "Nameless1");
+
+    // At most 255 bytes, a character never cut; a number appended keeps to the limit.
+    std::string longName = std::string(254, 'x') + "\xC3\xA9";
+    EXPECT_FALSE(table.MakeUniqueName(nullptr, longName));
+    EXPECT_EQ(longName, std::string(254, 'x'));
+    Add(std::string(255, 'y').c_str());
+    std::string full(255, 'y');
+    EXPECT_FALSE(table.MakeUniqueName(nullptr, full));
+    EXPECT_EQ(full, std::string(254, 'y') + "1");
 
     // Renaming the default leaves no default; the record keeps its identity under its new name.
     ASSERT_EQ(table.defaultRecord, work);

@@ -106,7 +106,7 @@ TEST_F(PersistenceTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(Get("\\Local", "IconIndex"), "<none>");
 
     ConnectionTable loaded;
-    loaded.Load();
+    loaded.LoadAll();
     // An empty namespace is read back as the default namespace.
     EXPECT_EQ(Describe(loaded), "*Work=cn_iptcp:db1[1972]:SALES;Local=cn_iptcp:127.0.0.1[1972]:USER;"
                                 "Blank ns=cn_iptcp: spaced [ 1 ]:USER;");
@@ -123,7 +123,7 @@ TEST_F(PersistenceTest, SaveAndLoadRoundTrip) {
 // The key is made by the first load; every load reads the store again. The default value names
 // a connection, or none; a table without default writes none.
 TEST_F(PersistenceTest, EveryLoadReadsTheStoreAndItsDefault) {
-    table.Load();
+    table.LoadAll();
     EXPECT_TRUE(table.Empty());
     ASSERT_TRUE(table.images);
     EXPECT_EQ(table.images->ImageCount(), 1);
@@ -131,7 +131,7 @@ TEST_F(PersistenceTest, EveryLoadReadsTheStoreAndItsDefault) {
 
     Set("", nullptr, "Missing");
     Set("\\A", nullptr, "cn_iptcp:a[1]");
-    table.Load();
+    table.LoadAll();
     EXPECT_EQ(Describe(table), "A=cn_iptcp:a[1]:USER;");
     EXPECT_EQ(table.images->ImageCount(), 1);  // image 0 is made once
     table.Save();
@@ -139,12 +139,13 @@ TEST_F(PersistenceTest, EveryLoadReadsTheStoreAndItsDefault) {
 
     Set("", nullptr, "A");
     ConnectionTable again;
-    again.Load();
+    again.LoadAll();
     EXPECT_EQ(Describe(again), "*A=cn_iptcp:a[1]:USER;");
 }
 
 // Keys of the old layout (_VRConnN: the name as default value, the connection string beside
-// it) are read and converted by a save at once; an unreadable one ends the load, unconverted.
+// it) are read and converted by a save at once; an unreadable one is passed over and left as
+// it is.
 TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
     Set("\\_VRConn3", nullptr, "Old");
     Set("\\_VRConn3", "ConnString", "cn_iptcp:old[1]:NS");
@@ -153,13 +154,19 @@ TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
     Set("\\_VRConn", nullptr, "Zero");
     Set("\\_VRConn", "ConnString", "cn_iptcp:z[2]");
     Set("\\Current", nullptr, "cn_iptcp:c[3]");
-    table.Load();
+    // The first load reads the old layout whole and converts it; a later one finds the
+    // connections by name.
+    ASSERT_EQ(table.Load(), 0);
     EXPECT_EQ(table.modified, 0);
     ASSERT_NE(table.Lookup("Old"), nullptr);
     EXPECT_EQ(table.Lookup("Old")->keyNumber, 3);
     EXPECT_EQ(table.Lookup("Old")->iconIndex, 2);
     EXPECT_EQ(table.Lookup("Zero")->keyNumber, 0);
     EXPECT_EQ(table.Lookup("Current")->keyNumber, -1);
+    table.Clear();
+    ASSERT_EQ(table.Load(), 0);
+    ASSERT_NE(table.Lookup("Old"), nullptr);
+    EXPECT_EQ(table.Lookup("Old")->iconIndex, 2);
     EXPECT_EQ(Subkeys(), (Names{"Current", "Old", "Zero"}));
     EXPECT_EQ(Get("\\Old", nullptr), "cn_iptcp:old[1]:NS");
     EXPECT_EQ(Get("\\Old", "IconFilename"), "legacy.ico");
@@ -170,18 +177,18 @@ TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
     Set("\\_VRConn1", nullptr, "No string");
     Set("\\~Z", nullptr, "cn_iptcp:z[1]");
     table.Clear();
-    table.modified = 1;
-    table.Load();
-    EXPECT_EQ(Describe(table), "1A=cn_iptcp:a[1]:USER;");
-    EXPECT_EQ(table.modified, 1);
-    EXPECT_EQ(Subkeys().size(), 3u);  // nothing converted, nothing saved
+    table.LoadAll();
+    EXPECT_EQ(Describe(table), "~Z=cn_iptcp:z[1]:USER;1A=cn_iptcp:a[1]:USER;");
+    EXPECT_EQ(Subkeys().size(), 3u);  // nothing to convert, nothing saved
+    table.Save();
+    EXPECT_EQ(Get("\\_VRConn1", nullptr), "No string");
 }
 
 // Entries that do not parse, lack a connection string or repeat a name are dropped, one
 // warning each; the first of a name in enumeration order stays ("1Dup" sorts before
-// "_VRConn7" whether the hive compares names in upper or in lower case), and the save that
-// follows a legacy key removes the rest. A name of 255 bytes reads; a value over 255 does not.
-TEST_F(PersistenceTest, DroppedEntriesWarnOnceEach) {
+// "_VRConn7" whether the hive compares names in upper or in lower case). No save deletes what
+// a load could not use. A name of 255 bytes reads; a value over 255 does not.
+TEST_F(PersistenceTest, DroppedEntriesWarnOnceEachAndStay) {
     Set("\\1Dup", nullptr, "cn_iptcp:first[1]");
     Set("\\_VRConn7", nullptr, "1Dup");
     Set("\\_VRConn7", "ConnString", "cn_iptcp:second[2]");
@@ -196,10 +203,11 @@ TEST_F(PersistenceTest, DroppedEntriesWarnOnceEach) {
         ASSERT_EQ(store::OpenOrCreateKey(parent.get(), std::string(255, 'n').c_str(), child), 0);
         ASSERT_EQ(UserRegistry().SetValue(child.get(), nullptr, platform::kRegSz, "cn_iptcp:h[1]", 14), 0);
     }
+    const Names all = Subkeys();
 #if !defined(_WIN32)
     testing::internal::CaptureStderr();
 #endif
-    table.Load();
+    table.LoadAll();
 #if !defined(_WIN32)
     const std::string warnings = testing::internal::GetCapturedStderr();
     const std::string warning = "Warning - multiple connection entries in registry with same name.";
@@ -208,17 +216,25 @@ TEST_F(PersistenceTest, DroppedEntriesWarnOnceEach) {
     EXPECT_EQ(count, 5u) << warnings;
 #endif
     EXPECT_EQ(Describe(table), std::string(255, 'n') + "=cn_iptcp:h[1]:USER;1Dup=cn_iptcp:first[1]:USER;");
-    EXPECT_EQ(Subkeys(), (Names{"1Dup", std::string(255, 'n')}));  // converted: saved at once
+    ASSERT_TRUE(table.RemoveByName("1Dup"));
+    EXPECT_EQ(table.Save(), 0);
+    Names left = all;
+    left.erase(left.begin());  // "1Dup"
+    EXPECT_EQ(Subkeys(), left);
 #if !defined(_WIN32)
-    // 134 characters, 264 bytes in UTF-8: the enumeration ends at this name, and the
-    // connections after it are not read.
+    // 134 characters, 264 bytes in UTF-8: too long for a connection's name, it is passed over
+    // with a warning that names it, and the connections after it are read.
     std::string wide = "Zmid";
     for (int i = 0; i < 130; ++i) wide += "\xC3\xA9";
     Set("\\" + wide, nullptr, "cn_iptcp:h[1]");
     Set("\\Zulu", nullptr, "cn_iptcp:h[1]");
     table.Clear();
-    table.Load();
-    EXPECT_EQ(Describe(table), std::string(255, 'n') + "=cn_iptcp:h[1]:USER;1Dup=cn_iptcp:first[1]:USER;");
+    testing::internal::CaptureStderr();
+    table.LoadAll();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("\"Zmid\xC3\xA9"), std::string::npos);
+    // The entry of the older layout that 1Dup hid is read now, and converted.
+    EXPECT_EQ(Describe(table), std::string(255, 'n') + "=cn_iptcp:h[1]:USER;Zulu=cn_iptcp:h[1]:USER;1Dup=cn_iptcp:second[2]:USER;");
+    EXPECT_EQ(Get("\\1Dup", nullptr), "cn_iptcp:second[2]:USER");
 #endif
 }
 
@@ -226,7 +242,7 @@ TEST_F(PersistenceTest, RenameAndTheDefaultReachTheStore) {
     Set("", nullptr, "Old");
     Set("\\Old", nullptr, "cn_iptcp:h[1]");
     Set("\\B", nullptr, "cn_iptcp:b[1]");
-    table.Load();
+    table.LoadAll();
     std::string name = "New";
     table.Rename(table.Lookup("Old"), name);
     EXPECT_EQ(table.defaultRecord, nullptr);
@@ -234,7 +250,7 @@ TEST_F(PersistenceTest, RenameAndTheDefaultReachTheStore) {
     EXPECT_EQ(Get("", nullptr), "Old");
     // Discarding the change brings the connection back under its old name, still the default.
     table.Clear();
-    table.Load();
+    table.LoadAll();
     EXPECT_EQ(Describe(table).find("*Old="), 0u) << Describe(table);
     table.Rename(table.Lookup("Old"), name = "New");
     table.Save();
@@ -268,7 +284,7 @@ TEST_F(PersistenceTest, CurrentKeysTakeTheirIconFromEitherPlace) {
     Set("\\WrongType", nullptr, "cn_iptcp:c[1]");
     Set("\\WrongType", "IconIndex", "4");
     Set("\\WrongType", "IconFilename", "x.ico");
-    table.Load();
+    table.LoadAll();
     const auto icon = [&](const char* name) {
         const ConnectionRecord* r = table.Lookup(name);
         return std::to_string(r->iconIndex) + " " +
@@ -278,8 +294,14 @@ TEST_F(PersistenceTest, CurrentKeysTakeTheirIconFromEitherPlace) {
     EXPECT_EQ(icon("OnKey"), "4 on-key.ico 1");
     EXPECT_EQ(icon("Subkey"), "5 subkey.ico 1");
     EXPECT_EQ(icon("WrongType"), "-1 - 0");
+    // A save leaves a connection it did not change as it is; a changed one is written whole.
+    table.Save();
+    EXPECT_EQ(Get("\\Subkey", "IconFilename"), "<none>");
+    EXPECT_EQ(Subkeys("\\Subkey"), Names{"Icon"});
+    table.Lookup("Subkey")->iconIndex = 6;
     table.Save();
     EXPECT_EQ(Get("\\Subkey", "IconFilename"), "subkey.ico");
+    EXPECT_EQ(Get("\\Subkey", "IconIndex"), "6");
     EXPECT_EQ(Subkeys("\\Subkey"), Names{});
 }
 
@@ -311,7 +333,7 @@ TEST_F(PersistenceTest, ASaveLeavesExactlyTheTableOverWhatWasSaved) {
     table.Save();
     table.Save();
     ConnectionTable loaded;
-    loaded.Load();
+    loaded.LoadAll();
     EXPECT_EQ(loaded.Count(), 45u);
     EXPECT_EQ(entries(loaded), expected);
     EXPECT_EQ(loaded.Lookup("c14")->iconIndex, 14);
@@ -324,6 +346,85 @@ TEST_F(PersistenceTest, ASaveLeavesExactlyTheTableOverWhatWasSaved) {
     EXPECT_EQ(store::DeleteKeyTree(kCurrentUser, (kKey + "\\A").c_str()), 0);
     EXPECT_EQ(Get("\\A", nullptr), "<no key>");
     EXPECT_EQ(store::DeleteKeyTree(kCurrentUser, (kKey + "\\A").c_str()), 0);
+}
+
+// Two tables stand for two processes sharing the store: each save writes only what its table
+// changed, on top of what the other saved meanwhile; for one connection changed by both, the
+// later save wins.
+TEST_F(PersistenceTest, SavesWriteChangesNotTheWholeTable) {
+    for (const char* name : {"Keep", "Drop", "Edit", "Both", "Move", "echo"}) {
+        Set(std::string("\\") + name, nullptr, std::string("cn_iptcp:") + name + "[1]");
+    }
+    Set("", nullptr, "Keep");
+    ConnectionTable other;
+    ASSERT_EQ(table.LoadAll(), 0);
+    ASSERT_EQ(other.Load(), 0);  // reads what it is asked for, when asked
+    const auto add = [](ConnectionTable& t, const char* name, const char* text) {
+        auto record = std::make_unique<ConnectionRecord>();
+        ASSERT_TRUE(record->Parse(name, text));
+        t.Add(std::move(record));
+    };
+    add(table, "FromA", "cn_iptcp:a[1]");
+    ASSERT_TRUE(table.RemoveByName("Drop"));
+    table.Lookup("Both")->server = "by-a";
+    std::string moved = "Moved";
+    table.Rename(table.Lookup("Move"), moved);
+    ASSERT_EQ(table.Save(), 0);
+
+    add(other, "FromB", "cn_iptcp:b[1]");
+    other.Lookup("Edit")->port = "2";
+    other.Lookup("Both")->server = "by-b";
+    // "ECHO" is the connection "echo": replacing it leaves one key, written as now asked.
+    ASSERT_TRUE(other.RemoveByName("ECHO"));
+    add(other, "ECHO", "cn_iptcp:loud[1]");
+    EXPECT_EQ(other.Lookup("Drop"), nullptr) << "the other table reads the store as it is now";
+    ASSERT_EQ(other.Save(), 0);
+
+    ConnectionTable check;
+    ASSERT_EQ(check.LoadAll(), 0);
+    Names stored;
+    for (const ConnectionRecord* r : check.Records()) {
+        stored.push_back((r == check.defaultRecord ? "*" : "") + r->name + "=" + r->Format());
+    }
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, (Names{"*Keep=cn_iptcp:Keep[1]:USER", "Both=cn_iptcp:by-b[1]:USER", "ECHO=cn_iptcp:loud[1]:USER",
+                             "Edit=cn_iptcp:Edit[2]:USER", "FromA=cn_iptcp:a[1]:USER", "FromB=cn_iptcp:b[1]:USER",
+                             "Moved=cn_iptcp:Move[1]:USER"}));
+    EXPECT_EQ(Subkeys(), (Names{"Both", "ECHO", "Edit", "FromA", "FromB", "Keep", "Moved"}));
+
+    // The default follows only this table's own change; a save with no change writes nothing.
+    ASSERT_TRUE(other.SetDefault("FromA"));
+    EXPECT_EQ(table.Save(), 0);
+    EXPECT_EQ(Get("", nullptr), "FromA");
+    ASSERT_TRUE(table.SetDefault("Edit"));
+    EXPECT_EQ(Get("", nullptr), "Edit");
+}
+
+// A table that reads the store lazily still sees it as one: the first record becomes the
+// default only when the store holds none, and a lookup that misses reads the store.
+TEST_F(PersistenceTest, ALazyTableKnowsWhatTheStoreHolds) {
+    Set("\\Only", nullptr, "cn_iptcp:o[1]");
+    ASSERT_EQ(table.Load(), 0);
+    EXPECT_EQ(table.Count(), 0u);
+    auto record = std::make_unique<ConnectionRecord>();
+    ASSERT_TRUE(record->Parse("Second", "cn_iptcp:s[1]"));
+    table.Add(std::move(record));
+    EXPECT_EQ(table.defaultRecord, nullptr);
+    EXPECT_EQ(table.Count(), 2u);  // Add read the first connection to know
+    Set("\\Later", nullptr, "cn_iptcp:l[1]");
+    ASSERT_NE(table.Lookup("LATER"), nullptr);
+    EXPECT_EQ(table.Lookup("later")->name, "Later");
+    EXPECT_EQ(table.Lookup("Missing"), nullptr);
+    EXPECT_EQ(table.TakeStoreError(), 0);
+
+    store::DeleteKeyTree(kCurrentUser, kKey.c_str());
+    table.Clear();
+    ASSERT_EQ(table.Load(), 0);
+    EXPECT_TRUE(table.Empty());
+    record = std::make_unique<ConnectionRecord>();
+    ASSERT_TRUE(record->Parse("First", "cn_iptcp:f[1]"));
+    table.Add(std::move(record));
+    EXPECT_EQ(table.defaultRecord, table.Lookup("First"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // .reg files through the SQLite store: the exact text of an export, round trips, files written
-// by Windows, REGEDIT4 files, and malformed files refused with the store left as it was. (Under
-// Wine the command-line tool's test imports and exports through the Windows registry.)
+// by Windows, REGEDIT4 files, malformed files and files outside the connections key refused
+// with the store left as it was, and exports that refuse what would not import back the same.
+// (Under Wine the command-line tool's test imports and exports through the Windows registry.)
 #include "store/reg_file.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,8 @@ namespace {
 using namespace platform;  // the registry's interface, result codes and value types
 
 // The store the library uses on POSIX, in a directory of the test's own. It counts the keys
-// left open and refuses to set a value named `refuse`.
+// left open, refuses to set a value named `refuse`, and fails a batch's beginning or its
+// commit (undoing it) with the codes set.
 class Store final : public Registry {
 public:
     Store() : dir_(MakeDir()), db_(dir_ + "/registry.db") {}
@@ -29,6 +31,7 @@ public:
     }
     std::string refuse;
     int open = 0;
+    long beginFails = kRegOk, commitFails = kRegOk;
 
     long OpenKey(RegKey parent, const char* subKey, RegKey* key) override {
         return Opened(db_.OpenKey(parent, subKey, key));
@@ -54,8 +57,12 @@ public:
     long DeleteTree(RegKey parent, const char* subKey) override { return db_.DeleteTree(parent, subKey); }
     long DeleteValue(RegKey key, const char* name) override { return db_.DeleteValue(key, name); }
     long CloseKey(RegKey key) override { return --open, db_.CloseKey(key); }
-    long BeginBatch() override { return db_.BeginBatch(); }
-    long CommitBatch() override { return db_.CommitBatch(); }
+    long BeginBatch() override { return beginFails != kRegOk ? beginFails : db_.BeginBatch(); }
+    long CommitBatch() override {
+        if (commitFails == kRegOk) return db_.CommitBatch();
+        db_.AbortBatch();
+        return commitFails;
+    }
     void AbortBatch() override { db_.AbortBatch(); }
 
     // Test set-up and inspection: a value by path, read as "<none>" when missing.
@@ -85,6 +92,9 @@ public:
         return names + ExportRegFile(db_, "T");
     }
 
+    // The whole hive as an export without rules writes it.
+    std::string All() { return ExportRegFile(db_, ""); }
+
 private:
     static std::string MakeDir() {
         std::string dir = (std::filesystem::temp_directory_path() / "tavix-regfile-XXXXXX").string();
@@ -106,6 +116,11 @@ std::string Utf16File(std::u16string_view text) {
     std::string bytes = "\xFF\xFE";
     for (char16_t c : text) bytes += {char(c & 0xFF), char(c >> 8)};
     return bytes;
+}
+
+// 8-bit text of the store from UTF-16.
+std::string ToNarrowForTest(std::u16string_view text) {
+    return platform::SystemCodePage().ToNarrow(WString(text.begin(), text.end()));
 }
 
 // The text of an exported file whose characters are ASCII, for readable comparisons.
@@ -330,6 +345,197 @@ TEST(RegFile, StoreFailureAbortsTheImportAndNamesTheKey) {
     EXPECT_EQ(registry.open, 0);
 }
 
+// A file of connections changes the connections key and nothing else: a key outside it, the
+// deletion of a key above it, or a name the store cannot hold refuses the whole file.
+TEST(RegFile, ImportOfConnectionsChangesOnlyTheConnectionsKey) {
+    const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\New]\r\n@=\"cn_iptcp:n[1]\"\r\n";
+    const std::string outside = " is outside HKEY_CURRENT_USER\\Software\\Vantorin\\Connections, the only key this file may change";
+    const std::string withIt = " would delete HKEY_CURRENT_USER\\Software\\Vantorin\\Connections with it";
+    const struct {
+        std::u16string lines;  // after head
+        std::string error;     // after "c.reg:"
+    } cases[] = {
+        {u"[HKEY_CURRENT_USER\\Software\\Other]\r\n", "5: HKEY_CURRENT_USER\\Software\\Other" + outside},
+        {u"[HKEY_CURRENT_USER\\Software\\Vantorin]\r\n", "5: HKEY_CURRENT_USER\\Software\\Vantorin" + outside},
+        {u"[HKEY_CURRENT_USER]\r\n@=\"x\"\r\n", "5: HKEY_CURRENT_USER" + outside},
+        {u"[HKEY_CURRENT_USER\\Software\\Vantorin\\ConnectionsOld\\A]\r\n",
+         "5: HKEY_CURRENT_USER\\Software\\Vantorin\\ConnectionsOld\\A" + outside},
+        {u"[-HKEY_CURRENT_USER\\Software\\Other]\r\n", "5: HKEY_CURRENT_USER\\Software\\Other" + outside},
+        {u"[-HKEY_CURRENT_USER\\Software]\r\n", "5: deleting HKEY_CURRENT_USER\\Software" + withIt},
+        {u"[-HKEY_CURRENT_USER\\software\\VANTORIN]\r\n", "5: deleting HKEY_CURRENT_USER\\software\\VANTORIN" + withIt},
+        {u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\a\tb]\r\n",
+         "5: the connection name \"a\\tb\" contains a control character"},
+        {u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\\x1b[31mred]\r\n",
+         "5: the connection name \"\\x1b[31mred\" contains a control character"},
+        {u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\" + std::u16string(128, u'\u00e9') + u"]\r\n",
+         "5: the connection name \"" + ToNarrowForTest(std::u16string(128, u'\u00e9')) + "\" is longer than 255 bytes"},
+        {u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\r\n@=\"bad\\nname\"\r\n",
+         "6: the default connection's name \"bad\\nname\" contains a control character"},
+    };
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(bad.error.substr(0, 80));
+        Store registry;
+        registry.Set(std::string(kKey) + "\\Work", "", kRegSz, Sz("cn_iptcp:db1[1972]"));
+        registry.Set("Software\\Other", "keep", kRegSz, Sz("me"));
+        const std::string before = registry.All();
+        std::string error;
+        long storeError = -1;
+        EXPECT_FALSE(ImportRegFile(registry, Utf16File(head + bad.lines), "c.reg", error, ConnectionRules(), &storeError));
+        EXPECT_EQ(error, "c.reg:" + bad.error);
+        EXPECT_EQ(storeError, kRegOk) << "a refused file is not a failure of the store";
+        EXPECT_EQ(registry.All(), before);
+    }
+
+    // Within the key anything goes: its own deletion, any case of its path, the deletion of an
+    // entry whose name the store could not hold.
+    Store registry;
+    registry.Set(std::string(kKey) + "\\Old", "", kRegSz, Sz("cn_iptcp:o[1]"));
+    registry.Set(std::string(kKey) + "\\a\x01" "b", "", kRegSz, Sz("cn_iptcp:o[1]"));
+    registry.Set("Software\\Other", "keep", kRegSz, Sz("me"));
+    std::string error;
+    ASSERT_TRUE(ImportRegFile(registry,
+                              Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                        u"[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\a\x01" u"b]\r\n"
+                                        u"[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\r\n"
+                                        u"[hkey_current_user\\SOFTWARE\\vantorin\\CONNECTIONS\\Sales]\r\n"
+                                        u"@=\"cn_iptcp:s[2]\"\r\n"
+                                        u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\r\n@=\"Sales\"\r\n"),
+                              "ok.reg", error, ConnectionRules()))
+        << error;
+    EXPECT_EQ(registry.Get(std::string(kKey) + "\\Old", "") + registry.Get(std::string(kKey) + "\\a\x01" "b", ""),
+              "<none><none>");
+    EXPECT_EQ(registry.Get(std::string(kKey) + "\\Sales", ""), Sz("cn_iptcp:s[2]"));
+    EXPECT_EQ(registry.Get(kKey, ""), Sz("Sales"));
+    EXPECT_EQ(registry.Get("Software\\Other", "keep"), Sz("me"));
+}
+
+// What an export of the connections writes imports back to exactly the same connections,
+// strings, icons and default; a name that a file cannot carry is refused, naming the entry.
+TEST(RegFile, ExportOfConnectionsImportsBackTheSameOrIsRefused) {
+    struct Entry {
+        std::string name;
+        std::string connection;
+        std::string iconFile;  // "" none
+    };
+    const std::string key = std::string(kKey) + "\\";
+    const std::string cannot = "cannot export HKEY_CURRENT_USER\\Software\\Vantorin\\Connections";
+    const std::string cafe = ToNarrowForTest(u"Caf\u00e9 \u00fcber \u65e5\u672c \u2603");
+    const struct {
+        const char* label;
+        std::vector<Entry> entries;
+        std::string defaultName;
+        std::string error;  // "" when the export must import back the same
+    } cases[] = {
+        {"plain names and icons",
+         {{"Work", "cn_iptcp:db1[1972]:SALES", ""}, {"Sales", "cn_iptcp:s[2]:USER", "C:\\Program Files\\x.ico"}},
+         "Sales", ""},
+        {"brackets, quotes, equals signs",
+         {{"a]b", "cn_iptcp:h[1]:NS\\X", ""}, {"]", "cn_iptcp:h[2]", ""}, {"say \"hi\"", "cn_iptcp:h[3]", ""},
+          {"x=y", "cn_iptcp:h[4]", "C:\\icons\\\"q\"=.ico"}, {"[x] ;", "cn_iptcp:h[5]", ""}},
+         "a]b", ""},
+        {"text beyond ASCII", {{cafe, "cn_iptcp:h[1]:" + cafe, "/home/" + cafe + ".ico"}}, cafe, ""},
+        {"line breaks inside strings", {{"Work", "cn_iptcp:h[1]:A\r\nB\rC\n", ""}}, "", ""},
+        {"a carriage return in a name", {{"Work", "cn_iptcp:h[1]", ""}, {"a\rb", "cn_iptcp:h[2]", ""}}, "",
+         cannot + "\\a\\rb: the connection name contains a control character"},
+        {"a line feed in a name", {{"a\nb", "cn_iptcp:h[2]", ""}}, "",
+         cannot + "\\a\\nb: its name holds a line break, which a .reg file cannot carry in a key name"},
+        {"a name over 255 bytes", {{ToNarrowForTest(std::u16string(200, u'\u00e9')), "cn_iptcp:h[2]", ""}}, "",
+         cannot + "\\" + ToNarrowForTest(std::u16string(200, u'\u00e9')) + ": the connection name is longer than 255 bytes"},
+        {"a default that no name can be", {{"Work", "cn_iptcp:h[1]", ""}}, "Wo\x1brk",
+         cannot + ": the default connection's name \"Wo\\x1brk\" contains a control character"},
+        {"a name that is not UTF-8", {{"a\xff", "cn_iptcp:h[1]", ""}}, "",
+         cannot + "\\a\xff: its name cannot be written unchanged"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.label);
+        Store registry;
+        for (const Entry& entry : test.entries) {
+            registry.Set(key + entry.name, "", kRegSz, Sz(entry.connection));
+            if (!entry.iconFile.empty()) {
+                registry.Set(key + entry.name, "IconIndex", kRegDword, Dword(3));
+                registry.Set(key + entry.name, "IconFilename", kRegExpandSz, Sz(entry.iconFile));
+            }
+        }
+        if (!test.defaultName.empty()) registry.Set(kKey, "", kRegSz, Sz(test.defaultName));
+        std::string error;
+        long storeError = -1;
+        const std::string file = ExportRegFile(registry, kKey, &error, ConnectionRules(), &storeError);
+        EXPECT_EQ(storeError, kRegOk);
+        if (!test.error.empty()) {
+            EXPECT_EQ(file, "");
+            EXPECT_EQ(error, test.error);
+            continue;
+        }
+        ASSERT_NE(file, "") << error;
+        ASSERT_TRUE(ImportRegFile(registry, Utf16File(u"REGEDIT4\r\n[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\r\n"),
+                                  "clear.reg", error, ConnectionRules())) << error;
+        ASSERT_EQ(registry.Get(kKey, ""), "<none>");
+        ASSERT_TRUE(ImportRegFile(registry, file, "export.reg", error, ConnectionRules())) << error;
+        EXPECT_EQ(ExportRegFile(registry, kKey, nullptr, ConnectionRules()), file);
+        for (const Entry& entry : test.entries) {
+            EXPECT_EQ(registry.Get(key + entry.name, ""), Sz(entry.connection)) << entry.name;
+            EXPECT_EQ(registry.Get(key + entry.name, "IconFilename"), entry.iconFile.empty() ? "<none>" : Sz(entry.iconFile));
+        }
+        EXPECT_EQ(registry.Get(kKey, ""), test.defaultName.empty() ? "<none>" : Sz(test.defaultName));
+    }
+}
+
+// A name with a line break used to write lines of its own into the export: this one selects
+// the connection "Work" and gives it another connection string when the file is imported.
+TEST(RegFile, ANameCannotRewriteAnotherConnectionThroughAnExport) {
+    const std::string work = std::string(kKey) + "\\Work";
+    const std::string hostile = "Work]\r\n@=\"cn_iptcp:evil[6]\"\r\n;";
+    for (const bool connectionRules : {true, false}) {
+        SCOPED_TRACE(connectionRules ? "connection rules" : "no rules");
+        Store registry;
+        registry.Set(work, "", kRegSz, Sz("cn_iptcp:db1[1972]:SALES"));
+        registry.Set(std::string(kKey) + "\\" + hostile, "", kRegSz, Sz("cn_iptcp:x[1]"));
+        std::string error;
+        const std::string file =
+            ExportRegFile(registry, kKey, &error, connectionRules ? ConnectionRules() : RegFileRules{});
+        EXPECT_EQ(error, "cannot export HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\"
+                         "Work]\\r\\n@=\"cn_iptcp:evil[6]\"\\r\\n;: "
+                         "its name holds a line break, which a .reg file cannot carry in a key name");
+        // Whatever was written must not change Work when it is imported.
+        Store imported;
+        imported.Set(work, "", kRegSz, Sz("cn_iptcp:db1[1972]:SALES"));
+        if (!file.empty()) ImportRegFile(imported, file, "export.reg", error);
+        EXPECT_EQ(imported.Get(work, ""), Sz("cn_iptcp:db1[1972]:SALES"));
+    }
+}
+
+// The import is one batch: when it cannot begin, or does not land, the store's code is
+// reported and nothing is imported.
+TEST(RegFile, ImportReportsABatchThatCannotBeginOrLand) {
+    const std::string file = Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                       u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\A]\r\n@=\"cn_iptcp:a[1]\"\r\n"
+                                       u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\B]\r\n@=\"cn_iptcp:b[1]\"\r\n");
+    const struct {
+        long begin, commit;
+        std::string error;
+    } cases[] = {
+        {kRegBusy, kRegOk, "f.reg: nothing imported (error 170, the store is locked by another process)"},
+        {kRegOk, kRegDiskFull, "f.reg: nothing imported (error 112, no space left on device)"},
+        {kRegOk, kRegIoFailed, "f.reg: nothing imported (error 1016, I/O error)"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.error);
+        Store registry;
+        registry.Set(std::string(kKey) + "\\Work", "", kRegSz, Sz("cn_iptcp:w[1]"));
+        const std::string before = registry.All();
+        registry.beginFails = test.begin;
+        registry.commitFails = test.commit;
+        std::string error;
+        long storeError = kRegOk;
+        EXPECT_FALSE(ImportRegFile(registry, file, "f.reg", error, ConnectionRules(), &storeError));
+        EXPECT_EQ(error, test.error);
+        EXPECT_EQ(storeError, test.begin != kRegOk ? test.begin : test.commit);
+        registry.beginFails = registry.commitFails = kRegOk;
+        EXPECT_EQ(registry.All(), before);
+        EXPECT_EQ(registry.open, 0);
+    }
+}
 
 }  // namespace
 }  // namespace tavix::store

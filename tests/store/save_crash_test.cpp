@@ -104,7 +104,7 @@ void ReadReports(int fd, std::string& text, bool wait) {
 long StoredGeneration() {
     ContextGuard guard;
     ConnectionTable table;
-    table.Load();
+    table.LoadAll();
     if (table.Empty()) return -1;
     if (table.Count() != kConnections) return -2;
     const long generation = std::stol(table.Lookup("c0")->namespaceName.substr(1));

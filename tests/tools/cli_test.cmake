@@ -24,6 +24,22 @@ function(expect_run expected_status expected_output)
   endif()
 endfunction()
 
+# The same, with the exact output (standard output, then standard error) instead of a pattern.
+function(expect_exact expected_status expected_output)
+  execute_process(COMMAND ${EMULATOR} ${CLI} ${ARGN}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REPLACE "\r\n" "\n" out "${out}")
+  string(REPLACE "\r\n" "\n" err "${err}")
+  if(NOT status EQUAL expected_status OR NOT "${out}${err}" STREQUAL "${expected_output}")
+    message(SEND_ERROR "tavixconnect ${ARGN}: exit ${status}, expected ${expected_status}; output\n"
+                       "${out}${err}\nexpected\n${expected_output}")
+  endif()
+endfunction()
+
+string(ASCII 9 tab)
+string(ASCII 7 bel)
+string(ASCII 27 esc)
+
 expect_run(0 "^usage: tavixconnect COMMAND" --help)
 expect_run(0 "^tavixconnect [0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+\n$" --version)
 expect_run(2 "no command given")
@@ -71,10 +87,29 @@ expect_run(0 "" import "${scratch}/clear.reg")
 expect_run(0 "" set Zeta "cn_iptcp:z[1]")
 expect_run(0 "" set Work "cn_iptcp:db1[1972]:SALES")
 expect_run(0 "" set Quoted "Other:cn_iptcp:q[2]")
-expect_run(1 "not stored: not a connection string: \"nonsense\"" set Bad nonsense)
-expect_run(1 "not stored: a connection name holds at most 255 bytes and no \"\\\\\"" set "A\\B" "cn_iptcp:h[1]")
+expect_exact(1 "tavixconnect: not a connection string: \"nonsense\"\n" set Bad nonsense)
 string(REPEAT "s" 250 long_server)
-expect_run(1 "not stored: its connection string would be over 255 bytes" set Long "cn_iptcp:${long_server}[1]")
+expect_exact(1 "tavixconnect: the connection string is longer than the store holds (255 bytes): \"cn_iptcp:${long_server}[1]\"\n"
+             set Long "cn_iptcp:${long_server}[1]")
+# Names the store cannot hold are refused before the store is touched, by set, show, delete
+# and default alike, with the name (escaped) and the reason.
+string(REPEAT "n" 256 long_name)
+set(prefix "tavixconnect: the connection name")
+foreach(command set show delete default)
+  set(more "")
+  if(command STREQUAL "set")
+    set(more "cn_iptcp:h[1]")
+  endif()
+  expect_exact(1 "${prefix} \"A\\\\B\" contains a \"\\\"\n" ${command} "A\\B" ${more})
+  expect_exact(1 "${prefix} \"a\\tb\" contains a control character\n" ${command} "a${tab}b" ${more})
+  expect_exact(1 "${prefix} \"\\x1b(0red\" contains a control character\n" ${command} "${esc}(0red" ${more})
+  expect_exact(1 "${prefix} \"${long_name}\" is longer than 255 bytes\n" ${command} "${long_name}" ${more})
+endforeach()
+if(NOT EMULATOR)
+  # 128 characters, 256 bytes in the store's UTF-8.
+  string(REPEAT "é" 128 long_accented)
+  expect_exact(1 "${prefix} \"${long_accented}\" is longer than 255 bytes\n" set "${long_accented}" "cn_iptcp:h[1]")
+endif()
 expect_run(2 "--index goes with --icon" set Work "cn_iptcp:h[1]" --index 2)
 expect_run(2 "--index takes a whole number, not \"2a\"" set Work "cn_iptcp:h[1]" --icon x.ico --index 2a)
 expect_run(2 "unknown option '--frob' for set" set Work "cn_iptcp:h[1]" --frob)
@@ -104,6 +139,32 @@ expect_run(1 "bad.reg:3: " import "${scratch}/bad.reg")
 expect_run(0 "" import "${exported}")
 expect_run(0 "^  Work    cn_iptcp:db1\\[1972\\]:SALES\n\\* Quoted  cn_iptcp:q\\[2\\]:USER\n  Zeta    cn_iptcp:z\\[1\\]:USER\n$" list)
 expect_run(1 "cannot read " import "${scratch}/missing.reg")
+# The export imports back byte for byte.
+expect_run(0 "" export -o "${scratch}/again.reg")
+file(READ "${exported}" first HEX)
+file(READ "${scratch}/again.reg" again HEX)
+if(NOT first STREQUAL again)
+  message(SEND_ERROR "export, import, export: the two exports differ")
+endif()
+
+# A file that reaches outside the connections key, deletes a key above it or names a
+# connection the store cannot hold is refused whole: nothing of it lands.
+set(listed "  Work    cn_iptcp:db1[1972]:SALES\n* Quoted  cn_iptcp:q[2]:USER\n  Zeta    cn_iptcp:z[1]:USER\n")
+set(new_key "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\New]\n@=\"cn_iptcp:n[1]\"\n")
+set(outside " is outside HKEY_CURRENT_USER\\Software\\Vantorin\\Connections, the only key this file may change")
+file(WRITE "${scratch}/outside.reg" "REGEDIT4\n\n${new_key}[HKEY_CURRENT_USER\\Software\\Other]\n@=\"x\"\n")
+file(WRITE "${scratch}/above.reg" "REGEDIT4\n\n${new_key}[-HKEY_CURRENT_USER\\Software]\n")
+file(WRITE "${scratch}/name.reg" "REGEDIT4\n\n${new_key}[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\a${tab}b]\n")
+file(WRITE "${scratch}/default.reg" "REGEDIT4\n\n${new_key}[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\n@=\"x\\ny\"\n")
+foreach(case
+    "outside.reg:5: HKEY_CURRENT_USER\\Software\\Other${outside}"
+    "above.reg:5: deleting HKEY_CURRENT_USER\\Software would delete HKEY_CURRENT_USER\\Software\\Vantorin\\Connections with it"
+    "name.reg:5: the connection name \"a\\tb\" contains a control character"
+    "default.reg:6: the default connection's name \"x\\ny\" contains a control character")
+  string(REGEX REPLACE ":.*" "" file "${case}")
+  expect_exact(1 "tavixconnect: ${scratch}/${case}\n" import "${scratch}/${file}")
+  expect_exact(0 "${listed}" list)
+endforeach()
 
 # The Connections dialog: usage is checked everywhere; on Linux there is no window system to
 # show it in. (Under Wine the dialog would wait for a user: it is driven by its own test.)
@@ -115,15 +176,79 @@ if(NOT EMULATOR)
              dialog --name Work --connstring "cn_iptcp:h[1]" --title T --no-icon)
 endif()
 
+# Names and strings from the store reach the terminal escaped; entries the library cannot use
+# are named on standard error, one warning line each, and left out.
+file(WRITE "${scratch}/odd.reg" "REGEDIT4\n\n"
+     "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Esc]\n@=\"cn_iptcp:h[1]:NS${esc}[2J\"\n"
+     "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Broken]\n@=\"nonsense${esc}]0:title${bel}\"\n"
+     "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Empty]\n\"IconIndex\"=dword:00000001\n"
+     "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\_VRConn1]\n@=\"Legacy${esc}x\"\n\"ConnString\"=\"cn_iptcp:l[1]\"\n")
+expect_run(0 "" import "${scratch}/odd.reg")
+# Table order: the bucket of the name's hash (Work 0, Esc 2, Quoted 6, Zeta 9); the warnings
+# in the store's order.
+string(CONCAT listed_odd
+       "  Work    cn_iptcp:db1[1972]:SALES\n  Esc     cn_iptcp:h[1]:NS\\x1b[2J\n* Quoted  cn_iptcp:q[2]:USER\n"
+       "  Zeta    cn_iptcp:z[1]:USER\n"
+       "tavixconnect: warning: skipped \"Broken\": not a connection string: \"nonsense\\x1b]0:title\\x07\"\n"
+       "tavixconnect: warning: skipped \"Empty\": it has no connection string\n"
+       "tavixconnect: warning: skipped \"_VRConn1\": its name contains a control character\n")
+expect_exact(0 "${listed_odd}" list)
+expect_exact(0 "name:       Esc\nconnection: cn_iptcp:h[1]:NS\\x1b[2J\ndefault:    no\n" show esc)
+expect_exact(1 "tavixconnect: the connection \"Broken\" cannot be used: not a connection string: \"nonsense\\x1b]0:title\\x07\"\n"
+             show Broken)
+file(WRITE "${scratch}/odd-gone.reg" "REGEDIT4\n\n"
+     "[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Esc]\n[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Broken]\n"
+     "[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Empty]\n[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\_VRConn1]\n")
+expect_run(0 "" import "${scratch}/odd-gone.reg")
+expect_exact(0 "${listed}" list)
+
+# The name as the store keeps it, whatever the case asked for; icons.
+expect_run(0 "" set Iconic "cn_iptcp:i[3]" --icon "${scratch}/some.ico" --index 7)
+expect_run(0 "^name:       Iconic\nconnection: cn_iptcp:i\\[3\\]:USER\ndefault:    no\nicon:       [^\n]*some.ico, index 7\n$" show ICONIC)
+expect_exact(0 "" default iconic)
+expect_exact(0 "Iconic\n" default)
+expect_exact(0 "" default Quoted)
+expect_exact(0 "" delete iconic)
+expect_exact(0 "${listed}" list)
+# A default that names no connection is no default.
+file(WRITE "${scratch}/ghost.reg" "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\n@=\"Ghost\"\n")
+expect_run(0 "" import "${scratch}/ghost.reg")
+expect_exact(1 "tavixconnect: no default connection: the store names \"Ghost\", which is not a usable connection\n" default)
+expect_exact(0 "" default Quoted)
+
+if(NOT EMULATOR)
+  set(store "${scratch}/tavixconnect/registry.db")
+  # A store that other users can read is used, with one warning line at every store command.
+  file(CHMOD "${store}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  expect_run(0 "^  Work    [^\n]+\n\\* Quoted  [^\n]+\n  Zeta    [^\n]+\ntavixconnect: warning: [^\n]+\n$" list)
+  expect_run(0 "^Quoted\ntavixconnect: warning: [^\n]+\n$" default)
+  expect_run(0 "^store: ${store}\nstate: ok\nwarning: [^\n]+\n$" where)
+  file(CHMOD "${store}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
+  expect_exact(0 "Quoted\n" default)
+
+  # Looking where the store is makes none.
+  set(fresh "${scratch}/fresh")
+  file(MAKE_DIRECTORY "${fresh}")
+  set(ENV{XDG_CONFIG_HOME} "${fresh}")
+  expect_exact(0 "store: ${fresh}/tavixconnect/registry.db\nstate: no store yet (the file is made at the first save)\n" where)
+  file(GLOB_RECURSE left "${fresh}/*")
+  file(GLOB left_dirs LIST_DIRECTORIES true "${fresh}/*")
+  if(left OR left_dirs)
+    message(SEND_ERROR "where left files behind: ${left} ${left_dirs}")
+  endif()
+  set(ENV{XDG_CONFIG_HOME} "${scratch}")
+endif()
+
 # A store file that is not a database is named with the reason, and left as it is.
 if(NOT EMULATOR)
   expect_run(0 "^store: ${scratch}/tavixconnect/registry.db\nstate: ok\n$" where)
-  set(store "${scratch}/tavixconnect/registry.db")
   file(REMOVE "${store}-wal" "${store}-shm")
   file(WRITE "${store}" "this is not a database, and it must stay as it is\n")
-  expect_run(1 "cannot use the connection store ${store}: .+" list)
-  expect_run(1 "^store: ${store}\nstate: unusable: .+" where)
-  expect_run(1 "cannot use the connection store ${store}" set New "cn_iptcp:n[1]")
+  expect_run(4 "cannot use the connection store ${store}: .+" list)
+  expect_run(4 "^store: ${store}\nstate: unusable: .+" where)
+  expect_run(4 "cannot use the connection store ${store}" set New "cn_iptcp:n[1]")
+  expect_run(4 "cannot use the connection store ${store}" show Quoted)
+  expect_run(4 "cannot use the connection store ${store}" export)
   file(READ "${store}" after)
   if(NOT after STREQUAL "this is not a database, and it must stay as it is\n")
     message(SEND_ERROR "the unusable store file was changed")

@@ -4,8 +4,8 @@
 // and a batch lands whole or not at all, also when the process is killed at any instant.
 //
 // A file that cannot be opened, is not a database, belongs to another program or is corrupt is
-// never written to: every operation then answers kRegBadStore, and Problem() says why. A store
-// of the first format is converted when first opened, in one transaction.
+// never written to, and a symbolic link at the file's path or at its directory's is never
+// followed: every operation then answers kRegBadStore, and Problem() says why.
 #pragma once
 
 #include <cstdint>
@@ -16,15 +16,19 @@
 
 namespace tavix::platform {
 
-// The upper-case form of one UTF-16 code unit, as the Windows registry folds names (the
-// simple mappings of its case table; surrogates and caseless units map to themselves).
-char16_t UpcaseCodeUnit(char16_t unit);
-
 class SqliteRegistry final : public Registry {
 public:
+    struct Options {
+        // How long an operation waits for another process's write to end.
+        int busyTimeoutMs = 10000;
+        // The SQLite VFS the database is opened through ("": the default one).
+        std::string vfsName;
+    };
+
     // The store at path, opened (and created with its directories when missing) at the first
     // operation. An empty path is a store that cannot be located.
     explicit SqliteRegistry(std::string path);
+    SqliteRegistry(std::string path, Options options);
     ~SqliteRegistry() override;
     SqliteRegistry(const SqliteRegistry&) = delete;
     SqliteRegistry& operator=(const SqliteRegistry&) = delete;
@@ -53,18 +57,22 @@ public:
     long DeleteValue(RegKey key, const char* name) override;
     long CloseKey(RegKey key) override;
 
-    // The outermost batch is one write transaction (it waits for other writers, up to the busy
-    // timeout); inner ones are savepoints. When the outermost batch cannot begin, or a failure
-    // of the store undoes it, its operations fail and nothing of it lands.
+    // The outermost batch is one write transaction, which waits for another process's write
+    // up to the busy timeout and else answers kRegBusy, with no batch open; inner ones are
+    // savepoints. Any failure inside a batch fails it: no inner batch opens in it any more,
+    // each CommitBatch up to the outermost answers the failure, and nothing of it lands.
     long BeginBatch() override;
     long CommitBatch() override;
     void AbortBatch() override;
     bool AtomicBatches() const override { return true; }
 
-    // The file's path, and "" or the reason it cannot be used ("file is not a database",
-    // "Permission denied", ...). Problem() opens the store when that has not happened yet.
+    // The file's path; "" or the reason it cannot be used ("file is not a database",
+    // "Permission denied", "is a symbolic link; ..."); "" or a line about a directory or file
+    // that other users can reach, with the chmod command that fixes it. None of them creates
+    // anything: Problem() opens only an existing file with data in it, to check it.
     std::string Location() const override;
     std::string Problem() const override;
+    std::string Warning() const override;
 
 private:
     class Store;

@@ -1,13 +1,39 @@
 // The current user's hive is the Windows registry: each operation is one ADVAPI32 call on
-// HKEY_CURRENT_USER or on a key opened below it. Each call lands on its own, so batches do
-// nothing here.
+// HKEY_CURRENT_USER or on a key opened below it. Each call lands on its own; a batch holds a
+// named mutex of the user's, so that the batches of the library's processes never overlap.
 #include <windows.h>
 
+#include <sddl.h>
+
+#include <cstdint>
+#include <vector>
+
 #include "platform/registry.h"
+#include "platform/win32/registry_win32.h"
 
 namespace tavix::platform {
 
 namespace {
+
+// How long BeginBatch waits for another process's batch before it answers kRegBusy.
+constexpr DWORD kBatchWaitMilliseconds = 10000;
+
+std::string UserSid() {
+    std::string text;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return text;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+    char* sid = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
 
 HKEY ToHkey(RegKey key) {
     return key == kCurrentUser ? HKEY_CURRENT_USER : reinterpret_cast<HKEY>(key);
@@ -15,6 +41,36 @@ HKEY ToHkey(RegKey key) {
 
 class Win32Registry final : public Registry {
 public:
+    ~Win32Registry() override {
+        if (mutex_ != nullptr) CloseHandle(mutex_);
+    }
+
+    // The outermost batch takes the mutex; one whose owner ended without releasing it
+    // (abandoned) is taken as well: that process's save is finished by the store's journal.
+    long BeginBatch() override {
+        if (depth_ > 0) {
+            ++depth_;
+            return ERROR_SUCCESS;
+        }
+        if (mutex_ == nullptr) {
+            mutex_ = CreateMutexA(nullptr, FALSE, StoreMutexName().c_str());
+            if (mutex_ == nullptr) return static_cast<long>(GetLastError());
+        }
+        switch (WaitForSingleObject(mutex_, kBatchWaitMilliseconds)) {
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:
+            depth_ = 1;
+            return ERROR_SUCCESS;
+        case WAIT_TIMEOUT:
+            return ERROR_BUSY;
+        default:
+            return static_cast<long>(GetLastError());
+        }
+    }
+
+    long CommitBatch() override { return EndBatch(); }
+    void AbortBatch() override { EndBatch(); }
+
     // Without a place for the handle Windows answers ERROR_INVALID_PARAMETER (Wine crashes).
     long OpenKey(RegKey parent, const char* subKey, RegKey* key) override {
         if (key == nullptr) return ERROR_INVALID_PARAMETER;
@@ -93,9 +149,33 @@ public:
     long CloseKey(RegKey key) override {
         return key == kCurrentUser ? ERROR_SUCCESS : RegCloseKey(ToHkey(key));
     }
+
+private:
+    long EndBatch() {
+        if (depth_ == 0) return ERROR_INVALID_PARAMETER;  // no batch is open
+        if (--depth_ == 0) ReleaseMutex(mutex_);
+        return ERROR_SUCCESS;
+    }
+
+    HANDLE mutex_ = nullptr;  // made at the first batch, kept
+    int depth_ = 0;           // batches open
 };
 
 }  // namespace
+
+std::string StoreMutexName() {
+    std::string user = UserSid();
+    if (user.empty()) {
+        char name[257];
+        DWORD size = sizeof name;
+        if (GetUserNameA(name, &size)) user = name;
+    }
+    // A kernel object's name holds no backslash after its namespace.
+    for (char& c : user) {
+        if (c == '\\') c = '_';
+    }
+    return "Local\\TavixConnect.Connections." + user;
+}
 
 Registry& UserRegistry() {
     static Win32Registry registry;

@@ -1,0 +1,404 @@
+// The SQLite store tells the truth about failures and undoes what did not land: another process
+// holding the store, writes and syncs that fail (through a VFS that injects the faults), and a
+// file system that is really full.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fault_vfs.h"
+#include "platform/posix/registry_sqlite.h"
+
+namespace tavix::platform {
+namespace {
+
+using namespace std::string_literals;
+using testing::Fault;
+using testing::FaultOp;
+using testing::FaultVfs;
+
+// An open key, closed at the end of its scope.
+class Key {
+public:
+    explicit Key(Registry& registry) : registry_(registry) {}
+    ~Key() { Reset(); }
+    RegKey* Out() { return Reset(), &key_; }
+    RegKey get() const { return key_; }
+    void Reset() {
+        if (key_ != 0) registry_.CloseKey(key_);
+        key_ = 0;
+    }
+
+private:
+    Registry& registry_;
+    RegKey key_ = 0;
+};
+
+std::string Escape(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (const uint8_t byte : bytes) {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+        text += byte >= 0x20 && byte < 0x7F ? std::string(1, static_cast<char>(byte)) : hex;
+    }
+    return text;
+}
+
+// Every key below key and every value, a line each, in the store's order; a failure as a line.
+std::string Dump(Registry& reg, RegKey key = kCurrentUser, const std::string& path = "") {
+    std::string out;
+    std::string name;
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    long rc;
+    for (uint32_t i = 0; (rc = reg.EnumValue(key, i, name, &type, &data)) == kRegOk; ++i) {
+        out += path + ":" + name + "=" + std::to_string(type) + ":" + Escape(data) + "\n";
+    }
+    if (rc != kRegNoMoreItems) return out + "<values: " + std::to_string(rc) + ">\n";
+    char child[256];
+    for (uint32_t i = 0; (rc = reg.EnumKey(key, i, child, sizeof child)) == kRegOk; ++i) {
+        const std::string childPath = path.empty() ? child : path + "\\" + child;
+        Key opened(reg);
+        if (const long open = reg.OpenKey(key, child, opened.Out()); open != kRegOk) {
+            return out + "<open " + childPath + ": " + std::to_string(open) + ">\n";
+        }
+        out += childPath + "\n" + Dump(reg, opened.get(), childPath);
+    }
+    if (rc != kRegNoMoreItems) out += "<subkeys: " + std::to_string(rc) + ">\n";
+    return out;
+}
+
+std::string ConnectionName(int i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "C%03d", i);
+    return name;
+}
+
+std::string Text(const std::string& prefix, int i) { return prefix + "-" + std::to_string(i); }
+
+// The store before the batch: "Connections" (default value "C000") with C000 ... C299, each
+// with the default value "old-i" and "Index" i. After the batch: the default value "C120",
+// C000 ... C099 rewritten to "new-i", C100 ... C149 gone, C300 ... C499 new.
+std::string Content(bool afterBatch) {
+    const auto escape = [](const std::string& text) {
+        return Escape(std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    std::string out = "Connections\nConnections:=1:" + escape(afterBatch ? "C120"s : "C000"s) +
+                      "\\x00\n";
+    for (int i = 0; i < (afterBatch ? 500 : 300); ++i) {
+        if (afterBatch && i >= 100 && i < 150) continue;
+        const bool rewritten = afterBatch && (i < 100 || i >= 300);
+        const std::string path = "Connections\\" + ConnectionName(i);
+        const uint32_t index = static_cast<uint32_t>(i);
+        out += path + "\n" + path + ":=1:" + escape(Text(rewritten ? "new" : "old", i)) + "\\x00\n";
+        out += path + ":Index=4:" +
+               Escape(std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&index),
+                                           reinterpret_cast<const uint8_t*>(&index) + 4)) +
+               "\n";
+    }
+    return out;
+}
+
+long SetText(Registry& reg, RegKey key, const char* name, const std::string& text) {
+    return reg.SetValue(key, name, kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1));
+}
+
+long WriteConnection(Registry& reg, RegKey connections, int i, const char* prefix) {
+    Key key(reg);
+    const uint32_t index = static_cast<uint32_t>(i);
+    if (const long rc = reg.CreateKey(connections, ConnectionName(i).c_str(), key.Out())) return rc;
+    if (const long rc = SetText(reg, key.get(), nullptr, Text(prefix, i))) return rc;
+    return reg.SetValue(key.get(), "Index", kRegDword, &index, 4);
+}
+
+long WriteOldContent(Registry& reg) {
+    if (const long rc = reg.BeginBatch()) return rc;
+    Key connections(reg);
+    long rc = reg.CreateKey(kCurrentUser, "Connections", connections.Out());
+    if (rc == kRegOk) rc = SetText(reg, connections.get(), nullptr, "C000");
+    for (int i = 0; rc == kRegOk && i < 300; ++i) rc = WriteConnection(reg, connections.get(), i, "old");
+    if (rc != kRegOk) {
+        reg.AbortBatch();
+        return rc;
+    }
+    return reg.CommitBatch();
+}
+
+// The batch: the first failure of any of its steps, or the commit's answer.
+long RunBatch(Registry& reg) {
+    if (const long rc = reg.BeginBatch()) return rc;
+    const long rc = [&reg] {
+        Key connections(reg), key(reg);
+        if (const long rc = reg.OpenKey(kCurrentUser, "Connections", connections.Out())) return rc;
+        if (const long rc = SetText(reg, connections.get(), nullptr, "C120")) return rc;
+        for (int i = 0; i < 100; ++i) {
+            if (const long rc = reg.OpenKey(connections.get(), ConnectionName(i).c_str(), key.Out())) return rc;
+            if (const long rc = SetText(reg, key.get(), nullptr, Text("new", i))) return rc;
+        }
+        for (int i = 100; i < 150; ++i) {
+            if (const long rc = reg.DeleteKey(connections.get(), ConnectionName(i).c_str())) return rc;
+        }
+        for (int i = 300; i < 500; ++i) {
+            if (const long rc = WriteConnection(reg, connections.get(), i, "new")) return rc;
+        }
+        return static_cast<long>(kRegOk);
+    }();
+    if (rc != kRegOk) {
+        reg.AbortBatch();
+        return rc;
+    }
+    return reg.CommitBatch();
+}
+
+class SqliteFailureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tavix-failure-test-XXXXXX";
+        dir = mkdtemp(pattern);
+        path = dir + "/registry.db";
+        golden = dir + "/golden.db";
+        SqliteRegistry reg(golden);
+        ASSERT_EQ(WriteOldContent(reg), kRegOk) << reg.Problem();
+        ASSERT_EQ(Dump(reg), Content(false));
+    }
+    void TearDown() override {
+        FaultVfs::Disarm();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    // The store at path holds the old content again, as a file alone (no log).
+    void Restore() {
+        for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(path + suffix);
+        std::filesystem::copy_file(golden, path, std::filesystem::copy_options::overwrite_existing);
+    }
+    std::string dir, path, golden;
+};
+
+// For each write and each sync the batch makes, a run in which that one fails: the batch
+// reports why, and the store holds the old content, through the same connection and opened
+// anew. With no fault the batch lands.
+TEST_F(SqliteFailureTest, EveryFailedWriteOrSyncUndoesTheWholeBatch) {
+    const SqliteRegistry::Options faulty{100, FaultVfs::Name()};
+    int made[3] = {};
+    {
+        Restore();
+        SqliteRegistry reg(path, faulty);
+        ASSERT_EQ(Dump(reg), Content(false));
+        FaultVfs::Disarm();
+        ASSERT_EQ(RunBatch(reg), kRegOk);
+        for (const FaultOp op : {FaultOp::kWrite, FaultOp::kSync, FaultOp::kTruncate}) {
+            made[static_cast<int>(op)] = FaultVfs::Count(op);
+        }
+        EXPECT_EQ(Dump(reg), Content(true));
+    }
+    ASSERT_GT(made[static_cast<int>(FaultOp::kWrite)], 10);
+    ASSERT_GT(made[static_cast<int>(FaultOp::kSync)], 0);
+
+    struct Case { const char* what; FaultOp op; int error; bool persistent; long expected; };
+    const Case cases[] = {
+        {"disk full from this write on", FaultOp::kWrite, SQLITE_FULL, true, kRegDiskFull},
+        {"this write fails", FaultOp::kWrite, SQLITE_IOERR_WRITE, false, kRegIoFailed},
+        {"this sync fails", FaultOp::kSync, SQLITE_IOERR_FSYNC, false, kRegIoFailed},
+        {"this truncation fails", FaultOp::kTruncate, SQLITE_IOERR_TRUNCATE, false, kRegIoFailed},
+    };
+    for (const Case& c : cases) {
+        for (int n = 1; n <= made[static_cast<int>(c.op)]; ++n) {
+            SCOPED_TRACE(std::string(c.what) + ", call " + std::to_string(n));
+            Restore();
+            {
+                SqliteRegistry reg(path, faulty);
+                ASSERT_EQ(Dump(reg), Content(false));
+                FaultVfs::Arm(Fault{c.op, n, c.error, c.persistent});
+                const long result = RunBatch(reg);
+                const int injected = FaultVfs::Injected();
+                FaultVfs::Disarm();
+                ASSERT_GT(injected, 0);
+                EXPECT_EQ(result, c.expected);
+                EXPECT_EQ(Dump(reg), Content(false)) << "the same connection";
+            }
+            SqliteRegistry reopened(path);
+            EXPECT_EQ(Dump(reopened), Content(false)) << "opened anew";
+        }
+    }
+}
+
+// A failure inside an inner batch fails the batch around it: no later inner batch opens, and
+// the outer commit reports the failure and lands nothing, also what came before the inner one.
+// The failure may be SQLite's (which undoes the transaction itself) or the store's own (a
+// damaged row, after which SQLite would go on).
+TEST_F(SqliteFailureTest, AFailureInAnInnerBatchFailsTheOuterCommit) {
+    const auto fillDisk = [](Registry& reg, RegKey connections) {
+        // More than the page cache holds: SQLite writes pages to the log before the commit.
+        FaultVfs::Arm(Fault{FaultOp::kWrite, 1, SQLITE_FULL, true});
+        const std::string big(64 * 1024, 'x');
+        long failed = kRegOk;
+        for (int i = 0; failed == kRegOk && i < 100; ++i) {
+            Key key(reg);
+            failed = reg.CreateKey(connections, ("big" + std::to_string(i)).c_str(), key.Out());
+            if (failed == kRegOk) failed = SetText(reg, key.get(), nullptr, big);
+        }
+        FaultVfs::Disarm();
+        return failed;
+    };
+    const auto writeDamagedRow = [](Registry& reg, RegKey connections) {
+        Key key(reg);
+        const long opened = reg.OpenKey(connections, "C007", key.Out());
+        return opened != kRegOk ? opened : SetText(reg, key.get(), "x", "y");
+    };
+    struct Case { const char* what; bool damage; std::function<long(Registry&, RegKey)> fail; long expected; };
+    const Case cases[] = {
+        {"the disk fills up", false, fillDisk, kRegDiskFull},
+        {"a value list that is not well formed", true, writeDamagedRow, kRegIoFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Restore();
+        if (c.damage) {
+            // C007's value list ends in the size of a name that is not there.
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+            const char* damage = "UPDATE nodes SET data = data || x'05' WHERE fold = CAST('C007' AS BLOB)";
+            EXPECT_EQ(sqlite3_exec(db, damage, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        std::string before;
+        {
+            SqliteRegistry reg(path, {100, FaultVfs::Name()});
+            before = Dump(reg);
+            Key connections(reg);
+            ASSERT_EQ(reg.BeginBatch(), kRegOk);
+            ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections", connections.Out()), kRegOk);
+            ASSERT_EQ(SetText(reg, connections.get(), nullptr, "outer"), kRegOk);
+            ASSERT_EQ(reg.BeginBatch(), kRegOk);
+            EXPECT_EQ(c.fail(reg, connections.get()), c.expected);
+            EXPECT_EQ(reg.CommitBatch(), c.expected) << "the inner batch";
+            EXPECT_EQ(reg.BeginBatch(), c.expected) << "no inner batch opens in a failed one";
+            EXPECT_EQ(reg.CommitBatch(), c.expected) << "the outer batch";
+            EXPECT_EQ(reg.CommitBatch(), kRegInvalidParameter) << "no batch is open any more";
+            EXPECT_EQ(Dump(reg), before);
+        }
+        SqliteRegistry reopened(path);
+        EXPECT_EQ(Dump(reopened), before);
+    }
+}
+
+// While another process holds the store's write lock, a batch cannot begin and a write cannot
+// land: both answer kRegBusy after the busy timeout, and no batch is left open. Reads go on.
+TEST_F(SqliteFailureTest, AStoreHeldByAnotherProcessAnswersBusy) {
+    Restore();
+    int ready[2], go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(go[1]);
+        SqliteRegistry reg(path);
+        Key connections(reg);
+        char byte = reg.BeginBatch() == kRegOk &&
+                            reg.OpenKey(kCurrentUser, "Connections", connections.Out()) == kRegOk &&
+                            SetText(reg, connections.get(), nullptr, "held") == kRegOk
+                        ? 'y'
+                        : 'n';
+        if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) < 0) _exit(2);
+        connections.Reset();
+        _exit(reg.CommitBatch() == kRegOk ? 0 : 1);
+    }
+    // Lets the holder commit and end, whatever happens here.
+    struct Release {
+        int fd;
+        pid_t pid;
+        ~Release() {
+            close(fd);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+    } release{go[1], holder};
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 'y');
+
+    SqliteRegistry reg(path, {50, ""});
+    Key connections(reg), key(reg);
+    ASSERT_EQ(reg.OpenKey(kCurrentUser, "Connections", connections.Out()), kRegOk);
+    const std::pair<const char*, std::function<long()>> cases[] = {
+        {"BeginBatch", [&] { return reg.BeginBatch(); }},
+        {"CommitBatch", [&] { return reg.CommitBatch(); }},
+        {"SetValue", [&] { return SetText(reg, connections.get(), nullptr, "waiter"); }},
+        {"CreateKey", [&] { return reg.CreateKey(connections.get(), "new", key.Out()); }},
+        {"DeleteTree", [&] { return reg.DeleteTree(kCurrentUser, "Connections"); }},
+        {"QueryValue", [&] { return reg.QueryValue(connections.get(), nullptr, nullptr, nullptr, nullptr); }},
+    };
+    std::string results;
+    for (const auto& [what, operation] : cases) results += std::string(what) + ":" + std::to_string(operation()) + " ";
+    EXPECT_EQ(results, "BeginBatch:170 CommitBatch:87 SetValue:170 CreateKey:170 DeleteTree:170 QueryValue:0 ");
+    EXPECT_EQ(Dump(reg), Content(false));
+
+    close(release.fd);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    release.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(reg.BeginBatch(), kRegOk);
+    EXPECT_EQ(SetText(reg, connections.get(), "after", "1"), kRegOk);
+    EXPECT_EQ(reg.CommitBatch(), kRegOk);
+}
+
+// On a file system with no space left a batch answers kRegDiskFull and the store keeps its
+// content; once there is space the same batch lands. Needs root, to mount a small tmpfs.
+TEST_F(SqliteFailureTest, AFullFileSystemFailsTheBatchAndKeepsTheStore) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+    const std::string mountPoint = dir + "/mnt";
+    ASSERT_EQ(mkdir(mountPoint.c_str(), 0700), 0);
+    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{mountPoint};
+
+    const std::string store = mountPoint + "/tavixconnect/registry.db";
+    {
+        SqliteRegistry reg(store);
+        ASSERT_EQ(WriteOldContent(reg), kRegOk) << reg.Problem();
+    }
+    SqliteRegistry reg(store);
+    ASSERT_EQ(Dump(reg), Content(false));
+    const std::string filler = mountPoint + "/filler";
+    {
+        const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'f');
+        while (write(fd, block.data(), block.size()) > 0) {
+        }
+        const int error = errno;
+        close(fd);
+        ASSERT_EQ(error, ENOSPC);
+    }
+    EXPECT_EQ(RunBatch(reg), kRegDiskFull);
+    EXPECT_EQ(Dump(reg), Content(false)) << "the same connection";
+    ASSERT_EQ(unlink(filler.c_str()), 0);
+    {
+        SqliteRegistry reopened(store);
+        EXPECT_EQ(Dump(reopened), Content(false)) << "opened anew";
+    }
+    EXPECT_EQ(RunBatch(reg), kRegOk);
+    EXPECT_EQ(Dump(reg), Content(true));
+}
+
+}  // namespace
+}  // namespace tavix::platform

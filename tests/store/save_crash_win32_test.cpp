@@ -1,0 +1,349 @@
+// Saving the connection table in the Windows registry, which lands each call on its own: a
+// save killed at any instant leaves the old or the new set whole once the next process has
+// loaded, processes saving at once lose nothing, and a read in a batch never sees half a save.
+//
+// The test program starts copies of itself as writers. A writer fills a table with 2,000
+// connections whose connection strings carry a generation number and saves it again and again,
+// telling the test on its standard output each generation that landed; the test kills it with
+// TerminateProcess at random instants and then loads what the store holds.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/library_context.h"
+#include "platform/registry.h"
+#include "platform/win32/registry_win32.h"
+#include "store/connection_table.h"
+#include "store/registry_store.h"
+
+namespace tavix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using platform::kRegOk;
+
+constexpr int kConnections = 2000;
+
+std::string ConnectionString(int i, long generation) {
+    return "cn_iptcp:host" + std::to_string(i) + "[1972]:G" + std::to_string(generation);
+}
+
+bool Report(const std::string& line) {
+    DWORD written = 0;
+    const std::string text = line + "\n";
+    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+                     &written, nullptr) != 0;
+}
+
+// Saves generations first, first + 1, ... (count of them, or without end when count is 0),
+// reporting "N" after generation N has landed. Exit status 0 when every save landed.
+int Writer(long first, long count) {
+    ContextGuard guard;
+    ConnectionTable table;
+    for (long generation = first; count == 0 || generation < first + count; ++generation) {
+        table.Clear();
+        for (int i = 0; i < kConnections; ++i) {
+            auto record = std::make_unique<ConnectionRecord>();
+            const std::string name = "c" + std::to_string(i);
+            record->Parse(name.c_str(), ConnectionString(i, generation).c_str());
+            table.Add(std::move(record));
+        }
+        if (table.Save() != kRegOk || !Report(std::to_string(generation))) return 1;
+    }
+    return 0;
+}
+
+// Waits for the named event, then adds connections prefix0, prefix1, ... to what the store
+// holds, `each` to a save, `saves` saves. Exit status 0 when every save landed.
+int Adder(const std::string& prefix, int saves, int each, const std::string& start) {
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, start.c_str());
+    if (event == nullptr || WaitForSingleObject(event, 60000) != WAIT_OBJECT_0) return 2;
+    CloseHandle(event);
+    ContextGuard guard;
+    ConnectionTable table;
+    if (table.Load() != kRegOk) return 1;
+    for (int i = 0; i < saves * each; ++i) {
+        auto record = std::make_unique<ConnectionRecord>();
+        const std::string name = prefix + std::to_string(i);
+        record->Parse(name.c_str(), ("cn_iptcp:" + name + "[1972]").c_str());
+        table.Add(std::move(record));
+        if ((i + 1) % each == 0 && table.Save() != kRegOk) return 1;
+    }
+    return 0;
+}
+
+// A copy of this program, with its standard output read by the test.
+class Child {
+public:
+    explicit Child(const std::string& arguments) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE write = nullptr;
+        if (!CreatePipe(&reports_, &write, &inherit, 0)) return;
+        SetHandleInformation(reports_, HANDLE_FLAG_INHERIT, 0);
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string command = "\"" + std::string(self) + "\" " + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = write;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION info{};
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &info)) {
+            process_ = info.hProcess;
+            CloseHandle(info.hThread);
+        }
+        CloseHandle(write);
+    }
+    ~Child() {
+        if (process_ != nullptr) {
+            Kill();
+            CloseHandle(process_);
+        }
+        if (reports_ != nullptr) CloseHandle(reports_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    void Kill() {
+        TerminateProcess(process_, 9);
+        WaitForSingleObject(process_, INFINITE);
+    }
+    // The exit status once it has ended (60 s at most), or -1.
+    long ExitStatus() {
+        DWORD status = 0;
+        if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &status)) return -1;
+        return static_cast<long>(status);
+    }
+    // Reads the reports: with `wait`, until one whole line has come (60 s at most); without,
+    // all there are now.
+    void Read(bool wait) {
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (!wait || text_.find('\n') == std::string::npos) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(reports_, nullptr, 0, nullptr, &available, nullptr)) return;
+            if (available == 0) {
+                if (!wait || Clock::now() > deadline) return;
+                Sleep(2);
+                continue;
+            }
+            char buffer[4096];
+            DWORD got = 0;
+            if (!ReadFile(reports_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr)) return;
+            text_.append(buffer, got);
+        }
+    }
+    // The last generation reported, -1 for none.
+    long LastGeneration() const {
+        long last = -1;
+        for (size_t start = 0, end; (end = text_.find('\n', start)) != std::string::npos; start = end + 1) {
+            last = std::stol(text_.substr(start, end - start));
+        }
+        return last;
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE reports_ = nullptr;
+    std::string text_;
+};
+
+bool JournalPresent() {
+    platform::Registry& registry = platform::UserRegistry();
+    platform::RegKey key = 0;
+    if (registry.OpenKey(platform::kCurrentUser, store::kConnectionsKeyPath, &key) != kRegOk) return false;
+    const bool present = registry.QueryValue(key, store::kPendingSaveValue, nullptr, nullptr, nullptr) == kRegOk;
+    registry.CloseKey(key);
+    return present;
+}
+
+// The generation every stored connection carries; -1 when the store is empty, -2 when the
+// connections disagree or are not all there.
+long StoredGeneration() {
+    ContextGuard guard;
+    ConnectionTable table;
+    if (table.LoadAll() != kRegOk) return -3;
+    if (table.Empty()) return -1;
+    if (table.Count() != kConnections) return -2;
+    const long generation = std::stol(table.Lookup("c0")->namespaceName.substr(1));
+    for (int i = 0; i < kConnections; ++i) {
+        const ConnectionRecord* record = table.Lookup(("c" + std::to_string(i)).c_str());
+        if (record == nullptr || record->Format() != ConnectionString(i, generation)) return -2;
+    }
+    return generation;
+}
+
+class SaveCrash : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(store::DeleteKeyTree(platform::kCurrentUser, store::kConnectionsKeyPath), 0); }
+    void TearDown() override { store::DeleteKeyTree(platform::kCurrentUser, store::kConnectionsKeyPath); }
+};
+
+TEST_F(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWholeForTheNextProcess) {
+    std::mt19937 random(20261205);
+    long committed = -1;
+    int kills = 0, interrupted = 0;
+    const auto start = Clock::now();
+    // At most 24 kills, and none begun after 70 s.
+    for (; kills < 24 && Clock::now() - start < std::chrono::seconds(70); ++kills) {
+        Child writer("--writer " + std::to_string(committed + 1) + " 0");
+        ASSERT_TRUE(writer.Started());
+        // Once the writer's first save has landed, the kill falls at a random instant of the
+        // saves that follow (one takes about a second under Wine).
+        writer.Read(true);
+        ASSERT_GE(writer.LastGeneration(), 0) << "the writer saved nothing";
+        Sleep(random() % 1200);
+        writer.Kill();
+        writer.Read(false);
+        const long reported = writer.LastGeneration();
+        if (reported >= 0) committed = reported;
+        if (JournalPresent()) ++interrupted;
+        const long stored = StoredGeneration();
+        ASSERT_GE(stored, 0) << "kill " << kills << ": a mixed or partial set of connections (" << stored << ")";
+        ASSERT_FALSE(JournalPresent()) << "kill " << kills << ": the load left the journal";
+        // The last save reported, or the one after it if it landed before the kill.
+        ASSERT_TRUE(stored == committed || stored == committed + 1)
+            << "kill " << kills << ": stored " << stored << ", reported " << committed;
+        committed = stored;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("%d kills in %.1f s, %d of them during a save's changes\n", kills, seconds, interrupted);
+    EXPECT_GE(kills, 8);
+    EXPECT_GT(interrupted, 0) << "no kill fell into a save: the test proved nothing";
+}
+
+TEST_F(SaveCrash, ProcessesAddingConnectionsAtOnceLoseNone) {
+    constexpr int kSaves = 40, kEach = 5;
+    const std::string start = "TavixConnectTestStart." + std::to_string(GetCurrentProcessId());
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, start.c_str());
+    ASSERT_NE(event, nullptr);
+    const char* prefixes[] = {"a", "b", "c"};
+    std::vector<std::unique_ptr<Child>> adders;
+    for (const char* prefix : prefixes) {
+        adders.push_back(std::make_unique<Child>(std::string("--adder ") + prefix + " " + std::to_string(kSaves) +
+                                                 " " + std::to_string(kEach) + " " + start));
+        ASSERT_TRUE(adders.back()->Started());
+    }
+    SetEvent(event);
+    for (size_t i = 0; i < adders.size(); ++i) EXPECT_EQ(adders[i]->ExitStatus(), 0) << prefixes[i];
+    CloseHandle(event);
+
+    ContextGuard guard;
+    ConnectionTable table;
+    ASSERT_EQ(table.LoadAll(), kRegOk);
+    std::string missing;
+    for (const char* prefix : prefixes) {
+        for (int i = 0; i < kSaves * kEach; ++i) {
+            if (table.Lookup((prefix + std::to_string(i)).c_str()) == nullptr) missing += " " + (prefix + std::to_string(i));
+        }
+    }
+    EXPECT_EQ(missing, "");
+    EXPECT_EQ(table.Count(), std::size(prefixes) * kSaves * kEach);
+}
+
+TEST_F(SaveCrash, AReadInABatchSeesOneWholeGenerationWhileAnotherProcessSaves) {
+    Child writer("--writer 0 0");
+    ASSERT_TRUE(writer.Started());
+    writer.Read(true);
+    ASSERT_GE(writer.LastGeneration(), 0) << "the writer saved nothing";
+    platform::Registry& registry = platform::UserRegistry();
+    std::vector<long> seen;
+    for (int read = 0; read < 6; ++read) {
+        ASSERT_EQ(registry.BeginBatch(), kRegOk);
+        seen.push_back(StoredGeneration());
+        ASSERT_EQ(registry.CommitBatch(), kRegOk);
+        Sleep(150);
+    }
+    writer.Kill();
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i], 0) << "read " << i << ": a mixed or partial set (" << seen[i] << ")";
+        if (i > 0) {
+            EXPECT_GE(seen[i], seen[i - 1]) << "read " << i;
+        }
+    }
+    EXPECT_GT(seen.back(), seen.front()) << "the writer saved nothing between the reads";
+}
+
+// Whether a thread other than this one can take the store's mutex now.
+bool MutexFree() {
+    bool free = false;
+    std::thread([&] {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, platform::StoreMutexName().c_str());
+        if (mutex == nullptr) {
+            free = true;  // no process has it
+            return;
+        }
+        const DWORD waited = WaitForSingleObject(mutex, 0);
+        free = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        if (free) ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }).join();
+    return free;
+}
+
+std::string Codes(std::initializer_list<long> codes) {
+    std::string text;
+    for (const long code : codes) text += (text.empty() ? "" : " ") + std::to_string(code);
+    return text;
+}
+
+TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds) {
+    platform::Registry& registry = platform::UserRegistry();
+    EXPECT_NE(platform::StoreMutexName().find("Local\\TavixConnect.Connections.S-1-5-"), std::string::npos)
+        << platform::StoreMutexName();
+    EXPECT_EQ(registry.BeginBatch(), kRegOk);
+    EXPECT_EQ(registry.BeginBatch(), kRegOk);
+    EXPECT_EQ(registry.CommitBatch(), kRegOk);
+    EXPECT_FALSE(MutexFree()) << "an inner batch's end releases nothing";
+    EXPECT_EQ(registry.CommitBatch(), kRegOk);
+    EXPECT_TRUE(MutexFree());
+    EXPECT_EQ(registry.BeginBatch(), kRegOk);
+    registry.AbortBatch();
+    EXPECT_TRUE(MutexFree());
+    EXPECT_EQ(registry.CommitBatch(), platform::kRegInvalidParameter) << "no batch is open";
+
+    // Another owner that keeps it, then ends without releasing it.
+    HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE end = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, platform::StoreMutexName().c_str());
+        if (mutex != nullptr) WaitForSingleObject(mutex, INFINITE);
+        SetEvent(taken);
+        WaitForSingleObject(end, INFINITE);
+        if (mutex != nullptr) CloseHandle(mutex);
+    });
+    WaitForSingleObject(taken, INFINITE);
+    const auto before = Clock::now();
+    EXPECT_EQ(registry.BeginBatch(), platform::kRegBusy);
+    const double waited = std::chrono::duration<double>(Clock::now() - before).count();
+    EXPECT_TRUE(waited > 9.5 && waited < 15) << waited << " s";
+    EXPECT_EQ(registry.CommitBatch(), platform::kRegInvalidParameter) << "a batch that did not begin is not open";
+    SetEvent(end);
+    owner.join();
+    EXPECT_EQ(Codes({registry.BeginBatch(), registry.CommitBatch()}), Codes({kRegOk, kRegOk})) << "abandoned, taken";
+    CloseHandle(taken);
+    CloseHandle(end);
+}
+
+}  // namespace
+}  // namespace tavix
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--writer") return tavix::Writer(std::atol(argv[2]), std::atol(argv[3]));
+    if (argc == 6 && std::string(argv[1]) == "--adder") {
+        return tavix::Adder(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
