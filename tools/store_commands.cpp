@@ -18,6 +18,8 @@
 #include "store/stored_name.h"
 
 #if defined(_WIN32)
+#  include <fcntl.h>
+#  include <io.h>
 #  include <windows.h>
 #else
 #  include <sys/stat.h>
@@ -285,6 +287,11 @@ int Export(const Args& args) {
     }
     if (const long committed = registry.CommitBatch(); committed != kRegOk) return FailRead(committed);
     if (!args.Has("-o")) {
+#if defined(_WIN32)
+        // UTF-16 bytes: no line-end translation on the way out.
+        std::fflush(stdout);
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
         Print(bytes);
         return kExitOk;
     }

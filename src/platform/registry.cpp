@@ -49,18 +49,22 @@ long Registry::SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& f
     const std::string wanted = Fold(name, codePage);
     // Long enough for a name of 255 characters in any code page the registry's names come in.
     std::string child(1024, '\0');
-    std::string fold;
+    std::string fold, best;
+    bool any = false;
     for (uint32_t index = 0;; ++index) {
         const long enumerated = EnumKey(key, index, child.data(), static_cast<uint32_t>(child.size()));
+        if (enumerated == kRegNoMoreItems) break;
         if (enumerated != kRegOk) return enumerated;
         const std::string_view childName(child.c_str());
         fold.clear();
         AppendFold(childName, codePage, fold);
-        if (fold >= wanted) {
-            found.assign(childName);
-            return kRegOk;
-        }
+        if (fold < wanted || (any && fold >= best)) continue;
+        found.assign(childName);
+        if (fold == wanted) return kRegOk;
+        best = fold;
+        any = true;
     }
+    return any ? kRegOk : kRegNoMoreItems;
 }
 
 }  // namespace tavix::platform

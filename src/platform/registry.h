@@ -129,11 +129,12 @@ public:
     virtual long ForEachSubkey(RegKey key, uint32_t nameSize,
                                const std::function<bool(SubkeyView&)>& visit);
 
-    // The first subkey of key in EnumKey's order whose name does not sort below `name` (the
-    // empty name: the first subkey), with its name as the store keeps it; kRegNoMoreItems when
-    // there is none. With it a caller learns in one step whether a subkey exists and how its
-    // name is written, or whether any subkey begins with a prefix. Stores that keep subkeys
-    // sorted answer from their index; the default walks the enumeration.
+    // The subkey of key whose upper-cased name (the registry's comparison, platform/name_fold.h)
+    // is the smallest not below that of `name` (the empty name: the first of all), with its name
+    // as the store keeps it; kRegNoMoreItems when there is none. With it a caller learns in one
+    // step whether a subkey exists and how its name is written, whether any subkey begins with
+    // a prefix, or which subkey follows another. Stores that keep subkeys in that order answer
+    // from their index; the default walks every subkey (Wine enumerates in another order).
     virtual long SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found);
 
     // Deletes a named value.

@@ -343,7 +343,13 @@ ConnectionRecord* ConnectionTable::Fetch(std::string_view name) {
     RegistryKey key;
     long result = registry.OpenKey(kCurrentUser, store::kConnectionsKeyPath, key.receive());
     std::string keyName;
-    if (result == platform::kRegOk) result = registry.SubkeyAtOrAfter(key.get(), name, keyName);
+    if (result == platform::kRegOk) {
+        // Whether it is there at all is one probe; how its name is written may take more.
+        RegistryKey probe;
+        const std::string text(name);
+        result = registry.OpenKey(key.get(), text.c_str(), probe.receive());
+        if (result == platform::kRegOk) result = registry.SubkeyAtOrAfter(key.get(), name, keyName);
+    }
     if (result == platform::kRegNotFound || result == platform::kRegNoMoreItems ||
         (result == platform::kRegOk && (FoldOf(keyName) != fold || MayBeLegacy(fold)))) {
         absent_.insert(fold);

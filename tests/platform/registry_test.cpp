@@ -28,6 +28,7 @@ namespace tavix::platform {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::string_view_literals;
 using Names = std::vector<std::string>;
 
 // An open key, closed with the test's end or when the key is opened anew.
@@ -205,6 +206,36 @@ TEST_F(UserRegistryTest, SubkeysEnumerateInTheHiveOrder) {
     ASSERT_EQ(reg.CreateKey(root.get(), "0", zero.Out()), kRegOk);
     ASSERT_EQ(reg.EnumKey(root.get(), 1, name, sizeof name), kRegOk);
     EXPECT_STREQ(name, first);
+}
+
+// SubkeyAtOrAfter answers by the upper-cased names, whatever order the hive enumerates in:
+// a name as the store writes it, the next one after a name, none past the last.
+TEST_F(UserRegistryTest, SubkeyAtOrAfterFindsByUpperCasedName) {
+    for (const char* name : {"b", "_a", "A", "[x", "Zed", "alpha"}) {
+        Key key(reg);
+        ASSERT_EQ(reg.CreateKey(root.get(), name, key.Out()), kRegOk);
+    }
+    struct Case { std::string_view name; const char* found; };
+    const Case cases[] = {
+        {"", "A"}, {"a", "A"}, {"ALPHA", "alpha"}, {"B", "b"}, {"Alz", "b"}, {"zed", "Zed"},
+        {"Zed\0"sv, "[x"}, {"_A", "_a"}, {"_b", nullptr},
+    };
+    for (const bool inBatch : {false, true}) {
+        if (inBatch) {
+            ASSERT_EQ(reg.BeginBatch(), kRegOk);
+        }
+        for (const Case& c : cases) {
+            std::string found = "(untouched)";
+            const long result = reg.SubkeyAtOrAfter(root.get(), c.name, found);
+            EXPECT_EQ(result, c.found ? kRegOk : kRegNoMoreItems) << c.name << (inBatch ? " in a batch" : "");
+            if (c.found) {
+                EXPECT_EQ(found, c.found) << c.name;
+            }
+        }
+        if (inBatch) {
+            EXPECT_EQ(reg.CommitBatch(), kRegOk);
+        }
+    }
 }
 
 // ForEachSubkey shows every subkey in EnumKey's order with its values and what lies below it,

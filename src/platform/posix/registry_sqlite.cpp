@@ -57,6 +57,10 @@ long SqliteRegistry::EnumValue(RegKey key, uint32_t index, std::string& name, ui
                                std::vector<uint8_t>* data) {
     return store_->EnumValue(key, index, name, type, data);
 }
+long SqliteRegistry::SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found) {
+    return store_->SubkeyAtOrAfter(key, name, found);
+}
+
 long SqliteRegistry::ForEachSubkey(RegKey key, uint32_t nameSize,
                                    const std::function<bool(SubkeyView&)>& visit) {
     // Outside a batch every operation stands alone, and so does each subkey's.

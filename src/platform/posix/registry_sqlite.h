@@ -49,6 +49,7 @@ public:
                    std::vector<uint8_t>* data) override;
     // Inside a batch the visited subkeys' reads are answered by the row the enumeration
     // stands on.
+    long SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found) override;
     long ForEachSubkey(RegKey key, uint32_t nameSize,
                        const std::function<bool(SubkeyView&)>& visit) override;
     long DeleteKey(RegKey parent, const char* subKey) override;

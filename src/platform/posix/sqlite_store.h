@@ -58,6 +58,8 @@ public:
     // handle of the view's own that the row the stream stands on answers.
     long ForEachSubkey(RegKey key, uint32_t nameSize,
                        const std::function<bool(SubkeyView&)>& visit);
+    // From the index: the subkey of that name, else the first after it (sqlite_seek.cpp).
+    long SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found);
     long EnumValue(RegKey key, uint32_t index, std::string& name, uint32_t* type,
                    std::vector<uint8_t>* data);
     long DeleteKey(RegKey parent, const char* subKey);

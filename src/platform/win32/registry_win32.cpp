@@ -6,8 +6,10 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
+#include "platform/name_fold.h"
 #include "platform/registry.h"
 #include "platform/win32/registry_win32.h"
 
@@ -37,6 +39,23 @@ std::string UserSid() {
 
 HKEY ToHkey(RegKey key) {
     return key == kCurrentUser ? HKEY_CURRENT_USER : reinterpret_cast<HKEY>(key);
+}
+
+// NtQueryKey with KeyBasicInformation (0): the key's own name as the hive keeps it.
+using NtQueryKeyFunction = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+struct KeyBasicInformation {
+    LARGE_INTEGER lastWriteTime;
+    ULONG titleIndex;
+    ULONG nameLength;  // bytes
+    WCHAR name[256];
+};
+
+NtQueryKeyFunction NtQueryKeyEntry() {
+    static const auto entry = [] {
+        const FARPROC proc = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryKey");
+        return reinterpret_cast<NtQueryKeyFunction>(reinterpret_cast<void (*)()>(proc));
+    }();
+    return entry;
 }
 
 class Win32Registry final : public Registry {
@@ -137,6 +156,14 @@ public:
         }
     }
 
+    // A subkey of the very name asked for is the answer: opening it and asking the hive for its
+    // name takes three calls, where the walk enumerates every subkey (50 ms at 10,000 under
+    // Wine). Any other name, and a subkey that cannot be opened, take the walk.
+    long SubkeyAtOrAfter(RegKey key, std::string_view name, std::string& found) override {
+        if (ExactSubkey(key, name, found)) return ERROR_SUCCESS;
+        return Registry::SubkeyAtOrAfter(key, name, found);
+    }
+
     long DeleteKey(RegKey parent, const char* subKey) override {
         return RegDeleteKeyA(ToHkey(parent), subKey);
     }
@@ -151,6 +178,39 @@ public:
     }
 
 private:
+    // The name of key's subkey `name` as the hive keeps it; false when there is none or it
+    // cannot be told. A path or an empty name opens some other key, so those are never asked.
+    bool ExactSubkey(RegKey key, std::string_view name, std::string& found) {
+        const NtQueryKeyFunction query = NtQueryKeyEntry();
+        if (query == nullptr || name.empty() || name.size() > 255 ||
+            name.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos) {
+            return false;
+        }
+        HKEY subkey = nullptr;
+        if (RegOpenKeyExA(ToHkey(key), std::string(name).c_str(), 0, KEY_QUERY_VALUE, &subkey) != ERROR_SUCCESS) {
+            return false;
+        }
+        KeyBasicInformation information{};
+        ULONG length = 0;
+        const LONG status = query(subkey, 0, &information, sizeof information, &length);
+        RegCloseKey(subkey);
+        if (status != 0 || information.nameLength > sizeof information.name) return false;
+        std::wstring_view wide(information.name, information.nameLength / sizeof(WCHAR));
+        // The last part of a path, where a hive names the key by its path.
+        if (const size_t slash = wide.rfind(L'\\'); slash != std::wstring_view::npos) wide.remove_prefix(slash + 1);
+        char narrow[1024];
+        const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow,
+                                             sizeof narrow, nullptr, nullptr);
+        if (size <= 0) return false;
+        const std::string_view stored(narrow, static_cast<size_t>(size));
+        // The registry's own comparison and the fold agree; where they would not, the walk
+        // answers by the fold.
+        const CodePage& codePage = SystemCodePage();
+        if (Fold(stored, codePage) != Fold(name, codePage)) return false;
+        found.assign(stored);
+        return true;
+    }
+
     long EndBatch() {
         if (depth_ == 0) return ERROR_INVALID_PARAMETER;  // no batch is open
         if (--depth_ == 0) ReleaseMutex(mutex_);
