@@ -198,7 +198,7 @@ done
 # Start-up: the first export call of a new process, which chooses the resource library. Each
 # iteration runs a probe process that loads the shared library and times its first and second
 # SplitConnectionString calls (bench/startup_bench.cpp). Counters: fastest of all processes.
-run_bench startup_bench "$work/startup.csv" >/dev/null
+run_bench startup_bench "$work/startup.csv"
 awk -F, '
   $1 == "name" { for (i = 1; i <= NF; i++) { h = $i; gsub(/"/, "", h); col[h] = i }; next }
   { name = $1; gsub(/"/, "", name) }

@@ -115,6 +115,15 @@ private:
 // A read that fails on a missing value goes on; any other failure of the store ends it.
 bool Missing(long result) { return result == kRegNotFound; }
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
+}
+
 // The connection string as the exports split and join it again. A name written in front of
 // the protocol ("Name:cn_iptcp:...") is passed over, as the library's own reading does.
 bool Normalized(const std::string& stored, std::string& joined) {
@@ -336,34 +345,72 @@ long ReadConnectionList(Registry& registry, std::vector<StoredConnection>& conne
         KeyValues keyValues(registry, key.get());
         std::string defaultName;
         if (const long read = keyValues.Text(nullptr, defaultName); read != kRegOk && !Missing(read)) return read;
-        const std::string defaultFold = defaultName.empty() ? std::string() : Fold(defaultName);
 
-        std::unordered_set<std::string> seen;
+        // The walk, in the store's order: the usable entries, and each entry's place for the
+        // warnings. Names of the current layout are distinct registry names; only an entry of
+        // the older layout can repeat a name, so only then are the names compared.
+        std::vector<StoredConnection> inStore;
+        std::vector<std::string> legacyKeys;  // per usable entry: its key when of the older layout
+        std::vector<size_t> places;           // per usable entry: its place in the store
+        std::vector<std::pair<size_t, SkippedEntry>> passed;
+        bool legacySeen = false;
+        size_t place = 0;
         long failure = kRegOk;
         const long walked = registry.ForEachSubkey(key.get(), kWalkNameSize, [&](SubkeyView& view) {
             ViewValues values(view);
             StoredConnection entry;
             std::string why;
             if ((failure = ReadEntry(registry, view.Name(), values, false, entry, why)) != kRegOk) return false;
-            std::string fold = why.empty() ? Fold(entry.name) : std::string();
-            if (why.empty() && !seen.insert(fold).second) why = "the same name as an entry before it";
             if (!why.empty()) {
-                skipped.push_back({std::string(view.Name()), std::move(why)});
+                passed.push_back({place++, {std::string(view.Name()), std::move(why)}});
                 return true;
             }
-            entry.isDefault = !defaultFold.empty() && fold == defaultFold;
-            connections.push_back(std::move(entry));
+            const bool legacy = view.Name().starts_with(kLegacyPrefix);
+            legacySeen = legacySeen || legacy;
+            legacyKeys.emplace_back(legacy ? view.Name() : std::string_view());
+            places.push_back(place++);
+            inStore.push_back(std::move(entry));
             return true;
         });
         if (failure != kRegOk) return failure;
         if (walked != kRegOk) return walked;
 
-        // A load binds each entry at the head of its hash bucket in the store's order.
-        std::reverse(connections.begin(), connections.end());
-        std::stable_sort(connections.begin(), connections.end(),
-                         [](const StoredConnection& a, const StoredConnection& b) {
-                             return tavix::HashKey(a.name) % 17 < tavix::HashKey(b.name) % 17;
-                         });
+        if (legacySeen) {
+            std::unordered_set<std::string> seen;
+            std::vector<StoredConnection> kept;
+            for (size_t i = 0; i < inStore.size(); ++i) {
+                if (seen.insert(Fold(inStore[i].name)).second) {
+                    kept.push_back(std::move(inStore[i]));
+                } else {
+                    const std::string& keyName = legacyKeys[i].empty() ? inStore[i].name : legacyKeys[i];
+                    passed.push_back({places[i], {keyName, "the same name as an entry before it"}});
+                }
+            }
+            inStore = std::move(kept);
+            std::stable_sort(passed.begin(), passed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        }
+        for (auto& entry : passed) skipped.push_back(std::move(entry.second));
+
+        const bool defaultAscii = IsAscii(defaultName);
+        const std::string defaultFold = defaultName.empty() ? std::string() : Fold(defaultName);
+        for (StoredConnection& entry : inStore) {
+            entry.isDefault = !defaultName.empty() && (defaultAscii && IsAscii(entry.name)
+                                                           ? EqualsAsciiNoCase(entry.name, defaultName)
+                                                           : Fold(entry.name) == defaultFold);
+        }
+
+        // A load binds each entry at the head of its hash bucket in the store's order: the
+        // buckets in turn, each in the store's order reversed.
+        constexpr uint32_t kBuckets = 17;
+        std::vector<uint8_t> bucket(inStore.size());
+        size_t start[kBuckets + 1] = {};
+        for (size_t i = 0; i < inStore.size(); ++i) {
+            bucket[i] = static_cast<uint8_t>(tavix::HashKey(inStore[i].name) % kBuckets);
+            ++start[bucket[i] + 1];
+        }
+        for (uint32_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+        connections.resize(inStore.size());
+        for (size_t i = inStore.size(); i-- > 0;) connections[start[bucket[i]]++] = std::move(inStore[i]);
         return kRegOk;
     });
 }

@@ -1,4 +1,5 @@
 // Text conversions and messages of the command-line tool.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -51,7 +52,12 @@ WideString WideFromNarrow(const std::string& text) { return WideFromUtf8(text); 
 
 std::string Utf8(const WideString& text) { return Utf8(text.data(), text.size()); }
 std::string Utf8(BSTR text) { return Utf8(text, SysStringLen(text)); }
+#if defined(_WIN32)
 std::string Utf8FromNarrow(const std::string& text) { return Utf8(WideFromNarrow(text)); }
+#else
+// The same encoding: bytes that are not UTF-8 stay as they are (Escaped shows them).
+std::string Utf8FromNarrow(const std::string& text) { return text; }
+#endif
 
 int Fail(int status, const std::string& message) {
     std::fprintf(stderr, "tavixconnect: %s\n", message.c_str());
@@ -71,8 +77,15 @@ std::string Escaped(std::string_view text) {
         for (int i = digits - 1; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = kHex[value & 0xF];
         return out;
     };
+    // Most text is printable ASCII without a backslash: as it is.
+    if (std::all_of(text.begin(), text.end(), [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte >= 0x20 && byte < 0x7F && c != '\\';
+        })) {
+        return std::string(text);
+    }
     std::string out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 8);
     for (size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {

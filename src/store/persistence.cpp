@@ -240,6 +240,11 @@ long ConnectionTable::ReadRest() {
     // the user while the store is held.
     platform::Registry& registry = UserRegistry();
     if (const long error = registry.BeginBatch()) return error;
+    // A save that a killed process left unfinished is finished before the walk reads.
+    if (const long error = store::FinishPendingSave(registry)) {
+        registry.AbortBatch();
+        return error;
+    }
     std::vector<std::string> dropped, passedOver;
     bool legacySeen = false;
     const long result = ReadAll(dropped, passedOver, legacySeen);

@@ -184,7 +184,8 @@ struct Value {
 class Writer {
 public:
     void Put(std::u16string_view text) {
-        for (char16_t c : text) column_ = c == u'\n' ? 0 : column_ + 1;
+        const size_t lineEnd = text.rfind(u'\n');
+        column_ = lineEnd == std::u16string_view::npos ? column_ + text.size() : text.size() - lineEnd - 1;
         text_.append(text);
     }
     void Line(std::u16string_view text) {
@@ -194,11 +195,12 @@ public:
     size_t Column() const { return column_; }
 
     std::string Bytes() const {
-        std::string bytes = "\xFF\xFE";
-        bytes.reserve(2 + text_.size() * 2);
-        for (char16_t c : text_) {
-            bytes.push_back(static_cast<char>(c & 0xFF));
-            bytes.push_back(static_cast<char>(c >> 8));
+        std::string bytes(2 + text_.size() * 2, '\0');
+        bytes[0] = '\xFF';
+        bytes[1] = '\xFE';
+        for (size_t i = 0; i < text_.size(); ++i) {
+            bytes[2 + 2 * i] = static_cast<char>(text_[i] & 0xFF);
+            bytes[3 + 2 * i] = static_cast<char>(text_[i] >> 8);
         }
         return bytes;
     }

@@ -6,6 +6,7 @@
 
 #include "frame/library_context.h"
 #include "resources/strings.h"
+#include "store/change_set.h"
 
 namespace tavix {
 
@@ -163,13 +164,26 @@ bool ReadLimitedString(platform::SubkeyView& key, const char* name, uint32_t lim
 long WriteDefaultConnectionName(std::string_view name) {
     std::string path;
     if (!store::OwnName(resources::kStrConnectionsKey, path)) return platform::kRegBadPathname;
+    // In a batch, after any save a killed process left unfinished: finishing that one later
+    // would write its default over this one.
+    platform::Registry& registry = UserRegistry();
+    if (const long error = registry.BeginBatch()) return error;
+    long result = store::FinishPendingSave(registry);
     RegistryKey key;
-    if (const long error = UserRegistry().CreateKey(platform::kCurrentUser, path.c_str(), key.receive())) {
-        return error;
+    if (result == platform::kRegOk) {
+        result = registry.CreateKey(platform::kCurrentUser, path.c_str(), key.receive());
     }
-    const std::string text(name);
-    return UserRegistry().SetValue(key.get(), nullptr, platform::kRegSz, text.c_str(),
+    if (result == platform::kRegOk) {
+        const std::string text(name);
+        result = registry.SetValue(key.get(), nullptr, platform::kRegSz, text.c_str(),
                                    static_cast<uint32_t>(text.size() + 1));
+    }
+    key.reset();
+    if (result != platform::kRegOk) {
+        registry.AbortBatch();
+        return result;
+    }
+    return registry.CommitBatch();
 }
 
 }  // namespace tavix
