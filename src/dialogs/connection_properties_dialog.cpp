@@ -13,8 +13,10 @@ namespace wm = platform::wm;
 constexpr const char kHelpFormat[] = "%s.chm::/context.txt";
 
 // Control id and help context id pairs, ended by 0, 0.
+using Ids = ConnectionPropertiesDialog::ControlId;
 constexpr uint32_t kHelpIds[] = {
-    1, 20020, 2, 20021, 6, 20025, 15, 20023, 17, 20031, 18, 20029, 16, 20027, 0, 0,
+    IDOK, 20020, IDCANCEL, 20021, Ids::kIconButton, 20025, Ids::kNameEdit, 20023,
+    Ids::kNamespaceEdit, 20031, Ids::kPortEdit, 20029, Ids::kServerEdit, 20027, 0, 0,
 };
 
 uintptr_t HelpTable() { return reinterpret_cast<uintptr_t>(kHelpIds); }

@@ -26,20 +26,21 @@
 #include "dialogs/unique_icon.h"
 #include "frame/boundary.h"
 #include "frame/dialog.h"
+#include "resources/resource.h"
 
 namespace tavix {
 
 class ConnectionPropertiesDialog : public frame::Dialog {
 public:
-    static constexpr uint32_t kTemplateId = 300;
+    static constexpr uint32_t kTemplateId = IDD_CONNECTION_PROPERTIES;
     enum ControlId : int {
-        kIconButton = 6,
-        kListNamespacesButton = 9,  // hidden for the dialog's whole life
-        kNamespaceCombo = 10,       // hidden for the dialog's whole life
-        kNameEdit = 15,
-        kServerEdit = 16,
-        kNamespaceEdit = 17,
-        kPortEdit = 18,
+        kIconButton = IDC_ICON_BUTTON,
+        kListNamespacesButton = IDC_LIST_NAMESPACES,  // hidden for the dialog's whole life
+        kNamespaceCombo = IDC_NAMESPACE_COMBO,        // hidden for the dialog's whole life
+        kNameEdit = IDC_NAME,
+        kServerEdit = IDC_SERVER,
+        kNamespaceEdit = IDC_NAMESPACE,
+        kPortEdit = IDC_PORT,
     };
     static constexpr int kMaxTextLength = 255;
     static constexpr int32_t kMaxPort = 65535;

@@ -25,8 +25,11 @@ using frame::Message;
 constexpr const char kHelpFormat[] = "%s.chm::/context.txt";
 
 // Control id and help context id pairs, ended by 0, 0.
+using Ids = ConnectionsDialog::ControlId;
 constexpr uint32_t kHelpIds[] = {
-    1, 20013, 2, 20014, 13, 20011, 14, 20012, 3, 20015, 12, 20010, 11, 20017, 5, 20009, 0, 0,
+    Ids::kConnectButton, 20013, Ids::kCancelButton, 20014, Ids::kPropertiesButton, 20011,
+    Ids::kDeleteButton, 20012, Ids::kSaveButton, 20015, Ids::kNewButton, 20010,
+    Ids::kConnectionStringText, 20017, Ids::kList, 20009, 0, 0,
 };
 
 uintptr_t HelpTable() { return reinterpret_cast<uintptr_t>(kHelpIds); }

@@ -29,6 +29,7 @@
 #include "connstring/connection_record.h"
 #include "dialogs/unique_icon.h"
 #include "frame/dialog.h"
+#include "resources/resource.h"
 
 namespace tavix {
 
@@ -37,16 +38,16 @@ class ConnectionTable;
 
 class ConnectionsDialog : public frame::Dialog {
 public:
-    static constexpr uint32_t kTemplateId = 200;
+    static constexpr uint32_t kTemplateId = IDD_CONNECTIONS;
     enum ControlId : int {
-        kConnectButton = 1,
-        kCancelButton = 2,
-        kSaveButton = 3,
-        kList = 5,
-        kConnectionStringText = 11,
-        kNewButton = 12,
-        kPropertiesButton = 13,
-        kDeleteButton = 14,
+        kConnectButton = IDOK,
+        kCancelButton = IDCANCEL,
+        kSaveButton = IDC_SAVE,
+        kList = IDC_CONNECTION_LIST,
+        kConnectionStringText = IDC_CONNECTION_STRING,
+        kNewButton = IDC_NEW,
+        kPropertiesButton = IDC_PROPERTIES,
+        kDeleteButton = IDC_DELETE,
     };
 
     ConnectionsDialog();

@@ -21,13 +21,14 @@
 #include "frame/controls.h"
 #include "frame/message_map.h"
 #include "platform/window_system.h"
+#include "resources/resource.h"
 
 namespace tavix::frame {
 
 class DataExchange;
 
 // The caption of the framework's own message boxes.
-inline constexpr std::string_view kApplicationName = "TavixConnect";
+inline constexpr std::string_view kApplicationName = TAVIX_PRODUCT_NAME;
 
 // A message box showing string resource stringId of the current resource source.
 int ShowStringMessage(uint32_t stringId, unsigned style, platform::Window owner = nullptr);

@@ -10,7 +10,10 @@ namespace wm = platform::wm;
 namespace {
 
 // Control id and help context pairs, ended by (0, 0).
-constexpr uint32_t kHelpIds[] = {1, 20001, 2, 20002, 8, 20005, 4, 20004, 7, 20007, 0, 0};
+constexpr uint32_t kHelpIds[] = {
+    IDOK, 20001, IDCANCEL, 20002, ChangeIconDialog::kFileName, 20005, ChangeIconDialog::kBrowse, 20004,
+    ChangeIconDialog::kIconRow, 20007, 0, 0,
+};
 constexpr char kHelpFormat[] = "%s.chm::/context.txt";
 constexpr unsigned kOpenFlags = platform::kOfnFileMustExist | platform::kOfnHideReadOnly;
 

@@ -14,14 +14,15 @@
 #include "frame/dialog.h"
 #include "icons/icon_list_box.h"
 #include "platform/icons.h"
+#include "resources/resource.h"
 
 namespace tavix::icons {
 
 class ChangeIconDialog : public frame::Dialog {
 public:
-    static constexpr uint32_t kTemplate = 100;
-    static constexpr int kFileName = 8, kBrowse = 4, kIconRow = 7;
-    static constexpr uint32_t kFilterString = 2011;
+    static constexpr uint32_t kTemplate = IDD_CHANGE_ICON;
+    static constexpr int kFileName = IDC_FILE_NAME, kBrowse = IDC_BROWSE, kIconRow = IDC_ICON_ROWS;
+    static constexpr uint32_t kFilterString = IDS_ICON_FILE_FILTER;
 
     explicit ChangeIconDialog(platform::Window parent = nullptr);
     ~ChangeIconDialog() override;

@@ -1,13 +1,9 @@
 // Putting a connection's icon into the table's image list.
 #include "frame/library_context.h"
+#include "resources/resource.h"
 #include "store/connection_table.h"
 
 namespace tavix {
-
-namespace {
-constexpr uint32_t kDefaultIconId = 1011;
-constexpr uint32_t kMissingIconId = 1012;
-}  // namespace
 
 bool ConnectionTable::LoadRecordIcon(platform::ModuleHandle moduleInstance, ConnectionRecord& record,
                                      platform::IconHandle* iconOut) {
@@ -22,7 +18,7 @@ bool ConnectionTable::LoadRecordIcon(platform::ModuleHandle moduleInstance, Conn
             if (iconOut) icon = images->GetIcon(0);
         } else {
             record.imageIndex = -1;
-            if (iconOut) icon = icons.LoadResourceIcon(moduleInstance, kDefaultIconId);
+            if (iconOut) icon = icons.LoadResourceIcon(moduleInstance, IDI_CONNECTION);
         }
     } else {
         const std::string file = ActiveCodePage().ToNarrow(record.iconFilename.view());
@@ -37,7 +33,7 @@ bool ConnectionTable::LoadRecordIcon(platform::ModuleHandle moduleInstance, Conn
             const int slot = record.imageIndex > 0 ? record.imageIndex : -1;
             record.imageIndex = images ? images->ReplaceIcon(slot, icon) : -1;
         } else {
-            icon = icons.LoadResourceIcon(moduleInstance, kMissingIconId);
+            icon = icons.LoadResourceIcon(moduleInstance, IDI_MISSING);
             record.imageIndex = images ? images->ReplaceIcon(-1, icon) : -1;
             ownIcon = false;
         }

@@ -34,6 +34,7 @@
 #include "TavixConnect.h"
 #include "platform/icons.h"
 #include "platform/message_box.h"
+#include "resources/resource.h"
 
 namespace tavix::platform {
 
@@ -97,17 +98,20 @@ namespace lvif {  // what an item-changed notification says changed
 inline constexpr unsigned kText = 0x0001, kImage = 0x0002, kState = 0x0008;
 }
 
-namespace ws {  // window and control styles read from templates
-inline constexpr uint32_t kVisible = 0x10000000, kDisabled = 0x08000000,
-                          kBorder = 0x00800000, kVScroll = 0x00200000,
-                          kHScroll = 0x00100000, kTabStop = 0x00010000, kGroup = 0x00020000;
-inline constexpr uint32_t kExClientEdge = 0x00000200;
-inline constexpr uint32_t kBsTypeMask = 0x0F, kBsDefPushButton = 0x01, kBsIcon = 0x40;
-inline constexpr uint32_t kLbsNotify = 0x0001, kLbsSort = 0x0002,
-                          kLbsOwnerDrawFixed = 0x0010, kLbsOwnerDrawVariable = 0x0020,
-                          kLbsHasStrings = 0x0040, kLbsNoIntegralHeight = 0x0100,
-                          kLbsWantKeyboardInput = 0x0400, kLbsDisableNoScroll = 0x1000;
-inline constexpr uint32_t kLvsEditLabels = 0x0200, kLvsSingleSel = 0x0004;
+namespace ws {  // window and control styles read from templates (resources/resource.h)
+inline constexpr uint32_t kVisible = WS_VISIBLE, kDisabled = WS_DISABLED, kBorder = WS_BORDER,
+                          kVScroll = WS_VSCROLL, kHScroll = WS_HSCROLL, kTabStop = WS_TABSTOP,
+                          kGroup = WS_GROUP;
+inline constexpr uint32_t kExClientEdge = WS_EX_CLIENTEDGE;
+inline constexpr uint32_t kBsTypeMask = BS_TYPEMASK, kBsPushButton = BS_PUSHBUTTON,
+                          kBsDefPushButton = BS_DEFPUSHBUTTON, kBsIcon = BS_ICON;
+inline constexpr uint32_t kLbsNotify = LBS_NOTIFY, kLbsSort = LBS_SORT,
+                          kLbsOwnerDrawFixed = LBS_OWNERDRAWFIXED,
+                          kLbsOwnerDrawVariable = LBS_OWNERDRAWVARIABLE,
+                          kLbsHasStrings = LBS_HASSTRINGS, kLbsNoIntegralHeight = LBS_NOINTEGRALHEIGHT,
+                          kLbsWantKeyboardInput = LBS_WANTKEYBOARDINPUT,
+                          kLbsDisableNoScroll = LBS_DISABLENOSCROLL;
+inline constexpr uint32_t kLvsEditLabels = LVS_EDITLABELS, kLvsSingleSel = LVS_SINGLESEL;
 }  // namespace ws
 
 namespace dlgc {  // WM_GETDLGCODE answers

@@ -1,5 +1,5 @@
-// The library's own icon resources (1011, 1012 of TavixConnect.rc) where there are no Windows
-// resources: rebuilt as .ico files from the compiled-in resources.
+// The library's own icon resources (IDI_CONNECTION, IDI_MISSING of resources/resource.h) where
+// there are no Windows resources: rebuilt as .ico files from the compiled-in resources.
 #pragma once
 
 #include <cstdint>

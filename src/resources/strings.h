@@ -1,7 +1,9 @@
-// The library's string table by number; the texts are in TavixConnect.rc.
+// The library's string table by number (resource.h); the texts are in TavixConnect.rc.
 #pragma once
 
 #include <cstdint>
+
+#include "resources/resource.h"
 
 namespace tavix::resources {
 
@@ -11,26 +13,26 @@ namespace tavix::resources {
 enum class StringSource { Own, Current };
 
 enum StringId : uint32_t {
-    kStrProperties = 2000,
-    kStrNewConnection = 2001,
-    kStrDeleteConnection = 2002,
-    kStrConnectionsKey = 2003,
-    kStrIconKey = 2004,
-    kStrIconIndexValue = 2005,
-    kStrIconFileNameValue = 2006,
-    kStrLocal = 2008,
-    kStrDefaultNamespace = 2009,
-    kStrNoIconsFound = 2010,
-    kStrIconFileFilter = 2011,
-    kStrNameless = 2012,
-    kStrDuplicateWarning = 2014,
-    kStrSavePrompt = 2015,
-    kStrSaveCaption = 2016,
+    kStrProperties = IDS_PROPERTIES,
+    kStrNewConnection = IDS_NEW_CONNECTION,
+    kStrDeleteConnection = IDS_DELETE_CONNECTION,
+    kStrConnectionsKey = IDS_CONNECTIONS_KEY,
+    kStrIconKey = IDS_ICON_KEY,
+    kStrIconIndexValue = IDS_ICON_INDEX_VALUE,
+    kStrIconFileNameValue = IDS_ICON_FILE_NAME_VALUE,
+    kStrLocal = IDS_LOCAL,
+    kStrDefaultNamespace = IDS_DEFAULT_NAMESPACE,
+    kStrNoIconsFound = IDS_NO_ICONS_FOUND,
+    kStrIconFileFilter = IDS_ICON_FILE_FILTER,
+    kStrNameless = IDS_NAMELESS,
+    kStrDuplicateWarning = IDS_DUPLICATE_WARNING,
+    kStrSavePrompt = IDS_SAVE_PROMPT,
+    kStrSaveCaption = IDS_SAVE_CAPTION,
 };
 
 // The numbers the string table spans.
-inline constexpr uint32_t kFirstStringId = 2000;
-inline constexpr uint32_t kLastStringId = 2016;
+inline constexpr uint32_t kFirstStringId = kStrProperties;
+inline constexpr uint32_t kLastStringId = kStrSaveCaption;
 
 constexpr StringSource SourceOf(uint32_t id) {
     switch (id) {

@@ -167,7 +167,7 @@ void ConnectionTable::EnsureImages() {
     if (!images) images = platform::Icons().CreateImageList(32, 32, 10, 10);
     if (images && images->ImageCount() == 0) {
         platform::IconSystem& icons = platform::Icons();
-        platform::IconHandle icon = icons.LoadResourceIcon(Library().module, 1011);
+        platform::IconHandle icon = icons.LoadResourceIcon(Library().module, IDI_CONNECTION);
         images->ReplaceIcon(-1, icon);
         if (icon != nullptr) icons.DestroyIcon(icon);
     }

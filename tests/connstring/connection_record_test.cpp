@@ -9,6 +9,7 @@
 #include "../frame/low_byte_code_page.h"
 #include "frame/library_context.h"
 #include "platform/codepage.h"
+#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -129,8 +130,8 @@ TEST(ConnectionRecordParse, DefaultTextsComeFromTheCurrentResources) {
     EXPECT_EQ(caller.Text(), "|h|1|");
 
     StringTable localized;
-    localized.Set(2009, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
-    localized.Set(2012, WideFromUtf16(u"Namenlos"), platform::SystemCodePage());
+    localized.Set(IDS_DEFAULT_NAMESPACE, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
+    localized.Set(IDS_NAMELESS, WideFromUtf16(u"Namenlos"), platform::SystemCodePage());
     LibraryContext context = Library();
     context.resourceStrings = &localized;
     ContextGuard guard(context);
@@ -197,7 +198,7 @@ TEST(ConnectionRecordSameTarget, TreatsEmptyAndDefaultNamespaceAlike) {
         {kLocalized, "h", "1", "", "BENUTZER", true},  {kLocalized, "h", "1", "", "USER", false},
     };
     StringTable localized;
-    localized.Set(2009, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
+    localized.Set(IDS_DEFAULT_NAMESPACE, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
     LibraryContext localizedContext = Library();
     localizedContext.resourceStrings = &localized;
     const LibraryContext* contexts[] = {&CurrentContext(), &Library(), &localizedContext};

@@ -11,6 +11,7 @@
 #include "frame/library_context.h"
 #include "platform/automation.h"
 #include "platform/codepage.h"
+#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -43,7 +44,7 @@ TEST(SplitConnectionStringExport, ReadsUpToTheTerminatingZero) {
 // namespace, and its context is current again after every export, early returns included.
 TEST(ConnectionStringExports, RunInTheLibraryContextAndRestoreTheCallers) {
     StringTable callerStrings;
-    callerStrings.Set(2009, W(u"BENUTZER"), platform::SystemCodePage());
+    callerStrings.Set(IDS_DEFAULT_NAMESPACE, W(u"BENUTZER"), platform::SystemCodePage());
     LibraryContext caller = Library();
     caller.resourceStrings = &callerStrings;
     ContextGuard guard(caller);

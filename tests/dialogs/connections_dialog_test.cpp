@@ -18,6 +18,7 @@
 #include "platform/locale.h"
 #include "store/connection_table.h"
 #include "store/registry_store.h"
+#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -479,7 +480,7 @@ TEST_F(ConnectionsDialogTest, ConnectionDialogExport) {
     Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[2]:NS"});
     const auto text = [](BSTR s) { return s ? ActiveCodePage().ToNarrow(WideView(s)) : "(null)"; };
     BSTR name = NewBstrFromNarrow("B"), connectionString = nullptr;
-    HICON icon = static_cast<HICON>(Icons().LoadResourceIcon(Library().module, 1011));
+    HICON icon = static_cast<HICON>(Icons().LoadResourceIcon(Library().module, IDI_CONNECTION));
     const BSTR givenName = name;
     const HICON givenIcon = icon;
     const WString title = WideFromUtf16(u"Pick one"), empty, longTitle(10000, u'x');

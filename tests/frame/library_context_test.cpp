@@ -12,6 +12,7 @@
 #include "frame/call_frame.h"
 #include "frame/string_table.h"
 #include "platform/codepage.h"
+#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -60,14 +61,14 @@ TEST(RunExport, RunsTheBodyInTheLibraryContextAndTurnsExceptionsIntoTheFailureRe
 
 TEST(ContextGuard, CurrentContextIsPerThread) {
     ContextGuard guard;
-    ASSERT_EQ(LoadString(2009), "USER");
+    ASSERT_EQ(LoadString(IDS_DEFAULT_NAMESPACE), "USER");
 
     // A second thread starts in the caller's context while this one holds the library's.
     const LibraryContext* seen = nullptr;
     std::string seenText = "unset";
     std::thread([&] {
         seen = &CurrentContext();
-        seenText = std::string(LoadString(2009));
+        seenText = std::string(LoadString(IDS_DEFAULT_NAMESPACE));
     }).join();
     EXPECT_NE(seen, &Library());
     EXPECT_EQ(seenText, "");
@@ -88,12 +89,14 @@ TEST(ContextGuard, CurrentContextIsPerThread) {
 }
 
 TEST(LoadString, ReadsTheCurrentResourceSource) {
-    EXPECT_EQ(LoadString(2009), "");  // the caller's context
-    EXPECT_TRUE(LoadWideString(2012).empty());
+    EXPECT_EQ(LoadString(IDS_DEFAULT_NAMESPACE), "");  // the caller's context
+    EXPECT_TRUE(LoadWideString(IDS_NAMELESS).empty());
 
     ContextGuard guard;
-    for (const auto& [id, text] : {std::pair<uint32_t, const char16_t*>{2000, u"Properties"}, {2009, u"USER"},
-                                   {2012, u"Nameless"}, {0, u""}, {2007, u""}, {2017, u""}, {0xFFFFFFFFu, u""}}) {
+    constexpr uint32_t kGap = IDS_ICON_FILE_NAME_VALUE + 1, kPastTheEnd = IDS_SAVE_CAPTION + 1;
+    for (const auto& [id, text] : {std::pair<uint32_t, const char16_t*>{IDS_PROPERTIES, u"Properties"},
+                                   {IDS_DEFAULT_NAMESPACE, u"USER"}, {IDS_NAMELESS, u"Nameless"}, {0, u""},
+                                   {kGap, u""}, {kPastTheEnd, u""}, {0xFFFFFFFFu, u""}}) {
         EXPECT_EQ(LoadWideString(id), W(text)) << id;
         EXPECT_EQ(LoadString(id), platform::SystemCodePage().ToNarrow(W(text))) << id;
     }
@@ -102,17 +105,18 @@ TEST(LoadString, ReadsTheCurrentResourceSource) {
 // Own strings (registry names, the save prompt) never come from another resource source.
 TEST(LoadOwnString, IgnoresTheCurrentResourceSource) {
     StringTable localized;
-    localized.Set(2003, W(u"Software\\Elsewhere"), platform::SystemCodePage());
-    localized.Set(2015, W(u"Speichern?"), platform::SystemCodePage());
+    localized.Set(IDS_CONNECTIONS_KEY, W(u"Software\\Elsewhere"), platform::SystemCodePage());
+    localized.Set(IDS_SAVE_PROMPT, W(u"Speichern?"), platform::SystemCodePage());
     LibraryContext context = Library();
     context.resourceStrings = &localized;
 
-    EXPECT_EQ(LoadOwnString(2015), "Do you want to save your changes?");  // caller's context
+    EXPECT_EQ(LoadOwnString(IDS_SAVE_PROMPT), "Do you want to save your changes?");  // caller's context
     ContextGuard guard(context);
-    EXPECT_EQ(LoadString(2015), "Do you want to save your changes?");  // own: never localized
-    EXPECT_EQ(LoadString(2009), "");
-    EXPECT_EQ(LoadOwnString(2003), "Software\\Vantorin\\Connections");
-    EXPECT_EQ(std::string(LoadOwnString(2009)) + std::string(LoadOwnString(2007)), "USER");
+    EXPECT_EQ(LoadString(IDS_SAVE_PROMPT), "Do you want to save your changes?");  // own: never localized
+    EXPECT_EQ(LoadString(IDS_DEFAULT_NAMESPACE), "");
+    EXPECT_EQ(LoadOwnString(IDS_CONNECTIONS_KEY), "Software\\Vantorin\\Connections");
+    const uint32_t gap = IDS_ICON_FILE_NAME_VALUE + 1;
+    EXPECT_EQ(std::string(LoadOwnString(IDS_DEFAULT_NAMESPACE)) + std::string(LoadOwnString(gap)), "USER");
 }
 
 using test::LowByteCodePage;

@@ -11,6 +11,7 @@
 #include "gui_driver.h"
 #include "icons/change_icon_dialog.h"
 #include "platform/module.h"
+#include "resources/resource.h"
 
 namespace tavix::gui_test {
 namespace {
@@ -40,7 +41,7 @@ protected:
 
     ContextGuard context;  // the library's resources: the template, strings 2010 and 2011
     platform::IconHandle defaultIcon =
-        platform::Icons().LoadResourceIcon(platform::OwnModule(), 1011);
+        platform::Icons().LoadResourceIcon(platform::OwnModule(), IDI_CONNECTION);
 };
 
 // Opened on the fourth icon of 25: a click picks the second, End the last (scrolled into view),

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "gui_driver.h"
+#include "resources/resource.h"
 
 namespace tavix::gui_test {
 namespace {
@@ -70,21 +71,23 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
     const int result = Run(&name, &connString, L"Pick a server", &icon, [](Driver& driver) {
         HWND main = driver.WaitForDialog("Pick a server");
         ASSERT_NE(main, nullptr);
-        HWND list = GetDlgItem(main, 5);
+        HWND list = GetDlgItem(main, IDC_CONNECTION_LIST);
         EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 1);
         EXPECT_EQ(Driver::Label(list, 0), "Local");
         EXPECT_EQ(Driver::ItemText(main, 11), "cn_iptcp:127.0.0.1[1972]:USER");
         EXPECT_TRUE(Driver::Screenshot(main, "connections"));
 
-        Driver::Click(main, 12);
+        Driver::Click(main, IDC_NEW);
         HWND properties = driver.WaitForDialog("Connection Properties");
         ASSERT_NE(properties, nullptr);
         EXPECT_EQ(Driver::ItemText(properties, 15) + "|" + Driver::ItemText(properties, 16) + "|" +
                       Driver::ItemText(properties, 18),
                   "New Connection|127.0.0.1|1972");
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, 9)) || IsWindowVisible(GetDlgItem(properties, 10)));
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(properties, IDC_LIST_NAMESPACES)) ||
+                     IsWindowVisible(GetDlgItem(properties, IDC_NAMESPACE_COMBO)));
         EXPECT_TRUE(Driver::Screenshot(properties, "connection_properties"));
-        for (const auto& [id, text] : {std::pair{15, "Sales"}, {16, "db1"}, {18, "65536"}, {17, "SALES"}}) {
+        for (const auto& [id, text] : {std::pair{IDC_NAME, "Sales"}, {IDC_SERVER, "db1"}, {IDC_PORT, "65536"},
+                                       {IDC_NAMESPACE, "SALES"}}) {
             Driver::SetText(GetDlgItem(properties, id), text);
         }
         Driver::Click(properties, IDOK);
@@ -92,10 +95,10 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(Driver::MessageText(box), "Please enter an integer between 0 and 65535.");
         Driver::Answer(box, IDOK);
-        EXPECT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == GetDlgItem(properties, 18); }));
-        Driver::SetText(GetDlgItem(properties, 18), "1972");
+        EXPECT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == GetDlgItem(properties, IDC_PORT); }));
+        Driver::SetText(GetDlgItem(properties, IDC_PORT), "1972");
 
-        Driver::Click(properties, 6);
+        Driver::Click(properties, IDC_ICON_BUTTON);
         HWND changeIcon = driver.WaitForDialog("Change Icon");
         ASSERT_NE(changeIcon, nullptr);
         EXPECT_TRUE(Driver::Screenshot(changeIcon, "connections_change_icon"));
@@ -132,7 +135,7 @@ TEST_F(ConnectionDialogGui, CancelAfterAChangeAsksToSave) {
         const int result = Run(&name, nullptr, nullptr, nullptr, [&](Driver& driver) {
             HWND main = driver.WaitForDialog("Connections");
             ASSERT_NE(main, nullptr);
-            HWND list = GetDlgItem(main, 5);
+            HWND list = GetDlgItem(main, IDC_CONNECTION_LIST);
             ASSERT_EQ(Driver::Label(list, 0), "Alpha");
             Driver::PostKey(list, VK_DELETE);
             ASSERT_TRUE(Driver::WaitUntil(

@@ -16,6 +16,7 @@
 #include "gui_driver.h"
 #include "platform/icons.h"
 #include "platform/module.h"
+#include "resources/resource.h"
 
 namespace tavix::gui_test {
 namespace {
@@ -28,7 +29,7 @@ bool Contains(const Log& log, const std::string& entry) { return std::find(log.b
 
 std::unique_ptr<platform::ImageList> LibraryIcons() {
     auto images = platform::Icons().CreateImageList(32, 32, 2, 2);
-    for (uint32_t id : {1011u, 1012u}) {
+    for (uint32_t id : {IDI_CONNECTION, IDI_MISSING}) {
         platform::IconHandle icon = platform::Icons().LoadResourceIcon(platform::ProgramModule(), id);
         images->ReplaceIcon(-1, icon);
         platform::Icons().DestroyIcon(icon);
@@ -61,10 +62,10 @@ private:
 
 class RowDialog : public frame::Dialog {
 public:
-    RowDialog() : Dialog(100) {}
+    RowDialog() : Dialog(IDD_CHANGE_ICON) {}
     static const frame::MessageMap* ClassMap() {
         static constexpr frame::MessageEntry entries[] = {
-            frame::OnCommand<&RowDialog::OnRowDoubleClick>(7, platform::lbn::kDblClk),
+            frame::OnCommand<&RowDialog::OnRowDoubleClick>(IDC_ICON_ROWS, platform::lbn::kDblClk),
             frame::OnCommand<&RowDialog::OnThird>(103),
             frame::OnMessage<&RowDialog::OnHelp>(wm::kHelp),
             frame::OnMessage<&RowDialog::OnContextMenu>(wm::kContextMenu),
@@ -116,10 +117,10 @@ TEST(Win32Dialog, EndsAsTheUserEndsIt) {
         {"OK", [](HWND d) { Driver::Click(d, IDOK); }, IDOK},
         {"Cancel", [](HWND d) { Driver::Click(d, IDCANCEL); }, IDCANCEL},
         {"close box", [](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }, IDCANCEL},
-        {"Escape", [](HWND d) { Driver::PostKey(GetDlgItem(d, 8), VK_ESCAPE); }, IDCANCEL},
-        {"Enter", [](HWND d) { Driver::PostKey(GetDlgItem(d, 8), VK_RETURN); }, IDOK},
+        {"Escape", [](HWND d) { Driver::PostKey(GetDlgItem(d, IDC_FILE_NAME), VK_ESCAPE); }, IDCANCEL},
+        {"Enter", [](HWND d) { Driver::PostKey(GetDlgItem(d, IDC_FILE_NAME), VK_RETURN); }, IDOK},
         {"double click on the row",
-         [](HWND d) { PostMessageA(GetDlgItem(d, 7), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5)); }, IDOK},
+         [](HWND d) { PostMessageA(GetDlgItem(d, IDC_ICON_ROWS), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5)); }, IDOK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -144,7 +145,7 @@ TEST(Win32Dialog, HelpAndContextMenuReachTheHandlers) {
     RunDriven(dialog, [&](Driver& driver) {
         HWND window = driver.WaitForDialog("Change Icon");
         ASSERT_NE(window, nullptr);
-        HWND edit = GetDlgItem(window, 8), browse = GetDlgItem(window, 4);
+        HWND edit = GetDlgItem(window, IDC_FILE_NAME), browse = GetDlgItem(window, IDC_BROWSE);
         ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == edit; }));
         EXPECT_TRUE(Driver::Screenshot(window, "template_100_row"));
         Driver::Type(VK_F1);
@@ -170,7 +171,7 @@ TEST(Win32Dialog, HelpAndContextMenuReachTheHandlers) {
 
 class ListDialog : public frame::Dialog {
 public:
-    ListDialog() : Dialog(200) {}
+    ListDialog() : Dialog(IDD_CONNECTIONS) {}
     static const frame::MessageMap* ClassMap() {
         namespace lvn = platform::lvn;
         static constexpr frame::MessageEntry entries[] = {
@@ -180,8 +181,8 @@ public:
             frame::OnNotify<&ListDialog::OnEndEdit>(5, lvn::kEndLabelEdit),
             frame::OnNotify<&ListDialog::OnKey>(5, lvn::kKeyDown),
             frame::OnNotify<&ListDialog::OnDoubleClick>(5, platform::nm::kDblClk),
-            frame::OnCommand<&ListDialog::OnRename>(13),
-            frame::OnCommand<&ListDialog::OnAsk>(12),
+            frame::OnCommand<&ListDialog::OnRename>(IDC_PROPERTIES),
+            frame::OnCommand<&ListDialog::OnAsk>(IDC_NEW),
         };
         static const frame::MessageMap map{Dialog::ClassMap(), entries};
         return &map;
@@ -245,7 +246,7 @@ TEST(Win32Dialog, ListViewRaisesItsNotifications) {
     RunDriven(dialog, [&](Driver& driver) {
         HWND window = driver.WaitForDialog("Connections");
         ASSERT_NE(window, nullptr);
-        HWND list = GetDlgItem(window, 5);
+        HWND list = GetDlgItem(window, IDC_CONNECTION_LIST);
         EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
         EXPECT_EQ(Driver::Label(list, 2), "Gamma");
         EXPECT_TRUE(Driver::Screenshot(window, "template_200_list"));
@@ -257,7 +258,7 @@ TEST(Win32Dialog, ListViewRaisesItsNotifications) {
 
         // Rename item 0 (the first selected): accepted, then refused, then cancelled.
         for (const char* text : std::initializer_list<const char*>{"Renamed", "Refused", nullptr}) {
-            Driver::Click(window, 13);
+            Driver::Click(window, IDC_PROPERTIES);
             HWND editor = nullptr;
             ASSERT_TRUE(Driver::WaitUntil(
                 [&] { return (editor = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0))); }));
@@ -299,7 +300,7 @@ TEST(Win32Dialog, MessageBoxAnswersTheButtonPressed) {
         RunDriven(dialog, [&](Driver& driver) {
             HWND window = driver.WaitForDialog("Connections");
             ASSERT_NE(window, nullptr);
-            Driver::Click(window, 12);
+            Driver::Click(window, IDC_NEW);
             HWND box = driver.WaitForDialog("List test");
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(Driver::MessageText(box), "Save the list?");

@@ -12,6 +12,7 @@
 #include "frame/library_context.h"
 #include "locale/help.h"
 #include "platform/headless/headless_window_system.h"
+#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -41,7 +42,7 @@ protected:
     ContextGuard context;  // the library's resources: template 100, strings 2010 and 2011
     HeadlessWindowSystem system;
     WindowSystemGuard guard{&system};
-    IconHandle defaultIcon = Icons().LoadResourceIcon(OwnModule(), 1011);
+    IconHandle defaultIcon = Icons().LoadResourceIcon(OwnModule(), IDI_CONNECTION);
 
     ~ChangeIcon() override { Icons().DestroyIcon(defaultIcon); }
 
@@ -138,7 +139,7 @@ TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
         EXPECT_EQ(dialog.iconIndex, c.indexAfterOk);
         ASSERT_TRUE(IsRealIcon(dialog.icon));
         // The copy is of the picked icon: the library's icons alternate in the fixtures.
-        const auto wanted = ReadIcon(UniqueIcon(Icons().LoadResourceIcon(OwnModule(), c.selected % 2 ? 1012 : 1011)).get());
+        const auto wanted = ReadIcon(UniqueIcon(Icons().LoadResourceIcon(OwnModule(), c.selected % 2 ? IDI_MISSING : IDI_CONNECTION)).get());
         const auto picked = ReadIcon(dialog.icon);
         ASSERT_TRUE(picked && wanted);
         EXPECT_EQ(picked->width, wanted->width);
@@ -274,7 +275,7 @@ TEST_F(ChangeIcon, HelpRequests) {
     EXPECT_EQ(help::UseCount(), 1);  // taken by the dialog and given back
     help::BindViewer(nullptr, nullptr);
     help::SetUseCount(0);
-    const std::vector<uint32_t> table = {1, 20001, 2, 20002, 8, 20005, 4, 20004, 7, 20007};
+    const std::vector<uint32_t> table = {IDOK, 20001, IDCANCEL, 20002, kEdit, 20005, kBrowse, 20004, kRow, 20007};
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], (std::pair{help::kHelpWmHelp, table}));
     EXPECT_EQ(calls[1], (std::pair{help::kHelpContextMenu, table}));

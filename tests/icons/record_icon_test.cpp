@@ -4,6 +4,7 @@
 
 #include "frame/library_context.h"
 #include "store/connection_table.h"
+#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -18,7 +19,7 @@ protected:
 
     void WithImage0() {
         table.images = platform::Icons().CreateImageList(32, 32, 10, 10);
-        platform::IconHandle icon = platform::Icons().LoadResourceIcon(Library().module, 1011);
+        platform::IconHandle icon = platform::Icons().LoadResourceIcon(Library().module, IDI_CONNECTION);
         ASSERT_NE(icon, nullptr);
         ASSERT_EQ(table.images->ReplaceIcon(-1, icon), 0);
         platform::Icons().DestroyIcon(icon);

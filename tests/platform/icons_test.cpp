@@ -14,6 +14,7 @@
 
 #include "../icons/icon_test_support.h"
 #include "dialogs/unique_icon.h"
+#include "resources/resource.h"
 
 #if defined(_WIN32)
 #  include <windows.h>
@@ -90,7 +91,7 @@ TEST(Icons, ExtractIconGivesAnIconNoIconOrNotAnIconFile) {
     fs::remove_all(scratch);
 }
 
-// The library's own icons, resources 1011 and 1012, of the shared library on Windows (the tests
+// The library's own icons (IDI_CONNECTION, IDI_MISSING), of the shared library on Windows (the tests
 // link the library's objects, not its resources), of the tests' own module elsewhere.
 TEST(Icons, TheLibrarysOwnIconsAreItsResources1011And1012) {
     TAVIX_REQUIRE_FIXTURE(IconFixtures() / "lib-1011.raw");
@@ -101,14 +102,14 @@ TEST(Icons, TheLibrarysOwnIconsAreItsResources1011And1012) {
     const ModuleHandle library = OwnModule();
 #endif
     ASSERT_NE(library, nullptr);
-    for (const uint32_t id : {1011u, 1012u}) {
+    for (const uint32_t id : {IDI_CONNECTION, IDI_MISSING}) {
         const UniqueIcon icon(Icons().LoadResourceIcon(library, id));
         EXPECT_TRUE(Shows(icon.get(), LoadRaw(IconFixtures() / ("lib-" + std::to_string(id) + ".raw")))) << id;
     }
     // No other icon; none in a module without them.
-    EXPECT_EQ(Icons().LoadResourceIcon(library, 1013), nullptr);
-    EXPECT_EQ(Icons().LoadResourceIcon(library, 0x10000 + 1011), nullptr);
-    EXPECT_EQ(Icons().LoadResourceIcon(nullptr, 1011), nullptr);
+    EXPECT_EQ(Icons().LoadResourceIcon(library, IDI_MISSING + 1), nullptr);
+    EXPECT_EQ(Icons().LoadResourceIcon(library, 0x10000 + IDI_CONNECTION), nullptr);
+    EXPECT_EQ(Icons().LoadResourceIcon(nullptr, IDI_CONNECTION), nullptr);
 }
 
 TEST(Icons, DestroyIconFreesEachLiveIconOnce) {

@@ -550,7 +550,11 @@ TEST_F(SqliteStoreTest, UnusableFilesAreReportedAndNeverChanged) {
         };
         const Names before = listing();
         {
+            // Opening checks the format; a damaged page is found when read, or by the check of
+            // the whole file that looking at the store for the user runs (Problem). Either way
+            // nothing is written to a store found damaged.
             SqliteRegistry reg(store);
+            EXPECT_NE(reg.Problem().find(c.reason), std::string::npos) << reg.Problem();
             Key key(reg);
             char name[8];
             uint32_t size = 0;

@@ -5,12 +5,12 @@
 #include <array>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <vector>
 
 #include "frame/library_context.h"
 #include "platform/module.h"
 #include "resources/dialog_template.h"
+#include "resources/resource.h"
 #include "resources/resource_reader.h"
 
 namespace tavix {
@@ -18,74 +18,61 @@ namespace {
 
 std::u16string U16(WStringView text) { return {text.begin(), text.end()}; }
 
-// A dialog as its template must read: the kinds of its controls in tab order as letters
-// (Button, Edit, Static, List box, Combo box, N a named class), their ids and their texts.
-struct Dialog {
-    uint32_t id;
-    bool extended;
-    const char16_t* caption;
-    int16_t cx, cy;
-    const char* kinds;
-    std::vector<int32_t> ids;
-    std::vector<std::u16string> texts;
-};
+constexpr uint32_t kDialogs[] = {IDD_CHANGE_ICON, IDD_CONNECTIONS, IDD_CONNECTION_PROPERTIES};
 
-const std::vector<Dialog>& EnglishDialogs() {
-    static const std::vector<Dialog> dialogs = {
-        {100, false, u"Change Icon", 217, 118, "EBLBBSS", {8, 4, 7, 1, 2, -1, -1},
-         {u"", u"&Browse...", u"", u"OK", u"Cancel", u"&File Name:", u"&Current Icon:"}},
-        {200, true, u"Connections", 313, 141, "NBBBBBBSS", {5, 12, 3, 14, 13, 1, 2, -1, 11},
-         {u"List2", u"&New...", u"&Save", u"&Delete", u"&Properties...", u"&Connect", u"Cancel", u"",
-          u"connection string"}},
-        {300, false, u"Connection Properties", 209, 126, "SEESESBSEBBBSC",
-         {-1, 15, 16, -1, 17, -1, 6, -1, 18, 9, 1, 2, -1, 10},
-         {u"&Connection Name:", u"", u"", u"&Namespace:", u"", u"&Icon...", u"&Icon...", u"&Port:",
-          u"", u"&List Namespaces", u"OK", u"Cancel", u"&Server:", u""}},
-    };
-    return dialogs;
+const resources::DialogControl* Control(const resources::DialogTemplate& dialog, int32_t id) {
+    for (const auto& control : dialog.controls) {
+        if (control.id == id) return &control;
+    }
+    return nullptr;
 }
 
-void ExpectLayout(const resources::DialogTemplate& got, const Dialog& want, bool texts) {
-    using resources::ControlClass;
-    EXPECT_EQ(got.extended, want.extended);
-    EXPECT_EQ((std::array{got.cx, got.cy}), (std::array{want.cx, want.cy}));
-    EXPECT_EQ(U16(got.fontName), u"MS Sans Serif");
-    EXPECT_EQ(got.fontSize, 8);
-    if (texts) {
-        EXPECT_EQ(U16(got.caption), want.caption);
-    }
-    const std::map<ControlClass, char> letters = {
-        {ControlClass::Button, 'B'}, {ControlClass::Edit, 'E'},     {ControlClass::Static, 'S'},
-        {ControlClass::ListBox, 'L'}, {ControlClass::ComboBox, 'C'}, {ControlClass::Named, 'N'}};
-    ASSERT_EQ(got.controls.size(), want.ids.size());
-    for (size_t i = 0; i < want.ids.size(); ++i) {
-        const auto& c = got.controls[i];
-        SCOPED_TRACE("dialog " + std::to_string(want.id) + ", control " + std::to_string(i));
-        EXPECT_EQ(c.id, want.ids[i]);
-        EXPECT_EQ(letters.at(c.kind), want.kinds[i]);
-        if (texts) {
-            EXPECT_EQ(U16(c.text), want.texts[i]);
-        }
-    }
-}
-
-TEST(LibraryResources, DialogTemplatesHoldEveryControl) {
+// Both template formats read whole: a named class, a control the script hides, a missing
+// template.
+TEST(LibraryResources, DialogTemplatesReadWhole) {
     ContextGuard guard;
-    for (const Dialog& want : EnglishDialogs()) {
-        const auto got = LoadDialogTemplate(want.id);
-        ASSERT_TRUE(got) << want.id;
-        ExpectLayout(*got, want, true);
+    for (const uint32_t id : kDialogs) {
+        const auto got = LoadDialogTemplate(id);
+        ASSERT_TRUE(got) << id;
+        EXPECT_EQ(got->extended, id == IDD_CONNECTIONS) << id;
+        EXPECT_EQ(U16(got->fontName), u"MS Sans Serif");
+        EXPECT_EQ(got->fontSize, 8);
+        EXPECT_FALSE(got->caption.empty());
+        ASSERT_NE(Control(*got, IDOK), nullptr) << id;
+        ASSERT_NE(Control(*got, IDCANCEL), nullptr) << id;
+        EXPECT_NE(Control(*got, IDOK)->style & WS_VISIBLE, 0u) << id;
     }
-    // The list view by its class name; the two namespace controls hidden.
-    const auto connections = LoadDialogTemplate(200), properties = LoadDialogTemplate(300);
-    std::u16string className = U16(connections->controls[0].className);  // in any case
+    const auto connections = LoadDialogTemplate(IDD_CONNECTIONS);
+    const auto properties = LoadDialogTemplate(IDD_CONNECTION_PROPERTIES);
+    const auto* list = Control(*connections, IDC_CONNECTION_LIST);
+    ASSERT_NE(list, nullptr);
+    std::u16string className = U16(list->className);  // in any case
     for (char16_t& c : className) c = c >= u'a' && c <= u'z' ? char16_t(c - 32) : c;
     EXPECT_EQ(className, u"SYSLISTVIEW32");
-    for (const size_t hidden : {9, 13}) {
-        EXPECT_EQ(properties->controls[hidden].style & 0x10000000u, 0u);  // WS_VISIBLE
+    EXPECT_EQ(list->exStyle & WS_EX_CLIENTEDGE, unsigned{WS_EX_CLIENTEDGE});
+    for (const int32_t hidden : {IDC_LIST_NAMESPACES, IDC_NAMESPACE_COMBO}) {
+        ASSERT_NE(Control(*properties, hidden), nullptr) << hidden;
+        EXPECT_EQ(Control(*properties, hidden)->style & WS_VISIBLE, 0u) << hidden;
     }
-    EXPECT_FALSE(LoadDialogTemplate(400));
-    EXPECT_FALSE(LoadDialogTemplate(0x10000 + 100));
+    EXPECT_FALSE(LoadDialogTemplate(IDD_CONNECTION_PROPERTIES + 100));
+    EXPECT_FALSE(LoadDialogTemplate(0x10000 + IDD_CHANGE_ICON));
+}
+
+// Two templates of one dialog have the same layout: size, font, and each control's kind, id,
+// place and style in the same order.
+void ExpectSameLayout(const resources::DialogTemplate& got, const resources::DialogTemplate& want) {
+    EXPECT_EQ(got.extended, want.extended);
+    EXPECT_EQ((std::array<uint32_t, 3>{uint16_t(got.cx), uint16_t(got.cy), got.style}),
+              (std::array<uint32_t, 3>{uint16_t(want.cx), uint16_t(want.cy), want.style}));
+    EXPECT_EQ(U16(got.fontName), U16(want.fontName));
+    ASSERT_EQ(got.controls.size(), want.controls.size());
+    for (size_t i = 0; i < want.controls.size(); ++i) {
+        const auto &a = got.controls[i], &b = want.controls[i];
+        SCOPED_TRACE("control " + std::to_string(i));
+        using Row = std::array<int64_t, 7>;
+        EXPECT_EQ((Row{a.id, int64_t(a.kind), a.style, a.x, a.y, a.cx, a.cy}),
+                  (Row{b.id, int64_t(b.kind), b.style, b.x, b.y, b.cx, b.cy}));
+    }
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
@@ -104,26 +91,31 @@ TEST(GermanResourceLibrary, ReplacesCurrentStringsAndDialogTexts) {
     EXPECT_EQ(ownVersion, "1.0.0.0");
     EXPECT_EQ(platform::FileProductVersion(platform::ModulePath(german)), ownVersion);
 
+    std::vector<resources::DialogTemplate> english;
+    {
+        ContextGuard guard;
+        for (const uint32_t id : kDialogs) english.push_back(LoadDialogTemplate(id).value());
+    }
     SetLibraryResourceModule(german);
     {
         ContextGuard guard;
         EXPECT_EQ(Library().resourceModule, german);
-        EXPECT_EQ(LoadString(2012), "Namenlos");
-        EXPECT_EQ(LoadString(2009), "USER");
-        EXPECT_EQ(LoadString(2015), "Do you want to save your changes?");  // own
-        EXPECT_EQ(LoadString(2003), "Software\\Vantorin\\Connections");   // own
-        const char16_t* captions[] = {u"Symbol ändern", u"Verbindungen", u"Verbindungseigenschaften"};
-        for (size_t i = 0; i < EnglishDialogs().size(); ++i) {
-            const auto got = LoadDialogTemplate(EnglishDialogs()[i].id);
+        EXPECT_EQ(LoadString(IDS_NAMELESS), "Namenlos");
+        EXPECT_EQ(LoadString(IDS_DEFAULT_NAMESPACE), "USER");
+        EXPECT_EQ(LoadString(IDS_SAVE_PROMPT), "Do you want to save your changes?");  // own
+        EXPECT_EQ(LoadString(IDS_CONNECTIONS_KEY), "Software\\Vantorin\\Connections");   // own
+        for (size_t i = 0; i < english.size(); ++i) {
+            SCOPED_TRACE("dialog " + std::to_string(kDialogs[i]));
+            const auto got = LoadDialogTemplate(kDialogs[i]);
             ASSERT_TRUE(got);
-            EXPECT_EQ(U16(got->caption), captions[i]);
-            ExpectLayout(*got, EnglishDialogs()[i], false);
+            EXPECT_NE(U16(got->caption), U16(english[i].caption));
+            ExpectSameLayout(*got, english[i]);
         }
     }
     SetLibraryResourceModule(platform::OwnModule());
     EXPECT_EQ(Library().resourceModule, Library().module);
     ContextGuard guard;
-    EXPECT_EQ(LoadString(2012), "Nameless");
+    EXPECT_EQ(LoadString(IDS_NAMELESS), "Nameless");
     platform::FreeResourceLibrary(german);
 }
 
@@ -132,8 +124,8 @@ TEST(ResourceReaders, TruncatedInputReadsAsMissing) {
     const std::vector<uint8_t> dll = ReadFile(kGermanLibrary);
     const auto set = resources::ResourceSet::FromPe(dll);
     ASSERT_TRUE(set);
-    for (const uint16_t id : {100, 200, 300}) {
-        const auto bytes = set->Find(resources::kRtDialog, id);
+    for (const uint32_t id : kDialogs) {
+        const auto bytes = set->Find(resources::kRtDialog, static_cast<uint16_t>(id));
         ASSERT_TRUE(bytes && resources::ParseDialogTemplate(*bytes));
         // The last control ends with its creation-data count.
         for (size_t cut = 0; cut + 2 <= bytes->size() - 2; ++cut) {
@@ -142,9 +134,9 @@ TEST(ResourceReaders, TruncatedInputReadsAsMissing) {
             EXPECT_FALSE(resources::ParseDialogTemplate(part)) << id << " cut at " << cut;
         }
     }
-    const auto block = set->Find(resources::kRtString, resources::StringBlockId(2012));
+    const auto block = set->Find(resources::kRtString, resources::StringBlockId(IDS_NAMELESS));
     ASSERT_TRUE(block);
-    EXPECT_EQ((*resources::ReadStringBlock(*block))[2012 % 16], u"Namenlos");
+    EXPECT_EQ((*resources::ReadStringBlock(*block))[IDS_NAMELESS % 16], u"Namenlos");
     EXPECT_FALSE(resources::ReadStringBlock(block->first(block->size() - 1)));
     // A PE file whose sections run past its end is not one a loader maps.
     for (const size_t cut : {size_t{0}, size_t{64}, size_t{512}, dll.size() / 2}) {
@@ -159,7 +151,7 @@ TEST(ResourceReaders, VersionRecordsThatLieGiveNoVersion) {
     const std::vector<uint8_t> dll = ReadFile(kGermanLibrary);
     const auto set = resources::ResourceSet::FromPe(dll);
     ASSERT_TRUE(set);
-    const auto found = set->Find(resources::kRtVersion, 1);
+    const auto found = set->Find(resources::kRtVersion, VS_VERSION_INFO);
     ASSERT_TRUE(found);
     const std::vector<uint8_t> info(found->begin(), found->end());
     EXPECT_EQ(resources::ProductVersion(info), u"1.0.0.0");

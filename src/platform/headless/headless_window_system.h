@@ -42,6 +42,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/window_system.h"
@@ -257,12 +258,24 @@ private:
     Run* Active() const { return runs_.empty() ? nullptr : runs_.back(); }
     void Problem(std::string text);
 
+    // Modal dialogs
+    void CreateWindows(Run& run, const resources::DialogTemplate& source);
+    void MeasureOwnerDrawn(Run& run);
+    std::pair<Act, Prepare> NextAct(uint32_t templateId);
+    void InitDialog(Run& run);
+    void DestroyWindows(Run& run);
+
     // Events
     intptr_t ToDialog(Run& run, Message& message, bool* handled = nullptr);
     void Command(Node* control, int code);
+    // The dialog manager's WM_COMMAND for a button id (Enter, Escape, the close box), naming
+    // the button's window when the dialog has one.
+    void ButtonCommand(Run& run, int id);
     intptr_t Notify(Node* control, int code, ListViewNotification& data);
     intptr_t ToControl(Node* node, Message message);
     intptr_t DefaultHandling(Node* node, const Message& message);
+    static intptr_t DialogCode(const Node& node);
+    void FocusNotification(Node* node, bool gained);
     void MoveFocus(Node* target);
     void PaintItem(Node* list, int index, unsigned action);
     void PaintPending();
@@ -270,6 +283,8 @@ private:
     void CloseBox(Run& run);
     void ListBoxSelect(Node* list, int index, bool notify);
     void ListBoxHScroll(Node* list, int code, int pos);
+    void ListBoxClick(Node* list, int y);
+    void ListBoxKey(Node* list, int key);
     void ListBoxSetHorizontalPos(Node* list, int pos);
     bool LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
                       const std::string* text, const int* image, bool inserting = false);
@@ -283,6 +298,11 @@ private:
     bool Usable(Node* node) const;
     void AfterAction();
     bool PressKeyIn(Window dialog, int key, bool ctrl, bool shift);
+    void KeyDown(Node* focus, int key);
+    bool TabKey(Run& run, Node* focus, bool backwards);
+    void EnterKey(Run& run, Node* focus, intptr_t code);
+    void HelpKey(Run& run, Node* focus);
+    void ContextMenuKey(Run& run, Node* focus);
 
     TemplateSource templates_;
     std::deque<std::tuple<uint32_t, Act, Prepare>> script_;

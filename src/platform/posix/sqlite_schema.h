@@ -80,6 +80,11 @@ extern const char* const kStatementSql[kStatementCount];
 // the store's tables); otherwise the reason. Reads before it writes anything.
 std::string CheckFormat(sqlite3* db);
 
+// Reads every page of the database's structure once (O(N)): "" or what is damaged. Opening
+// does not pay for it; the pages a change reads are checked as it reads them, and looking at
+// the store for the user (Problem) runs it once.
+std::string QuickCheck(sqlite3* db);
+
 // Sets up the connection to a checked store (WAL, synchronous=FULL, the SQL functions and the
 // table of waiting rows over pending) and prepares every statement; "" or the reason.
 std::string PrepareConnection(sqlite3* db, const PendingRows* pending, StatementPtr* statements);

@@ -11,11 +11,16 @@ namespace tavix::platform {
 using namespace hive;
 
 std::string SqliteRegistry::Store::Problem() {
-    if (opened_) return problem_;
-    // Looking creates nothing: only a file that holds data is opened, to check what it holds.
-    const StoreLook look = LookAtStore(path_);
-    if (!look.problem.empty() || !look.holdsData) return look.problem;
-    Ready();
+    if (!opened_) {
+        // Looking creates nothing: only a file that holds data is opened, to check what it holds.
+        const StoreLook look = LookAtStore(path_);
+        if (!look.problem.empty() || !look.holdsData) return look.problem;
+    }
+    // The whole file is checked for the user once, where opening checks only its format.
+    if (Ready() && !fullyChecked_ && batchDepth_ == 0) {
+        fullyChecked_ = true;
+        problem_ = QuickCheck(db_.get());
+    }
     return problem_;
 }
 

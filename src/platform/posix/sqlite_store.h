@@ -340,6 +340,7 @@ private:
     Options options_;
     std::string problem_;
     bool opened_ = false;
+    bool fullyChecked_ = false;
     hive::DatabasePtr db_;
     hive::StatementPtr statements_[hive::kStatementCount];
     Handle root_{hive::kRootId, 0, {}, true, {}};

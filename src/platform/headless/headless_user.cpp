@@ -1,0 +1,409 @@
+// The scripted user: mouse and keyboard in the running dialog, routed as the dialog manager routes them.
+#include "platform/headless/headless_window_system.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "platform/headless/headless_internal.h"
+
+namespace tavix::platform::headless {
+
+using internal::Kind;
+
+// ---- The user ----------------------------------------------------------------------------------
+bool HeadlessWindowSystem::Usable(Node* node) const {
+    Run* run = RunOf(node);
+    return node && run && !run->ended && run == Active() && node->enabled &&
+           node->Showing();
+}
+
+void HeadlessWindowSystem::AfterAction() {
+    ctrl_ = shift_ = false;
+    PaintPending();
+}
+
+Point HeadlessWindowSystem::Center(Node* node) const {
+    const Rect client = internal::ClientArea(*node);
+    return {client.right / 2, client.bottom / 2};
+}
+
+// A key in the running dialog, routed as the dialog manager routes it: the focused control
+// first says (WM_GETDLGCODE) which keys it wants for itself; Tab, Enter, Escape, F1, the menu
+// key and the arrows are the dialog manager's otherwise, every other key is the control's.
+bool HeadlessWindowSystem::PressKeyIn(Window dialog, int key, bool ctrl, bool shift) {
+    Run* run = RunOf(Find(dialog));
+    if (run == nullptr || run->ended || run != Active()) return false;
+    ctrl_ = ctrl;
+    shift_ = shift;
+    Node* focus = focus_ && RunOf(focus_) == run ? focus_ : nullptr;
+    Message query;
+    query.message = wm::kGetDlgCode;
+    query.wParam = static_cast<uintptr_t>(key);
+    const intptr_t code = focus ? ToControl(focus, query) : 0;
+    const bool wantsAll = (code & dlgc::kWantAllKeys) != 0;
+
+    switch (key) {
+        case vk::kTab:
+            if (wantsAll || (code & dlgc::kWantTab)) break;
+            if (!TabKey(*run, focus, shift)) return true;  // no tab stop: nothing happens
+            AfterAction();
+            return true;
+        case vk::kReturn:
+            if (wantsAll) break;
+            EnterKey(*run, focus, code);
+            AfterAction();
+            return true;
+        case vk::kEscape:
+            if (wantsAll) break;
+            ButtonCommand(*run, kIdCancel);
+            AfterAction();
+            return true;
+        case vk::kF1:
+            HelpKey(*run, focus);
+            AfterAction();
+            return true;
+        case vk::kApps:
+            ContextMenuKey(*run, focus);
+            AfterAction();
+            return true;
+        case vk::kLeft:
+        case vk::kRight:
+        case vk::kUp:
+        case vk::kDown:
+            if (!wantsAll && !(code & dlgc::kWantArrows)) {
+                AfterAction();
+                return true;  // group navigation is not modelled
+            }
+            break;
+        default:
+            break;
+    }
+    KeyDown(focus, key);
+    AfterAction();
+    return true;
+}
+
+void HeadlessWindowSystem::KeyDown(Node* focus, int key) {
+    if (focus == nullptr) return;
+    Message down;
+    down.message = wm::kKeyDown;
+    down.wParam = static_cast<uintptr_t>(key);
+    ToControl(focus, down);
+}
+
+// Tab and Shift+Tab: the next or previous tab stop, round the dialog. False when there is none.
+bool HeadlessWindowSystem::TabKey(Run& run, Node* focus, bool backwards) {
+    std::vector<Node*> stops;
+    for (auto& control : run.controls) {
+        if ((control->style & ws::kTabStop) && control->enabled && control->Showing()) {
+            stops.push_back(control.get());
+        }
+    }
+    if (stops.empty()) return false;
+    auto at = std::find(stops.begin(), stops.end(), focus);
+    const auto count = static_cast<long>(stops.size());
+    long next = at == stops.end() ? 0 : (at - stops.begin()) + (backwards ? -1 : 1);
+    next = (next % count + count) % count;
+    GotoDialogControl(run.dialog->handle(), stops[static_cast<size_t>(next)]->handle());
+    return true;
+}
+
+// Enter: the focused push button is clicked; otherwise the default button's command (when it
+// is enabled), or IDOK in a dialog without one.
+void HeadlessWindowSystem::EnterKey(Run& run, Node* focus, intptr_t code) {
+    if (focus && ((code & dlgc::kDefPushButton) || focus->PushButton())) {
+        Command(focus, bn::kClicked);
+    } else if (run.defaultId != 0) {
+        Node* button = Find(DialogItem(run.dialog->handle(), run.defaultId));
+        if (button == nullptr || button->enabled) ButtonCommand(run, run.defaultId);
+    } else {
+        ButtonCommand(run, kIdOk);
+    }
+}
+
+// F1: the key to the focused control, then WM_HELP about it (or about the dialog).
+void HeadlessWindowSystem::HelpKey(Run& run, Node* focus) {
+    KeyDown(focus, vk::kF1);
+    Message help;
+    help.message = wm::kHelp;
+    Node* about = focus ? focus : run.dialog.get();
+    help.window = about->handle();
+    help.id = about->id;
+    help.point = cursor_;
+    if (focus) {
+        ToControl(focus, help);
+    } else {
+        ToDialog(run, help);
+    }
+}
+
+// The menu key: WM_CONTEXTMENU from the keyboard (point -1, -1) for the focused control or the
+// dialog.
+void HeadlessWindowSystem::ContextMenuKey(Run& run, Node* focus) {
+    Message menu;
+    menu.message = wm::kContextMenu;
+    menu.point = {-1, -1};
+    if (focus) {
+        menu.wParam = reinterpret_cast<uintptr_t>(focus->handle());
+        ToControl(focus, menu);
+    } else {
+        menu.window = run.dialog->handle();
+        ToDialog(run, menu);
+    }
+}
+
+Window User::Item(int id) const { return system_.DialogItem(dialog_, id); }
+
+bool User::Running() const {
+    auto* run = system_.RunOf(system_.Find(dialog_));
+    return run && !run->ended;
+}
+
+std::string User::Text(int id) const {
+    return system_.Text(id == 0 ? dialog_ : Item(id));
+}
+
+bool User::Enabled(int id) const { return system_.IsEnabled(Item(id)); }
+
+bool User::Visible(int id) const { return system_.IsVisible(Item(id)); }
+
+int User::FocusId() const {
+    auto* focus = system_.focus_;
+    return focus && system_.RunOf(focus) == system_.RunOf(system_.Find(dialog_)) ? focus->id : 0;
+}
+
+bool User::Click(int id) {
+    auto* node = system_.Find(Item(id));
+    if (!system_.Usable(node)) return false;
+    const Point center = system_.Center(node);
+    system_.cursor_ = system_.ClientToScreen(node->handle(), center);
+    if (node->kind == Kind::Button) {
+        system_.MoveFocus(node);
+        system_.Command(node, bn::kClicked);
+    } else {
+        Message down;
+        down.message = wm::kLButtonDown;
+        down.lParam = internal::PointParam(center);
+        system_.ToControl(node, down);
+    }
+    system_.AfterAction();
+    return true;
+}
+
+bool User::Type(int id, std::string_view text) {
+    auto* node = system_.Find(Item(id));
+    if (!system_.Usable(node) || node->kind != Kind::Edit) return false;
+    system_.MoveFocus(node);
+    std::string typed(text);
+    if (node->edit.limit > 0 && typed.size() > static_cast<size_t>(node->edit.limit)) {
+        typed.resize(static_cast<size_t>(node->edit.limit));
+    }
+    system_.SetText(node->handle(), typed);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::Focus(int id) {
+    auto* node = system_.Find(Item(id));
+    if (!system_.Usable(node)) return false;
+    system_.MoveFocus(node);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::PressKey(int virtualKey, bool ctrl, bool shift) {
+    return system_.PressKeyIn(dialog_, virtualKey, ctrl, shift);
+}
+
+bool User::ClickAt(int id, Point client, bool ctrl) {
+    auto* node = system_.Find(Item(id));
+    if (!system_.Usable(node)) return false;
+    system_.ctrl_ = ctrl;
+    system_.cursor_ = system_.ClientToScreen(node->handle(), client);
+    Message down;
+    down.message = wm::kLButtonDown;
+    down.lParam = internal::PointParam(client);
+    system_.ToControl(node, down);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::DoubleClickAt(int id, Point client) {
+    if (!ClickAt(id, client)) return false;
+    auto* node = system_.Find(Item(id));
+    if (!system_.Usable(node)) return true;
+    Message twice;
+    twice.message = wm::kLButtonDblClk;
+    twice.lParam = internal::PointParam(client);
+    system_.ToControl(node, twice);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::RightClick(int id) {
+    auto* run = system_.RunOf(system_.Find(dialog_));
+    if (run == nullptr || run->ended || run != system_.Active()) return false;
+    auto* node = id == 0 ? nullptr : system_.Find(Item(id));
+    if (id != 0 && (node == nullptr || !system_.IsVisible(node->handle()))) return false;
+    if (node && node->kind == Kind::ListView) return RightClickItem(id, -1);
+    Message menu;
+    menu.message = wm::kContextMenu;
+    if (node && node->enabled) {
+        system_.cursor_ = system_.ClientToScreen(node->handle(), system_.Center(node));
+        menu.point = system_.cursor_;
+        menu.wParam = reinterpret_cast<uintptr_t>(node->handle());
+        system_.ToControl(node, menu);
+    } else {
+        // The dialog itself, or a disabled control, whose clicks go to the dialog.
+        system_.cursor_ = node ? system_.ClientToScreen(node->handle(), system_.Center(node))
+                               : system_.ClientToScreen(dialog_, {1, 1});
+        menu.point = system_.cursor_;
+        menu.window = dialog_;
+        menu.wParam = reinterpret_cast<uintptr_t>(dialog_);
+        system_.ToDialog(*run, menu);
+    }
+    system_.AfterAction();
+    return true;
+}
+
+bool User::Close() {
+    auto* run = system_.RunOf(system_.Find(dialog_));
+    if (run == nullptr || run->ended || run != system_.Active()) return false;
+    system_.CloseBox(*run);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::Help() { return PressKey(vk::kF1); }
+
+bool User::ClickItem(int listId, int index, bool ctrl) {
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node) || node->kind != Kind::ListView || index < 0 ||
+        index >= static_cast<int>(node->listView.items.size())) {
+        return false;
+    }
+    const Rect rect = system_.LvItemRect(node, index);
+    const Point point{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    system_.cursor_ = system_.ClientToScreen(node->handle(), point);
+    system_.ctrl_ = ctrl;
+    if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
+    system_.MoveFocus(node);
+    if (ctrl) {
+        const unsigned selected = node->listView.items[static_cast<size_t>(index)].state & lvis::kSelected;
+        system_.LvChangeItem(node, index, (selected ^ lvis::kSelected) | lvis::kFocused,
+                             lvis::kSelected | lvis::kFocused, nullptr, nullptr);
+    } else {
+        system_.LvSelectOnly(node, index);
+    }
+    ListViewNotification data;
+    data.item = index;
+    data.point = point;
+    system_.Notify(node, nm::kClick, data);
+    system_.AfterAction();
+    return true;
+}
+
+
+bool User::ClickEmpty(int listId) {
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node) || node->kind != Kind::ListView) return false;
+    const Rect client = system_.ClientRect(node->handle());
+    const Point point{client.right - 1, client.bottom - 1};
+    if (system_.ListViewHitTest(node->handle(), point) >= 0) return false;  // no empty space
+    system_.cursor_ = system_.ClientToScreen(node->handle(), point);
+    if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
+    system_.MoveFocus(node);
+    system_.LvSelectOnly(node, -1);
+    ListViewNotification data;
+    data.point = point;
+    system_.Notify(node, nm::kClick, data);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::DoubleClickItem(int listId, int index) {
+    if (!ClickItem(listId, index)) return false;
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node)) return true;
+    ListViewNotification data;
+    data.item = index;
+    data.point = system_.ScreenToClient(node->handle(), system_.cursor_);
+    system_.Notify(node, nm::kDblClk, data);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::DoubleClickEmpty(int listId) {
+    if (!ClickEmpty(listId)) return false;
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node)) return true;
+    ListViewNotification data;
+    data.point = system_.ScreenToClient(node->handle(), system_.cursor_);
+    system_.Notify(node, nm::kDblClk, data);
+    system_.AfterAction();
+    return true;
+}
+
+bool User::RightClickItem(int listId, int index) {
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node) || node->kind != Kind::ListView ||
+        index >= static_cast<int>(node->listView.items.size())) {
+        return false;
+    }
+    Point point;
+    if (index >= 0) {
+        const Rect rect = system_.LvItemRect(node, index);
+        point = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    } else {
+        const Rect client = system_.ClientRect(node->handle());
+        point = {client.right - 1, client.bottom - 1};
+        if (system_.ListViewHitTest(node->handle(), point) >= 0) return false;
+    }
+    system_.cursor_ = system_.ClientToScreen(node->handle(), point);
+    if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
+    system_.MoveFocus(node);
+    if (index < 0) {
+        system_.LvSelectOnly(node, -1);
+    } else if (!(node->listView.items[static_cast<size_t>(index)].state & lvis::kSelected)) {
+        system_.LvSelectOnly(node, index);
+    }
+    ListViewNotification data;
+    data.item = index;
+    data.point = point;
+    system_.Notify(node, nm::kRClick, data);
+    if (Running()) {
+        Message menu;
+        menu.message = wm::kContextMenu;
+        menu.point = system_.cursor_;
+        menu.wParam = reinterpret_cast<uintptr_t>(node->handle());
+        system_.ToControl(node, menu);
+    }
+    system_.AfterAction();
+    return true;
+}
+
+bool User::BeginLabelEdit(int listId, int index) {
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node) || node->kind != Kind::ListView) return false;
+    system_.MoveFocus(node);
+    const bool opened = system_.ListViewEditLabel(node->handle(), index) != nullptr;
+    system_.AfterAction();
+    return opened;
+}
+
+bool User::EndLabelEdit(int listId, std::optional<std::string> text) {
+    auto* node = system_.Find(Item(listId));
+    if (!system_.Usable(node) || node->kind != Kind::ListView || node->listView.editing < 0) return false;
+    system_.LvEndEdit(node, std::move(text));
+    system_.AfterAction();
+    return true;
+}
+
+bool User::Editing(int listId) const { return EditingItem(listId) >= 0; }
+
+int User::EditingItem(int listId) const {
+    auto* node = system_.Find(Item(listId));
+    return node ? node->listView.editing : -1;
+}
+
+}  // namespace tavix::platform::headless
