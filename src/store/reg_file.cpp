@@ -1,5 +1,7 @@
 #include "store/reg_file.h"
 
+#include "store/change_set.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -736,6 +738,9 @@ std::string ExportRegFile(Registry& registry, const std::string& keyPath, std::s
     }
     ExportState state{rules.connectionNames, KeyName(keyPath), {}};
     Writer out;
+    // A save that a killed process left unfinished is finished first: its journal is no
+    // connection, and what it says belongs in the export.
+    if (rc == platform::kRegOk && rules.connectionNames) rc = FinishPendingSave(registry, key.get());
     if (rc == platform::kRegOk) {
         out.Line(kHeader5);
         out.Line(u"");
@@ -799,6 +804,11 @@ bool ImportRegFile(Registry& registry, std::string_view fileBytes, const std::st
         return false;
     };
     if (const long rc = registry.BeginBatch(); rc != platform::kRegOk) {
+        return storeFailed(rc, fileName + ": nothing imported (" + StoreFailure(registry, rc) + ")");
+    }
+    // Finished first, or its journal would later be replayed over what is imported.
+    if (const long rc = rules.connectionNames ? FinishPendingSave(registry) : platform::kRegOk; rc != platform::kRegOk) {
+        registry.AbortBatch();
         return storeFailed(rc, fileName + ": nothing imported (" + StoreFailure(registry, rc) + ")");
     }
     {
