@@ -59,8 +59,15 @@ LastOutcome TakeLastError() {
     return {code, FromLastError(code)};
 }
 
-std::string Quoted(const WideString& text) { return "\"" + Escaped(Utf8(text)) + "\""; }
-std::string QuotedNarrow(const std::string& text) { return "\"" + Escaped(Utf8FromNarrow(text)) + "\""; }
+// Built by appending: gcc 12 at -O3 misreads "\"" + string as an overlapping copy.
+std::string QuotedText(const std::string& utf8) {
+    std::string quoted = "\"";
+    quoted += Escaped(utf8);
+    quoted += '"';
+    return quoted;
+}
+std::string Quoted(const WideString& text) { return QuotedText(Utf8(text)); }
+std::string QuotedNarrow(const std::string& text) { return QuotedText(Utf8FromNarrow(text)); }
 
 // Why the store cannot hold name, as a line naming it, or "".
 std::string NameRefusal(const WideString& name) {

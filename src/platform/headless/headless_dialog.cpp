@@ -1,4 +1,5 @@
-// Modal dialogs: built from their templates, run by the script, and the events between the dialog manager, the controls and the dialog.
+// Modal dialogs: built from their templates and run by the script; the events between the
+// dialog manager, the controls and the dialog; the painting of owner-drawn list boxes.
 #include "platform/headless/headless_window_system.h"
 
 #include <algorithm>
@@ -398,83 +399,6 @@ void HeadlessWindowSystem::ModalTakesFocus(const std::function<void()>& modal) {
     MoveFocus(nullptr);
     modal();
     if (saved && live_.contains(saved) && focus_ == nullptr) MoveFocus(saved);
-}
-
-// ---- Painting ----------------------------------------------------------------------------------
-namespace {
-
-class Recorder final : public Painter {
-public:
-    explicit Recorder(std::vector<PaintOp>& ops) : ops_(ops) {}
-    void Fill(const Rect& rect, int sysColor) override {
-        ops_.push_back({PaintOp::Fill, rect, sysColor, -1, nullptr});
-    }
-    void FocusRect(const Rect& rect) override {
-        ops_.push_back({PaintOp::FocusRect, rect, 0, -1, nullptr});
-    }
-    void DrawImage(const ImageList& images, int index, int x, int y) override {
-        ops_.push_back({PaintOp::Image, {x, y, x + 32, y + 32}, 0, index, &images});
-    }
-
-private:
-    std::vector<PaintOp>& ops_;
-};
-
-}  // namespace
-
-void HeadlessWindowSystem::PaintItem(Node* list, int index, unsigned action) {
-    Run* run = RunOf(list);
-    if (run == nullptr || !(list->style & (ws::kLbsOwnerDrawFixed | ws::kLbsOwnerDrawVariable)) ||
-        index < 0 || index >= static_cast<int>(list->listBox.items.size())) {
-        return;
-    }
-    int top = 0;
-    for (int i = 0; i < index; ++i) top += list->listBox.items[static_cast<size_t>(i)].height;
-    const Rect client = ClientRect(list->handle());
-    Paint paint;
-    paint.controlId = list->id;
-    paint.item = index;
-    paint.action = action;
-    paint.state = (list->listBox.curSel == index ? oda::kStateSelected : 0u) |
-                  (focus_ == list && list->listBox.curSel == index ? oda::kStateFocus : 0u);
-    paint.rect = {-list->listBox.horzPos, top, std::max(client.right, list->listBox.extent) - list->listBox.horzPos,
-                  top + list->listBox.items[static_cast<size_t>(index)].height};
-    Recorder recorder(paint.ops);
-    DrawItemRequest request{kOdtListBox, list->id, index, action, paint.state, list->handle(),
-                            paint.rect, list->listBox.items[static_cast<size_t>(index)].data, &recorder};
-    Message message;
-    message.message = wm::kDrawItem;
-    message.id = list->id;
-    message.window = list->handle();
-    message.draw = &request;
-    ToDialog(*run, message);
-    paints_.push_back(std::move(paint));
-}
-
-void HeadlessWindowSystem::PaintPending() {
-    for (Run* run : runs_) {
-        for (auto& control : run->controls) {
-            if (!control->invalid) continue;
-            control->invalid.reset();
-            if (control->kind != Kind::ListBox || !control->visible) continue;
-            for (int i = 0; i < static_cast<int>(control->listBox.items.size()); ++i) {
-                PaintItem(control.get(), i, oda::kDrawEntire);
-            }
-        }
-    }
-}
-
-void HeadlessWindowSystem::Invalidate(Window window, const Rect* rect, bool erase) {
-    Node* node = Find(window);
-    if (node == nullptr) return;
-    const Rect client = ClientRect(window);
-    const Rect area = rect ? *rect : client;
-    node->invalid = node->invalid ? Rect{std::min(node->invalid->left, area.left),
-                                         std::min(node->invalid->top, area.top),
-                                         std::max(node->invalid->right, area.right),
-                                         std::max(node->invalid->bottom, area.bottom)}
-                                  : area;
-    invalidations_.push_back({node->id, rect ? std::optional<Rect>(*rect) : std::nullopt, erase});
 }
 
 }  // namespace tavix::platform::headless

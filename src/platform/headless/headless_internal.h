@@ -39,8 +39,11 @@ inline intptr_t PointParam(Point client) {
 
 namespace tavix::platform::headless {
 
-// Every window's state. The fields of one control kind are grouped; a window uses only its own
-// kind's group (the scroll bars belong to any window).
+// Every window's state. The fields of one control kind are grouped; the dialogs use only a
+// window's own kind's group (the scroll bars belong to any window). Every window still carries
+// every group: the WindowSystem calls do not check the kind today (ListBoxAdd on an edit keeps
+// the item, SetTextLimit on a list box keeps the limit), so holding only the window's own kind
+// would change what such a call answers.
 struct HeadlessWindowSystem::Node {
     internal::Kind kind = internal::Kind::Other;
     Node* parent = nullptr;

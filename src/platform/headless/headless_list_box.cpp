@@ -1,8 +1,11 @@
-// List boxes: items, selection, owner-drawn heights and sorting, horizontal scrolling.
+// List boxes: items, selection, owner-drawn heights, sorting and painting, horizontal scrolling.
 #include "platform/headless/headless_window_system.h"
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/headless/headless_internal.h"
 
 namespace tavix::platform::headless {
@@ -183,6 +186,72 @@ int HeadlessWindowSystem::ListBoxItemHeight(Window list, int index) {
         return node->listBox.items[static_cast<size_t>(index)].height;
     }
     return node->listBox.itemHeight;
+}
+
+// ---- Owner-drawn painting ----------------------------------------------------------------------
+namespace {
+
+class Recorder final : public Painter {
+public:
+    explicit Recorder(std::vector<PaintOp>& ops) : ops_(ops) {}
+    void Fill(const Rect& rect, int sysColor) override {
+        ops_.push_back({PaintOp::Fill, rect, sysColor, -1, nullptr});
+    }
+    void FocusRect(const Rect& rect) override {
+        ops_.push_back({PaintOp::FocusRect, rect, 0, -1, nullptr});
+    }
+    void DrawImage(const ImageList& images, int index, int x, int y) override {
+        ops_.push_back({PaintOp::Image, {x, y, x + 32, y + 32}, 0, index, &images});
+    }
+
+private:
+    std::vector<PaintOp>& ops_;
+};
+
+}  // namespace
+
+void HeadlessWindowSystem::PaintItem(Node* list, int index, unsigned action) {
+    Run* run = RunOf(list);
+    if (run == nullptr || !(list->style & (ws::kLbsOwnerDrawFixed | ws::kLbsOwnerDrawVariable)) ||
+        index < 0 || index >= static_cast<int>(list->listBox.items.size())) {
+        return;
+    }
+    int top = 0;
+    for (int i = 0; i < index; ++i) top += list->listBox.items[static_cast<size_t>(i)].height;
+    const Rect client = ClientRect(list->handle());
+    Paint paint;
+    paint.controlId = list->id;
+    paint.item = index;
+    paint.action = action;
+    paint.state = (list->listBox.curSel == index ? oda::kStateSelected : 0u) |
+                  (focus_ == list && list->listBox.curSel == index ? oda::kStateFocus : 0u);
+    paint.rect = {-list->listBox.horzPos, top,
+                  std::max(client.right, list->listBox.extent) - list->listBox.horzPos,
+                  top + list->listBox.items[static_cast<size_t>(index)].height};
+    Recorder recorder(paint.ops);
+    DrawItemRequest request{kOdtListBox, list->id, index, action, paint.state, list->handle(),
+                            paint.rect, list->listBox.items[static_cast<size_t>(index)].data,
+                            &recorder};
+    Message message;
+    message.message = wm::kDrawItem;
+    message.id = list->id;
+    message.window = list->handle();
+    message.draw = &request;
+    ToDialog(*run, message);
+    paints_.push_back(std::move(paint));
+}
+
+void HeadlessWindowSystem::PaintPending() {
+    for (Run* run : runs_) {
+        for (auto& control : run->controls) {
+            if (!control->invalid) continue;
+            control->invalid.reset();
+            if (control->kind != Kind::ListBox || !control->visible) continue;
+            for (int i = 0; i < static_cast<int>(control->listBox.items.size()); ++i) {
+                PaintItem(control.get(), i, oda::kDrawEntire);
+            }
+        }
+    }
 }
 
 }  // namespace tavix::platform::headless

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+
 #include "platform/headless/headless_internal.h"
 
 namespace tavix::platform::headless {
@@ -21,7 +22,8 @@ const ImageList* HeadlessWindowSystem::ListViewImages(Window list) {
 
 int HeadlessWindowSystem::ListViewItemImage(Window list, int index) {
     Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size())) return -1;
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
+        return -1;
     return node->listView.items[static_cast<size_t>(index)].image;
 }
 
@@ -61,14 +63,16 @@ bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState
 
     if ((state & ~oldState) & lvis::kFocused) {
         for (int i = 0; i < static_cast<int>(list->listView.items.size()); ++i) {
-            if (i != index && (list->listView.items[static_cast<size_t>(i)].state & lvis::kFocused)) {
+            if (i != index &&
+                (list->listView.items[static_cast<size_t>(i)].state & lvis::kFocused)) {
                 LvChangeItem(list, i, 0, lvis::kFocused, nullptr, nullptr);
             }
         }
     }
     if (((state & ~oldState) & lvis::kSelected) && (list->style & ws::kLvsSingleSel)) {
         for (int i = 0; i < static_cast<int>(list->listView.items.size()); ++i) {
-            if (i != index && (list->listView.items[static_cast<size_t>(i)].state & lvis::kSelected)) {
+            if (i != index &&
+                (list->listView.items[static_cast<size_t>(i)].state & lvis::kSelected)) {
                 LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
             }
         }
@@ -128,19 +132,22 @@ bool HeadlessWindowSystem::ListViewDelete(Window list, int index) {
 
 uintptr_t HeadlessWindowSystem::ListViewData(Window list, int index) {
     Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size())) return 0;
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
+        return 0;
     return node->listView.items[static_cast<size_t>(index)].data;
 }
 
 unsigned HeadlessWindowSystem::ListViewState(Window list, int index, unsigned mask) {
     Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size())) return 0;
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
+        return 0;
     return node->listView.items[static_cast<size_t>(index)].state & mask;
 }
 
 std::string HeadlessWindowSystem::ListViewText(Window list, int index) {
     Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size())) return {};
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
+        return {};
     return node->listView.items[static_cast<size_t>(index)].text.substr(0, 255);
 }
 
@@ -246,7 +253,6 @@ int HeadlessWindowSystem::ListViewHitTest(Window list, Point point) {
     }
     return -1;
 }
-
 
 void HeadlessWindowSystem::LvSelectOnly(Node* list, int index) {
     for (int i = 0; i < static_cast<int>(list->listView.items.size()); ++i) {

@@ -2,10 +2,10 @@
 #include "platform/headless/headless_window_system.h"
 
 #include <string>
+
 #include "platform/headless/headless_internal.h"
 
 namespace tavix::platform::headless {
-
 
 namespace {
 

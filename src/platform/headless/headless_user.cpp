@@ -1,9 +1,11 @@
-// The scripted user: mouse and keyboard in the running dialog, routed as the dialog manager routes them.
+// The scripted user: mouse and keyboard in the running dialog, routed as the dialog manager
+// routes them.
 #include "platform/headless/headless_window_system.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
+
 #include "platform/headless/headless_internal.h"
 
 namespace tavix::platform::headless {
@@ -289,7 +291,8 @@ bool User::ClickItem(int listId, int index, bool ctrl) {
     if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
     system_.MoveFocus(node);
     if (ctrl) {
-        const unsigned selected = node->listView.items[static_cast<size_t>(index)].state & lvis::kSelected;
+        const unsigned selected =
+            node->listView.items[static_cast<size_t>(index)].state & lvis::kSelected;
         system_.LvChangeItem(node, index, (selected ^ lvis::kSelected) | lvis::kFocused,
                              lvis::kSelected | lvis::kFocused, nullptr, nullptr);
     } else {
@@ -302,7 +305,6 @@ bool User::ClickItem(int listId, int index, bool ctrl) {
     system_.AfterAction();
     return true;
 }
-
 
 bool User::ClickEmpty(int listId) {
     auto* node = system_.Find(Item(listId));
@@ -393,7 +395,8 @@ bool User::BeginLabelEdit(int listId, int index) {
 
 bool User::EndLabelEdit(int listId, std::optional<std::string> text) {
     auto* node = system_.Find(Item(listId));
-    if (!system_.Usable(node) || node->kind != Kind::ListView || node->listView.editing < 0) return false;
+    if (!system_.Usable(node) || node->kind != Kind::ListView || node->listView.editing < 0)
+        return false;
     system_.LvEndEdit(node, std::move(text));
     system_.AfterAction();
     return true;

@@ -1,4 +1,5 @@
-// The script and its log, and what every window has: text, flags, focus, geometry, scroll bars.
+// The script and its log, and what every window has: text, flags, focus, geometry, scroll
+// bars, subclassing.
 #include "platform/headless/headless_window_system.h"
 
 #include <algorithm>
@@ -158,6 +159,19 @@ Point HeadlessWindowSystem::ClientToScreen(Window window, Point client) {
 Point HeadlessWindowSystem::ScreenToClient(Window window, Point screen) {
     const Point origin = ClientToScreen(window, {0, 0});
     return {screen.x - origin.x, screen.y - origin.y};
+}
+
+void HeadlessWindowSystem::Invalidate(Window window, const Rect* rect, bool erase) {
+    Node* node = Find(window);
+    if (node == nullptr) return;
+    const Rect client = ClientRect(window);
+    const Rect area = rect ? *rect : client;
+    node->invalid = node->invalid ? Rect{std::min(node->invalid->left, area.left),
+                                         std::min(node->invalid->top, area.top),
+                                         std::max(node->invalid->right, area.right),
+                                         std::max(node->invalid->bottom, area.bottom)}
+                                  : area;
+    invalidations_.push_back({node->id, rect ? std::optional<Rect>(*rect) : std::nullopt, erase});
 }
 
 // ---- Scroll bars -------------------------------------------------------------------------------

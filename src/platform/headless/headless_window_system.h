@@ -30,6 +30,12 @@
 // template is recorded as a problem, and the dialog is closed as with the close box. Message
 // boxes, beeps, file dialogs and menus are recorded and answered from queues the script fills
 // (by default: the default button, cancel, nothing chosen).
+//
+// Where it lives: headless_dialog.cpp (the modal loop and the events between the dialog manager,
+// the controls and the dialog), headless_window_system.cpp (the script's log and what every
+// window has), headless_edit_button.cpp, headless_list_box.cpp, headless_list_view.cpp (each
+// control kind), headless_user.cpp (the scripted user), headless_prompts.cpp (message boxes,
+// menus, the file dialog); headless_internal.h holds the window state they share.
 #pragma once
 
 #include <cstdint>
@@ -258,14 +264,16 @@ private:
     Run* Active() const { return runs_.empty() ? nullptr : runs_.back(); }
     void Problem(std::string text);
 
-    // Modal dialogs
+    // Modal dialogs (headless_dialog.cpp)
     void CreateWindows(Run& run, const resources::DialogTemplate& source);
     void MeasureOwnerDrawn(Run& run);
     std::pair<Act, Prepare> NextAct(uint32_t templateId);
     void InitDialog(Run& run);
     void DestroyWindows(Run& run);
+    void CloseBox(Run& run);
+    void ModalTakesFocus(const std::function<void()>& modal);
 
-    // Events
+    // Events (headless_dialog.cpp)
     intptr_t ToDialog(Run& run, Message& message, bool* handled = nullptr);
     void Command(Node* control, int code);
     // The dialog manager's WM_COMMAND for a button id (Enter, Escape, the close box), naming
@@ -277,26 +285,28 @@ private:
     static intptr_t DialogCode(const Node& node);
     void FocusNotification(Node* node, bool gained);
     void MoveFocus(Node* target);
-    void PaintItem(Node* list, int index, unsigned action);
-    void PaintPending();
-    void ModalTakesFocus(const std::function<void()>& modal);
-    void CloseBox(Run& run);
+
+    // List boxes (headless_list_box.cpp)
     void ListBoxSelect(Node* list, int index, bool notify);
     void ListBoxHScroll(Node* list, int code, int pos);
     void ListBoxClick(Node* list, int y);
     void ListBoxKey(Node* list, int key);
     void ListBoxSetHorizontalPos(Node* list, int pos);
+    void PaintItem(Node* list, int index, unsigned action);
+    void PaintPending();
+
+    // List views (headless_list_view.cpp)
     bool LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
                       const std::string* text, const int* image, bool inserting = false);
     void LvSelectOnly(Node* list, int index);
     void LvEndEdit(Node* list, std::optional<std::string> text);
     void LvOpenEditor(Node* list, int index);
     Rect LvItemRect(Node* list, int index) const;
-    Point Center(Node* node) const;
 
-    // The user's actions (User calls them)
+    // The user's actions, which User calls (headless_user.cpp)
     bool Usable(Node* node) const;
     void AfterAction();
+    Point Center(Node* node) const;
     bool PressKeyIn(Window dialog, int key, bool ctrl, bool shift);
     void KeyDown(Node* focus, int key);
     bool TabKey(Run& run, Node* focus, bool backwards);
