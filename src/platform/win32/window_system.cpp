@@ -138,116 +138,171 @@ void ReadListViewNotification(const NMHDR& header, Message& message,
     message.listView = &data;
 }
 
-// One message for the sink, answered in the form the dialog manager wants it.
+// One dialog-procedure call, cracked into the arguments of its message. Each method fills the
+// interface's Message from its typed arguments, asks the sink, and answers in the form the
+// dialog manager wants: TRUE / FALSE for "handled", except where a method says otherwise.
+class Delivery {
+public:
+    Delivery(ModalRun& run, HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
+        : run_(run), dialog_(dialog) {
+        message_.message = msg;
+        message_.wParam = wParam;
+        message_.lParam = lParam;
+    }
+
+    // TRUE lets the dialog manager put the focus on the first tab stop: the sink's answer when
+    // it handled the message, TRUE when it did not.
+    INT_PTR InitDialog() {
+        run_.created = true;
+        bool handled = false;
+        const intptr_t focus = Ask(handled);
+        return !handled || focus != 0 ? TRUE : FALSE;
+    }
+
+    INT_PTR Command(int id, int code, HWND control) {
+        message_.id = id;
+        message_.code = code;
+        message_.window = control;
+        return AskHandled();
+    }
+
+    // The notification's answer goes to DWLP_MSGRESULT.
+    INT_PTR Notify(const NMHDR& header) {
+        message_.id = static_cast<int>(header.idFrom);
+        message_.code = static_cast<int>(header.code);
+        message_.window = header.hwndFrom;
+        ListViewNotification data;
+        if (IsListView(header.hwndFrom)) ReadListViewNotification(header, message_, data);
+        bool handled = false;
+        const intptr_t result = Ask(handled);
+        if (!handled) return FALSE;
+        SetWindowLongPtrA(dialog_, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+
+    INT_PTR DrawItem(const DRAWITEMSTRUCT& item) {
+        DcPainter painter(item.hDC);
+        DrawItemRequest request;
+        request.controlType = item.CtlType;
+        request.controlId = static_cast<int>(item.CtlID);
+        request.item = static_cast<int>(item.itemID);
+        request.action = item.itemAction;
+        request.state = item.itemState;
+        request.control = item.hwndItem;
+        request.rect = FromRect(item.rcItem);
+        request.itemData = item.itemData;
+        request.painter = &painter;
+        message_.id = request.controlId;
+        message_.window = item.hwndItem;
+        message_.draw = &request;
+        return AskHandled();
+    }
+
+    // The sink's measurements go back into item only when it handled the request.
+    INT_PTR MeasureItem(MEASUREITEMSTRUCT& item) {
+        MeasureItemRequest request;
+        request.controlType = item.CtlType;
+        request.controlId = static_cast<int>(item.CtlID);
+        request.item = static_cast<int>(item.itemID);
+        request.width = item.itemWidth;
+        request.height = item.itemHeight;
+        request.itemData = item.itemData;
+        message_.id = request.controlId;
+        message_.window = GetDlgItem(dialog_, request.controlId);
+        message_.measure = &request;
+        bool handled = false;
+        Ask(handled);
+        if (!handled) return FALSE;
+        item.itemWidth = request.width;
+        item.itemHeight = request.height;
+        return TRUE;
+    }
+
+    // The one answer that is the result itself: the order of the two items (0 when unhandled).
+    INT_PTR CompareItem(const COMPAREITEMSTRUCT& item) {
+        CompareItemRequest request;
+        request.controlType = item.CtlType;
+        request.controlId = static_cast<int>(item.CtlID);
+        request.control = item.hwndItem;
+        request.item1 = static_cast<int>(item.itemID1);
+        request.itemData1 = item.itemData1;
+        request.item2 = static_cast<int>(item.itemID2);
+        request.itemData2 = item.itemData2;
+        message_.id = request.controlId;
+        message_.window = item.hwndItem;
+        message_.compare = &request;
+        bool handled = false;
+        const intptr_t order = Ask(handled);
+        return handled ? order : 0;
+    }
+
+    INT_PTR Help(const HELPINFO& info) {
+        message_.id = info.iCtrlId;
+        message_.window = static_cast<HWND>(info.hItemHandle);
+        message_.point = Point{info.MousePos.x, info.MousePos.y};
+        return AskHandled();
+    }
+
+    // window is the one clicked (the dialog itself, or null, for none of its controls); screen
+    // is (-1, -1) when the menu key asked.
+    INT_PTR ContextMenu(HWND window, Point screen) {
+        message_.window = window;
+        message_.id = window && window != dialog_ ? GetDlgCtrlID(window) : 0;
+        message_.point = screen;
+        return AskHandled();
+    }
+
+    // Unhandled, the dialog manager turns it into the Cancel command.
+    INT_PTR Close() { return AskHandled(); }
+
+    // The dialog manager's own destroy processing follows in any case.
+    INT_PTR Destroy() {
+        bool handled = false;
+        Ask(handled);
+        return FALSE;
+    }
+
+private:
+    intptr_t Ask(bool& handled) { return run_.sink->OnMessage(dialog_, message_, handled); }
+
+    INT_PTR AskHandled() {
+        bool handled = false;
+        Ask(handled);
+        return handled ? TRUE : FALSE;
+    }
+
+    ModalRun& run_;
+    HWND dialog_;
+    Message message_;
+};
+
+// The dispatch: each message the sink receives goes to its method with its arguments unpacked;
+// the dialog manager handles every other message itself.
 INT_PTR Deliver(ModalRun& run, HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
-    Message message;
-    message.message = msg;
-    message.wParam = wParam;
-    message.lParam = lParam;
-    bool handled = false;
-    DialogSink& sink = *run.sink;
+    Delivery delivery(run, dialog, msg, wParam, lParam);
     switch (msg) {
-        case WM_INITDIALOG: {
-            run.created = true;
-            const intptr_t focus = sink.OnMessage(dialog, message, handled);
-            return !handled || focus != 0 ? TRUE : FALSE;
-        }
+        case WM_INITDIALOG:
+            return delivery.InitDialog();
         case WM_COMMAND:
-            message.id = LOWORD(wParam);
-            message.code = HIWORD(wParam);
-            message.window = reinterpret_cast<HWND>(lParam);
-            sink.OnMessage(dialog, message, handled);
-            return handled ? TRUE : FALSE;
-        case WM_NOTIFY: {
-            const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
-            message.id = static_cast<int>(header.idFrom);
-            message.code = static_cast<int>(header.code);
-            message.window = header.hwndFrom;
-            ListViewNotification data;
-            if (IsListView(header.hwndFrom)) ReadListViewNotification(header, message, data);
-            const intptr_t result = sink.OnMessage(dialog, message, handled);
-            if (!handled) return FALSE;
-            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, result);
-            return TRUE;
-        }
-        case WM_DRAWITEM: {
-            const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-            DcPainter painter(item.hDC);
-            DrawItemRequest request;
-            request.controlType = item.CtlType;
-            request.controlId = static_cast<int>(item.CtlID);
-            request.item = static_cast<int>(item.itemID);
-            request.action = item.itemAction;
-            request.state = item.itemState;
-            request.control = item.hwndItem;
-            request.rect = FromRect(item.rcItem);
-            request.itemData = item.itemData;
-            request.painter = &painter;
-            message.id = request.controlId;
-            message.window = item.hwndItem;
-            message.draw = &request;
-            sink.OnMessage(dialog, message, handled);
-            return handled ? TRUE : FALSE;
-        }
-        case WM_MEASUREITEM: {
-            auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-            MeasureItemRequest request;
-            request.controlType = item.CtlType;
-            request.controlId = static_cast<int>(item.CtlID);
-            request.item = static_cast<int>(item.itemID);
-            request.width = item.itemWidth;
-            request.height = item.itemHeight;
-            request.itemData = item.itemData;
-            message.id = request.controlId;
-            message.window = GetDlgItem(dialog, request.controlId);
-            message.measure = &request;
-            sink.OnMessage(dialog, message, handled);
-            if (!handled) return FALSE;
-            item.itemWidth = request.width;
-            item.itemHeight = request.height;
-            return TRUE;
-        }
-        case WM_COMPAREITEM: {
-            const auto& item = *reinterpret_cast<const COMPAREITEMSTRUCT*>(lParam);
-            CompareItemRequest request;
-            request.controlType = item.CtlType;
-            request.controlId = static_cast<int>(item.CtlID);
-            request.control = item.hwndItem;
-            request.item1 = static_cast<int>(item.itemID1);
-            request.itemData1 = item.itemData1;
-            request.item2 = static_cast<int>(item.itemID2);
-            request.itemData2 = item.itemData2;
-            message.id = request.controlId;
-            message.window = item.hwndItem;
-            message.compare = &request;
-            // The one dialog-procedure answer that is the result itself.
-            const intptr_t order = sink.OnMessage(dialog, message, handled);
-            return handled ? order : 0;
-        }
-        case WM_HELP: {
-            const auto& info = *reinterpret_cast<const HELPINFO*>(lParam);
-            message.id = info.iCtrlId;
-            message.window = static_cast<HWND>(info.hItemHandle);
-            message.point = Point{info.MousePos.x, info.MousePos.y};
-            sink.OnMessage(dialog, message, handled);
-            return handled ? TRUE : FALSE;
-        }
+            return delivery.Command(LOWORD(wParam), HIWORD(wParam),
+                                    reinterpret_cast<HWND>(lParam));
+        case WM_NOTIFY:
+            return delivery.Notify(*reinterpret_cast<const NMHDR*>(lParam));
+        case WM_DRAWITEM:
+            return delivery.DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        case WM_MEASUREITEM:
+            return delivery.MeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+        case WM_COMPAREITEM:
+            return delivery.CompareItem(*reinterpret_cast<const COMPAREITEMSTRUCT*>(lParam));
+        case WM_HELP:
+            return delivery.Help(*reinterpret_cast<const HELPINFO*>(lParam));
         case WM_CONTEXTMENU:
-            message.window = reinterpret_cast<HWND>(wParam);
-            message.id = message.window && message.window != dialog
-                             ? GetDlgCtrlID(message.window)
-                             : 0;
-            message.point = Point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            sink.OnMessage(dialog, message, handled);
-            return handled ? TRUE : FALSE;
+            return delivery.ContextMenu(reinterpret_cast<HWND>(wParam),
+                                        Point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         case WM_CLOSE:
-            // Unhandled, the dialog manager turns it into the Cancel command.
-            sink.OnMessage(dialog, message, handled);
-            return handled ? TRUE : FALSE;
+            return delivery.Close();
         case WM_DESTROY:
-            // The dialog manager's own destroy processing follows in any case.
-            sink.OnMessage(dialog, message, handled);
-            return FALSE;
+            return delivery.Destroy();
         default:
             return FALSE;
     }

@@ -9,7 +9,8 @@
 // The dialog procedure turns WM_INITDIALOG, WM_COMMAND, WM_NOTIFY, WM_DRAWITEM, WM_MEASUREITEM,
 // WM_COMPAREITEM, WM_HELP, WM_CONTEXTMENU, WM_CLOSE and WM_DESTROY into Messages for the
 // dialog's sink and gives the sink's answer back in the form each message wants (the return
-// value, or DWLP_MSGRESULT for WM_NOTIFY). Subclassed controls use comctl32's window subclassing
+// value, or DWLP_MSGRESULT for WM_NOTIFY), one small method per message with that message's
+// arguments unpacked. Subclassed controls use comctl32's window subclassing
 // (SetWindowSubclass / DefSubclassProc). No exception leaves a window procedure: one that
 // reaches it ends the dialog with -1.
 //
