@@ -10,9 +10,9 @@ namespace wm = platform::wm;
 namespace {
 
 // Control id and help context pairs, ended by (0, 0).
+using Dlg = ChangeIconDialog;
 constexpr uint32_t kHelpIds[] = {
-    IDOK, 20001, IDCANCEL, 20002, ChangeIconDialog::kFileName, 20005, ChangeIconDialog::kBrowse, 20004,
-    ChangeIconDialog::kIconRow, 20007, 0, 0,
+    IDOK, 20001, IDCANCEL, 20002, Dlg::kFileName, 20005, Dlg::kBrowse, 20004, Dlg::kIconRow, 20007, 0, 0,
 };
 constexpr char kHelpFormat[] = "%s.chm::/context.txt";
 constexpr unsigned kOpenFlags = platform::kOfnFileMustExist | platform::kOfnHideReadOnly;

@@ -14,6 +14,7 @@
 #include "frame/library_context.h"
 #include "platform/message_box.h"
 #include "platform/name_fold.h"
+#include "resources/resource.h"
 #include "resources/strings.h"
 #include "store/connection_table.h"
 #include "store/registry_store.h"
@@ -34,7 +35,7 @@ constexpr uint32_t kLegacyIconFileLimit = 512;
 constexpr uint32_t kWalkNameSize = 4096;
 
 // The caption of the library's own message boxes.
-constexpr const char kCaption[] = "TavixConnect";
+constexpr const char kCaption[] = TAVIX_PRODUCT_NAME;
 
 // The number after "_VRConn": leading blanks skipped, an optional sign, then digits up to the
 // first other character; 0 when there are none.

@@ -16,9 +16,9 @@
 #include "platform/automation.h"
 #include "platform/headless/headless_window_system.h"
 #include "platform/locale.h"
+#include "resources/resource.h"
 #include "store/connection_table.h"
 #include "store/registry_store.h"
-#include "resources/resource.h"
 
 namespace tavix {
 namespace {
@@ -417,8 +417,8 @@ TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
     const auto pick = [this](User& u, Names files, int end) {
         u.System().Expect(Props::kTemplateId, [this, files, end](User& p) {
             for (const std::string& file : files) {
-                system.Expect(100, [file](User& c) {
-                    c.Type(8, file);
+                system.Expect(IDD_CHANGE_ICON, [file](User& c) {
+                    c.Type(IDC_FILE_NAME, file);
                     c.PressKey(vk::kReturn);
                     c.PressKey(vk::kReturn);
                 });

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "frame/library_context.h"
-#include "store/connection_table.h"
 #include "resources/resource.h"
+#include "store/connection_table.h"
 
 namespace tavix {
 namespace {
