@@ -131,9 +131,9 @@ bool Normalized(const std::string& stored, std::string& joined) {
         const WideString wide = WideFromNarrow(stored.substr(from));
         Bstr server, space;
         if (SplitConnectionString(wide.c_str(), &server.text, &space.text)) {
-            Bstr made(MakeConnectionString(server.text, space.text));
-            if (made.text == nullptr) return false;
-            joined = Utf8(made.text);
+            // What MakeConnectionString makes of the two parts, without a second call.
+            joined = Utf8(server.text);
+            if (space.text != nullptr && *space.text != 0) joined += ":" + Utf8(space.text);
             return true;
         }
         if (from != 0) return false;
