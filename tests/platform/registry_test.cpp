@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include "test_key.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,22 +33,7 @@ using namespace std::string_literals;
 using namespace std::string_view_literals;
 using Names = std::vector<std::string>;
 
-// An open key, closed with the test's end or when the key is opened anew.
-class Key {
-public:
-    explicit Key(Registry& registry) : registry_(registry) {}
-    ~Key() { Reset(); }
-    RegKey* Out() { return Reset(), &key_; }
-    RegKey get() const { return key_; }
-    void Reset() {
-        if (key_ != 0) registry_.CloseKey(key_);
-        key_ = 0;
-    }
-
-private:
-    Registry& registry_;
-    RegKey key_ = 0;
-};
+using testing::Key;
 
 Names Subkeys(Registry& registry, RegKey key) {
     Names names;

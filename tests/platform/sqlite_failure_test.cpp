@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fault_vfs.h"
+#include "test_key.h"
 #include "platform/posix/registry_sqlite.h"
 
 namespace tavix::platform {
@@ -30,22 +31,7 @@ using testing::Fault;
 using testing::FaultOp;
 using testing::FaultVfs;
 
-// An open key, closed at the end of its scope.
-class Key {
-public:
-    explicit Key(Registry& registry) : registry_(registry) {}
-    ~Key() { Reset(); }
-    RegKey* Out() { return Reset(), &key_; }
-    RegKey get() const { return key_; }
-    void Reset() {
-        if (key_ != 0) registry_.CloseKey(key_);
-        key_ = 0;
-    }
-
-private:
-    Registry& registry_;
-    RegKey key_ = 0;
-};
+using testing::Key;
 
 std::string Escape(const std::vector<uint8_t>& bytes) {
     std::string text;
