@@ -263,8 +263,21 @@ ConnectionRecord* ConnectionTable::FindInMemory(std::string_view fold) const {
 
 ConnectionRecord* ConnectionTable::Find(std::string_view name) {
     if (name.empty()) return nullptr;
-    const std::string fold = FoldOf(name);
-    if (ConnectionRecord* found = FindInMemory(fold)) return found;
+    // A short ASCII name folds on the stack: a lookup in memory then allocates nothing.
+    char ascii[64];
+    bool folded = name.size() <= sizeof ascii;
+    for (size_t i = 0; folded && i < name.size(); ++i) {
+        const char c = name[i];
+        folded = static_cast<unsigned char>(c) < 0x80;
+        ascii[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    if (folded) {
+        if (ConnectionRecord* found = FindInMemory(std::string_view(ascii, name.size()))) return found;
+    }
+    const std::string fold = folded ? std::string(ascii, name.size()) : FoldOf(name);
+    if (!folded) {
+        if (ConnectionRecord* found = FindInMemory(fold)) return found;
+    }
     // Not in memory: the store may hold it, unless the table stands for that entry already
     // (removed, or renamed, in memory) or the store was found not to hold it.
     if (!attached_ || complete_ || storedEntries_.contains(fold) || absent_.contains(fold)) {
