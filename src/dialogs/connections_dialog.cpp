@@ -149,6 +149,7 @@ bool ConnectionsDialog::OnInitDialog() {
         // A connection added here leaves `modified` set: Cancel then asks whether to save it.
         ConnectionRecord* requested =
             table.FindOrAdd(requestedName.c_str(), requestedConnectionString.c_str());
+        if (requested == nullptr && requestedName.empty()) requested = AddUnnamedRequest();
         if (requested != nullptr) table.defaultRecord = requested;
     }
     if (table.Empty()) {
@@ -174,6 +175,24 @@ bool ConnectionsDialog::OnInitDialog() {
     UpdateButtons();
     saveButton_.Enable(false);
     return true;
+}
+
+// A caller that passes a connection string without a name wants to connect there: when no
+// connection has its server, port and namespace, the table finds nothing for it (a lookup
+// without a name never adds), so the dialog adds it here under the name a new connection gets
+// ("New Connection", numbered when taken), which the user can change in place. A string that
+// does not parse adds nothing, and the default is preselected instead.
+ConnectionRecord* ConnectionsDialog::AddUnnamedRequest() {
+    auto record = std::make_unique<ConnectionRecord>();
+    if (!record->Parse(nullptr, requestedConnectionString.c_str())) return nullptr;
+    ConnectionTable& table = Table();
+    std::string name(LoadString(resources::kStrNewConnection));
+    table.MakeUniqueName(nullptr, name);
+    record->name = name;
+    record->imageIndex = 0;
+    ConnectionRecord* added = record.get();
+    table.Add(std::move(record));  // sets `modified`: Cancel asks whether to save it
+    return added;
 }
 
 intptr_t ConnectionsDialog::OnItemChanged() {
@@ -307,6 +326,11 @@ bool ConnectionsDialog::ApplyIcon(ConnectionRecord& record, ConnectionProperties
     if (!IconDiffers(record.iconFilename.get(), record.iconIndex, chosen, properties.iconIndex)) {
         return false;
     }
+    // A file that yielded no icon ("No icons found", then OK) chose no icon: the connection
+    // keeps the icon it had, its file and index included, and stores nothing new. Taking the
+    // file would name an icon the connection never shows and leave it pointing at the default
+    // image; the dialog's string goes with the dialog.
+    if (!IsEmpty(chosen) && properties.icon.get() == nullptr) return false;
     UniqueBstr file = properties.ReleaseIconFilename();
     if (record.iconFilename.get() == chosen) {
         if (!file) file.reset(record.iconFilename.release());

@@ -98,6 +98,8 @@ private:
     void UpdateButtons();
     void TakeSelectionAsDefault();
     bool AskToSaveChanges();
+    // Adds the requested connection string that carries no name; null when it does not parse.
+    ConnectionRecord* AddUnnamedRequest();
     // Applies the icon the Properties dialog returned to record; true when it changed.
     bool ApplyIcon(ConnectionRecord& record, ConnectionPropertiesDialog& properties);
     void RemoveImage(ConnectionRecord& record);

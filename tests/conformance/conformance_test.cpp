@@ -401,11 +401,19 @@ TEST_F(Store, SetFindAndDeleteConnections) {
     EXPECT_EQ(EXPORT(DeleteConnection)(nullptr), 0);
     EXPECT_EQ(Find(W("Work")), W("(null)"));
 
-    // What was saved survives an unload; what was not saved does not.
+    // What was saved survives an unload; what was not saved does not. FindConnectionName
+    // reads the store first.
     Reload();
+    EXPECT_EQ(NameOf(W("cn_iptcp:db1[1972]:SALES")), W("Work"));
     EXPECT_EQ(Find(W("Work")), W("cn_iptcp:db1[1972]:SALES"));
     EXPECT_EQ(Find(W("Nameless")), W("cn_iptcp:h[1]:USER"));
     EXPECT_EQ(Find(W("Quoted")) + Find(W("Work1")), W("(null)(null)"));
+
+    // Neither a name nor a connection string: only the save, of what is in memory.
+    EXPECT_EQ(set(W("Later"), W("cn_iptcp:l[1]"), nullptr, 0, 0), 0);
+    EXPECT_EQ(set(nullptr, nullptr, nullptr, 0, 1), 0);
+    Reload();
+    EXPECT_EQ(Find(W("Later")) + Find(W("Nameless")), W("cn_iptcp:l[1]:USERcn_iptcp:h[1]:USER"));
 }
 
 // The thread's last error after a store call: GetLastError() on Windows, errno elsewhere. Each
@@ -525,9 +533,7 @@ TEST_F(Store, DefaultConnectionIsWrittenAtOnce) {
     EXPECT_EQ(setDefault(W("Unknown")), 0);
     EXPECT_EQ(setDefault(W("B")), 1);
     EXPECT_EQ(setDefault(W("B")), 1);
-    // Replacing the default connection of a table of several leaves none.
     ASSERT_EQ(EXPORT(SetConnection)(W("B"), W("cn_iptcp:b[2]"), nullptr, 0, 0), 0);
-    EXPECT_EQ(setDefault(W("")), 1);  // no default to clear: nothing to do
     Reload();
     // The setters do not read the store: on a table never loaded they find nothing.
     EXPECT_EQ(EXPORT(SetDefaultConnection)(W("A")), 0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "dialogs/connection_properties_dialog.h"
 #include "dialogs/connections_dialog.h"
 #include "frame/library_context.h"
+#include "locale/help.h"
 #include "platform/automation.h"
 #include "platform/headless/headless_window_system.h"
 #include "platform/locale.h"
@@ -158,6 +160,8 @@ TEST_F(ConnectionsDialogTest, PreselectionAndTheSavePromptItCauses) {
         {"", "C:cn_iptcp:c[3]:X", "C", kIdYes, " *C=cn_iptcp:c[3]:X"},
         {"D", "", "D", kIdYes, std::string(" *D=") + kLocal},
         {"", "not a connection string", "A", 0, ""},
+        // A string without a name that no connection has is added as a new connection.
+        {"", "cn_iptcp:z[9]:Q", "New Connection", kIdYes, " *New Connection=cn_iptcp:z[9]:Q"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name + "|" + c.connectionString);
@@ -269,6 +273,7 @@ TEST_F(ConnectionsDialogTest, DeleteThenSave) {
         // Nothing selected: the Delete key beeps and removes nothing.
         u.ClickEmpty(Dlg::kList);
         EXPECT_EQ(Buttons(u), "---S");
+        EXPECT_EQ(u.Text(Dlg::kConnectionStringText), "");
         u.PressKey(vk::kDelete);
         EXPECT_EQ(Beeps(), 1u);
         EXPECT_EQ(Labels(u).size(), 1u);
@@ -362,6 +367,63 @@ TEST_F(ConnectionsDialogTest, PropertiesRefuseBadValues) {
             EXPECT_EQ(std::to_string(dialog.port) + dialog.server, c.port + "srv");
         }
     }
+}
+
+// A name the Properties dialog gives that another connection has is replaced: a beep, the
+// focus in the list and the label editor open on the item, which shows the numbered name.
+TEST_F(ConnectionsDialogTest, PropertiesNameCollision) {
+    Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[1]"});
+    system.AnswerMessageBox(kIdNo);
+    Run([&](User& u) {
+        const int item = IndexOf(u, "B");
+        u.ClickItem(Dlg::kList, item);
+        u.System().Expect(Props::kTemplateId, [](User& p) {
+            p.Type(Props::kNameEdit, "a");
+            p.Click(kIdOk);
+        });
+        u.Click(Dlg::kPropertiesButton);
+        EXPECT_EQ(Labels(u)[static_cast<size_t>(item)], "a1");
+        EXPECT_EQ(Beeps(), 1u);
+        EXPECT_EQ(u.FocusId(), Dlg::kList);
+        EXPECT_EQ(u.EditingItem(Dlg::kList), item);
+        EXPECT_EQ(u.Text(Dlg::kConnectionStringText), "cn_iptcp:b[1]:USER");
+        u.EndLabelEdit(Dlg::kList, std::nullopt);
+        u.Click(kIdCancel);
+    });
+}
+
+// F1 and a right click on a control reach the help viewer with each dialog's table of control
+// and help ids: the command 17 for F1, 16 for the context menu.
+TEST_F(ConnectionsDialogTest, HelpRequests) {
+    using Table = std::vector<uint32_t>;
+    static std::vector<std::pair<unsigned, Table>> calls;
+    calls.clear();
+    help::BindViewer([](HWND, const char*, unsigned command, uintptr_t data) -> HWND {
+        Table ids;
+        for (auto* p = reinterpret_cast<const uint32_t*>(data); p && (p[0] || p[1]); p += 2) ids.insert(ids.end(), {p[0], p[1]});
+        calls.emplace_back(command, ids);
+        return reinterpret_cast<HWND>(uintptr_t{1});
+    }, Library().module);
+    help::SetUseCount(1);
+    Store({"A=cn_iptcp:a[1]"});
+    Run([](User& u) {
+        u.Help();
+        u.RightClick(Dlg::kNewButton);
+        u.System().Expect(Props::kTemplateId, [](User& p) {
+            p.Help();
+            p.RightClick(Props::kServerEdit);
+            p.Click(kIdCancel);
+        });
+        u.Click(Dlg::kPropertiesButton);
+        u.Click(kIdCancel);
+    });
+    help::BindViewer(nullptr, nullptr);
+    help::SetUseCount(0);
+    const Table connections = {1, 20013, 2, 20014, 13, 20011, 14, 20012, 3, 20015, 12, 20010, 11, 20017, 5, 20009};
+    const Table properties = {1, 20020, 2, 20021, 6, 20025, 15, 20023, 17, 20031, 18, 20029, 16, 20027};
+    const std::vector<std::pair<unsigned, Table>> expected = {
+        {17, connections}, {16, connections}, {17, properties}, {16, properties}};
+    EXPECT_EQ(calls, expected);
 }
 
 // A double click on an item connects with it; on empty space it does nothing.
@@ -473,6 +535,68 @@ TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
     EXPECT_EQ(table.Find("B")->iconFilename.get(), nullptr);
 }
 
+// Changing an icon of its own: another file (same index) replaces the image in place, enables
+// Save, makes Cancel ask and is stored. A file that yields no icon ("No icons found", then
+// OK) chooses nothing: the connection keeps its icon, whether its own or the default one.
+TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
+    const std::string dir = std::string(TAVIX_SOURCE_DIR) + "/src/resources/icons/";
+    const std::string cube = dir + "connection.ico", grey = dir + "missing.ico", none = dir + "absent.ico";
+#ifdef TAVIX_ROW_FIXTURES
+    const std::string three = std::string(TAVIX_ROW_FIXTURES) + "/icons3.dll";  // cube, grey, cube
+#else
+    const std::string three;  // the icon row's test files are not made in this build
+#endif
+    // A's icon is `own` (index 0); in the file picked, the cell clicked (-1: none). kept: the
+    // icon file and index afterwards.
+    struct Case { std::string connection, own, file; int cell; std::string kept; int keptIndex; bool changed; };
+    std::vector<Case> cases = {{"A", cube, grey, -1, grey, 0, true}, {"A", cube, none, -1, cube, 0, false},
+                               {"B", cube, none, -1, "", -1, false}};
+    if (!three.empty() && std::ifstream(three).good()) cases.push_back({"A", three, three, 1, three, 1, true});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.connection + " " + c.file + " " + std::to_string(c.cell));
+        Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[1]"}, {c.own});
+        const bool changed = c.changed;
+        Run([&](User& u) {
+            ConnectionRecord* record = table.Find(c.connection);
+            ASSERT_TRUE(record);
+            const int slot = record->imageIndex, images = table.images->ImageCount();
+            const auto before = ReadIcon(UniqueIcon(table.images->GetIcon(slot)).get());
+            u.ClickItem(Dlg::kList, record->listItem);
+            u.System().Expect(Props::kTemplateId, [&](User& p) {
+                system.Expect(IDD_CHANGE_ICON, [&](User& ci) {
+                    ci.Type(IDC_FILE_NAME, c.file);
+                    ci.PressKey(vk::kReturn);  // loads the file
+                    if (c.cell >= 0) ci.ClickAt(IDC_ICON_ROWS, {c.cell * 40 + 5, 10});
+                    if (ci.Running() && !ci.Click(kIdOk)) ci.DoubleClickAt(IDC_ICON_ROWS, {4, 4});
+                    EXPECT_FALSE(ci.Running());
+                });
+                p.Click(Props::kIconButton);
+                p.Click(kIdOk);
+            });
+            u.Click(Dlg::kPropertiesButton);
+            EXPECT_EQ(record->imageIndex, slot);
+            EXPECT_EQ(table.images->ImageCount(), images);
+            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), record->listItem), slot);
+            const auto after = ReadIcon(UniqueIcon(table.images->GetIcon(slot)).get());
+            if (changed) {
+                EXPECT_NE(after, before);
+                EXPECT_EQ(after, ReadIcon(UniqueIcon(Icons().LoadResourceIcon(Library().module, IDI_MISSING)).get()));
+            } else {
+                EXPECT_EQ(after, before);
+            }
+            EXPECT_EQ(u.Enabled(Dlg::kSaveButton), changed);
+            if (changed) u.System().AnswerMessageBox(kIdYes);
+            u.Click(kIdCancel);
+        });
+        EXPECT_EQ(system.RecordsOf(Record::MessageBox).back().caption == "Save", changed);
+        Stored();
+        const ConnectionRecord* stored = table.Find(c.connection);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->iconFilename.view(), ActiveCodePage().ToWide(c.kept));
+        EXPECT_EQ(stored->iconIndex, c.keptIndex);
+    }
+}
+
 // The export: after Cancel, and when no window can be made, the caller's variables are as they
 // were; after Connect the strings are replaced (the old ones freed) and the icon is a new one
 // (the old one destroyed, the value 1 never).
@@ -509,9 +633,21 @@ TEST_F(ConnectionsDialogTest, ConnectionDialogExport) {
         EXPECT_EQ(ConnectionDialog(&name, &connectionString, c.title ? c.title->c_str() : nullptr, &icon), 1);
         EXPECT_EQ(text(name) + " " + text(connectionString), "B cn_iptcp:b[2]:NS");
         EXPECT_TRUE(ReadIcon(icon).has_value());
+        if (&c == cases) {
+            EXPECT_NE(icon, givenIcon);
+            EXPECT_FALSE(Icons().DestroyIcon(givenIcon)) << "the caller's previous icon was not destroyed";
+        }
     }
     system.Expect(Dlg::kTemplateId, [](User& u) { u.Click(kIdOk); });
     EXPECT_EQ(ConnectionDialog(nullptr, nullptr, nullptr, nullptr), 1);
+    // A string without a name that no connection has: Connect hands back the connection made.
+    FreeString(name);
+    name = nullptr;
+    FreeString(connectionString);
+    connectionString = NewBstrFromNarrow("cn_iptcp:z[9]:Q");
+    system.Expect(Dlg::kTemplateId, [](User& u) { u.Click(kIdOk); });
+    EXPECT_EQ(ConnectionDialog(&name, &connectionString, nullptr, nullptr), 1);
+    EXPECT_EQ(text(name) + " " + text(connectionString), "New Connection cn_iptcp:z[9]:Q");
     FreeString(name);
     FreeString(connectionString);
     Icons().DestroyIcon(icon);

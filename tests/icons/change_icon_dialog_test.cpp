@@ -107,6 +107,7 @@ TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
         {Fixture("icons3.dll"), 7, 3, 0, true, 0},
         {Fixture("icons3.dll"), 2, 3, 2, true, 2},
         {Fixture("icons25.dll"), 3, 25, 3, true, 3},
+        {Fixture("icons25.dll"), 20, 25, 20, true, 20},  // past the visible part: scrolled to
         {Fixture("absent.ico"), 0, 0, -1, false, 0},
     };
 #if !defined(_WIN32)
@@ -121,6 +122,11 @@ TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
         const int code = Run(dialog, c.file, c.index, [&](User& u) {
             EXPECT_EQ(dialog.iconList.iconCount, c.count);
             EXPECT_EQ(dialog.iconList.selectedIndex, c.selected);
+            if (c.selected >= 0) {  // the picked cell is in view
+                const int pos = u.System().ScrollPos(u.Item(kRow), sb::kHorz);
+                EXPECT_LE(pos, c.selected * 40);
+                EXPECT_GE(pos + dialog.iconList.visibleWidth, (c.selected + 1) * 40);
+            }
             EXPECT_EQ(u.Enabled(kIdOk), c.okEnabled);
             EXPECT_EQ(u.Text(kEdit), c.file);
             EXPECT_EQ(u.FocusId(), kEdit);
@@ -248,6 +254,18 @@ TEST_F(ChangeIcon, RowPaintsItsCells) {
         ASSERT_EQ(recorder.ops.size(), 11u);
         EXPECT_EQ(recorder.ops[0], (PaintOp{PaintOp::Fill, {800, 0, 840, 40}, color::kWindow}));
         EXPECT_EQ(recorder.ops[8], (PaintOp{PaintOp::Fill, {960, 0, 1000, 40}, color::kWindow}));
+
+        // Losing the focus erases the picked cell where it shows (its highlight goes); getting
+        // it back selects the row's one item again.
+        u.Focus(kEdit);
+        const auto& erased = u.System().Invalidations();
+        ASSERT_FALSE(erased.empty());
+        EXPECT_EQ(erased.back().controlId, kRow);
+        EXPECT_EQ(erased.back().rect, (Rect{160, 0, 200, 40}));
+        EXPECT_TRUE(erased.back().erase);
+        u.System().ListBoxSetCurSel(u.Item(kRow), -1);
+        u.Focus(kRow);
+        EXPECT_EQ(u.System().ListBoxCurSel(u.Item(kRow)), 0);
         u.PressKey(vk::kEscape);
     }, 200);
 }
@@ -277,8 +295,8 @@ TEST_F(ChangeIcon, HelpRequests) {
     help::SetUseCount(0);
     const std::vector<uint32_t> table = {IDOK, 20001, IDCANCEL, 20002, kEdit, 20005, kBrowse, 20004, kRow, 20007};
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0], (std::pair{help::kHelpWmHelp, table}));
-    EXPECT_EQ(calls[1], (std::pair{help::kHelpContextMenu, table}));
+    EXPECT_EQ(calls[0], (std::pair{17u, table}));  // F1
+    EXPECT_EQ(calls[1], (std::pair{16u, table}));  // the context menu
 }
 
 }  // namespace

@@ -5,13 +5,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "TavixConnect.h"
 #include "frame/library_context.h"
+#include "platform/automation.h"
 #include "platform/codepage.h"
+#include "platform/icons.h"
 #include "platform/registry.h"
 #include "store/connection_table.h"
+#include "resources/resource.h"
 #include "store/registry_store.h"
 
 namespace tavix {
@@ -182,6 +188,26 @@ TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
     EXPECT_EQ(Subkeys().size(), 3u);  // nothing to convert, nothing saved
     table.Save();
     EXPECT_EQ(Get("\\_VRConn1", nullptr), "No string");
+}
+
+// A legacy "IconFilename" reads through 512 bytes with the zero: one byte longer and the
+// connection has no icon file (and index -1).
+TEST_F(PersistenceTest, LegacyIconFileNameLimit) {
+    for (const size_t length : {511u, 512u}) {
+        SCOPED_TRACE(length);
+        store::DeleteKeyTree(kCurrentUser, kKey.c_str());
+        Set("\\_VRConn1", nullptr, "L");
+        Set("\\_VRConn1", "ConnString", "cn_iptcp:l[1]");
+        SetNumber("\\_VRConn1", "IconIndex", 4);
+        Set("\\_VRConn1", "IconFilename", std::string(length, 'f'));
+        table.Clear();
+        ASSERT_EQ(table.Load(), 0);
+        const ConnectionRecord* record = table.Lookup("L");
+        ASSERT_NE(record, nullptr);
+        const bool reads = length < 512;
+        EXPECT_EQ(record->iconIndex, reads ? 4 : -1);
+        EXPECT_EQ(record->iconFilename.view().size(), reads ? length : 0u);
+    }
 }
 
 // Entries that do not parse, lack a connection string or repeat a name are dropped, one
@@ -425,6 +451,65 @@ TEST_F(PersistenceTest, ALazyTableKnowsWhatTheStoreHolds) {
     ASSERT_TRUE(record->Parse("First", "cn_iptcp:f[1]"));
     table.Add(std::move(record));
     EXPECT_EQ(table.defaultRecord, table.Lookup("First"));
+}
+
+// ---- The store exports on the process-wide table -------------------------------------------
+
+class StoreExportsTest : public ::testing::Test {
+protected:
+    ContextGuard guard;
+    ConnectionTable& connections = Connections();
+
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    void Reset() {
+        connections.Clear();
+        connections.defaultRecord = nullptr;
+        connections.modified = 0;
+        store::DeleteKeyTree(kCurrentUser, kKey.c_str());
+    }
+    static WString Wide(const std::string& text) { return ActiveCodePage().ToWide(text); }
+    static void Set(const std::string& name, const std::string& connString, const std::string& iconFile = "", int save = 1) {
+        const WString n = Wide(name), c = Wide(connString), i = Wide(iconFile);
+        SetConnection(n.c_str(), c.c_str(), iconFile.empty() ? nullptr : i.c_str(), 0, save);
+    }
+    static auto Picture(platform::IconHandle icon) {
+        const auto picture = platform::ReadIcon(icon);
+        if (icon != nullptr) platform::Icons().DestroyIcon(icon);
+        return picture;
+    }
+};
+
+// FindConnection hands out the picture the connection shows: its own icon's, or the default.
+TEST_F(StoreExportsTest, FindConnectionHandsOutTheConnectionsOwnIcon) {
+    const std::string dir = std::string(TAVIX_SOURCE_DIR) + "/src/resources/icons/";
+    Set("Plain", "cn_iptcp:p[1]");
+    Set("Own", "cn_iptcp:o[1]", dir + "missing.ico");
+    const auto defaultIcon = Picture(platform::Icons().LoadResourceIcon(Library().module, IDI_CONNECTION));
+    const auto grey = Picture(platform::Icons().LoadResourceIcon(Library().module, IDI_MISSING));
+    ASSERT_TRUE(defaultIcon && grey && *defaultIcon != *grey);
+    for (const auto& [name, wanted] : {std::pair{"Plain", defaultIcon}, {"Own", grey}}) {
+        HICON icon = nullptr;
+        const WString key = Wide(name);
+        platform::FreeString(FindConnection(key.c_str(), &icon));
+        EXPECT_EQ(Picture(icon), wanted) << name;
+    }
+}
+
+// SetConnection of an existing name at another address replaces the record: the default among
+// several is then no connection's (and a save writes none); the only one stays the default.
+TEST_F(StoreExportsTest, ReplacingTheDefaultConnection) {
+    for (const bool several : {true, false}) {
+        SCOPED_TRACE(several);
+        Reset();
+        Set("A", "cn_iptcp:a[1]");
+        if (several) Set("B", "cn_iptcp:b[1]");
+        ASSERT_EQ(SetDefaultConnection(Wide("A").c_str()), 1);
+        Set("A", "cn_iptcp:a[2]");
+        ASSERT_NE(connections.Find("A"), nullptr);
+        EXPECT_EQ(connections.defaultRecord, several ? nullptr : connections.Find("A"));
+        EXPECT_EQ(Get("", nullptr), several ? "<none>" : "A");
+    }
 }
 
 }  // namespace
