@@ -193,13 +193,15 @@ TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionDialog(BSTR *name, BSTR *connString,
 
 /* The help directory: the directory of the caller's module, its trailing "Bin" (any case)
  * replaced by "Help", or "Help" appended to it. When moduleFileName is given (a buffer of at
- * least 261 bytes) it receives the module's full path. The result is held by the library and
- * valid until the next call. */
+ * least 261 bytes) it receives the module's full path. Windows reads the path into 261 bytes,
+ * cutting a longer one; elsewhere the whole path counts, and moduleFileName receives the empty
+ * string when it does not fit. The result is held by the library and overwritten by each call. */
 TAVIXCONNECT_EXPORT char *TAVIXAPI getHelpDir(char *moduleFileName);
 
-/* Writes a help-file reference into helpFile: the help directory, a separator, and format
- * (with one %s) formatted with the help file's name for the user's language. 1 when helpFile
- * holds a reference, 0 (and an empty string) when help is not available. */
+/* Writes a help-file reference into helpFile (at most 1024 bytes with the zero): the help
+ * directory, a separator, and format (with one %s) formatted with the help file's name for the
+ * user's language. 1 when helpFile holds a reference, 0 (and an empty string) when help is not
+ * available or the reference would be longer. */
 TAVIXCONNECT_EXPORT int TAVIXAPI initHelp(char *helpFile, const char *format);
 
 /* Passes a request (16 context menu, 17 help key) to the help viewer: 1 when it opened a

@@ -15,7 +15,9 @@ struct HelpState {
     int32_t useCount = 0;
     HelpEntry entry = nullptr;
     platform::ModuleHandle library = nullptr;
-    char directory[kPathBufferSize] = {};
+    // getHelpDir's answer. Overwritten in place by each call, so that a caller's pointer keeps
+    // pointing at the latest answer; it moves only when a longer one needs more room.
+    std::string directory = std::string(kPathBufferSize - 1, '\0');
 };
 
 HelpState& State() {
@@ -80,6 +82,11 @@ void CopyTerminated(char* out, std::string_view text) {
     out[text.size()] = '\0';
 }
 
+// The current context's module path, as this platform reads it.
+std::string CurrentModulePath() {
+    return CutToBuffer(platform::ModulePath(CurrentContext().module), kModulePathBuffer);
+}
+
 }  // namespace
 
 TextEncoding PathEncoding() {
@@ -88,6 +95,11 @@ TextEncoding PathEncoding() {
 #else
     return TextEncoding{nullptr, true};
 #endif
+}
+
+std::string CutToBuffer(std::string text, size_t bufferSize) {
+    if (bufferSize != 0 && text.size() >= bufferSize) text.resize(bufferSize - 1);
+    return text;
 }
 
 std::string HelpDirectory(std::string_view modulePath, char separator, const TextEncoding& encoding) {
@@ -155,19 +167,18 @@ std::string HelpFileReference(std::string_view directory, char separator, std::s
 
 const char* GetHelpDir(char* moduleFileName) noexcept {
     HelpState& state = State();
-    state.directory[0] = '\0';
+    state.directory.clear();
     if (moduleFileName != nullptr) moduleFileName[0] = '\0';
     try {
-        std::string path = platform::ModulePath(CurrentContext().module);
-        if (path.size() >= kPathBufferSize) path.clear();
-        if (moduleFileName != nullptr) CopyTerminated(moduleFileName, path);
-        std::string directory = HelpDirectory(path, kSeparator, PathEncoding());
-        if (directory.size() >= kPathBufferSize) directory.clear();
-        CopyTerminated(state.directory, directory);
+        const std::string path = CurrentModulePath();
+        if (moduleFileName != nullptr && path.size() < kPathBufferSize) CopyTerminated(moduleFileName, path);
+        const std::string directory = HelpDirectory(path, kSeparator, PathEncoding());
+        state.directory.assign(directory.data(), directory.size());  // copied into the buffer
     } catch (...) {
         // Out of memory: no directory.
+        state.directory.clear();
     }
-    return state.directory;
+    return state.directory.c_str();
 }
 
 int InitHelp(char* helpFile, const char* format) {
@@ -176,8 +187,8 @@ int InitHelp(char* helpFile, const char* format) {
     HelpState& state = State();
     if (state.useCount < 1 || state.entry == nullptr) return 0;
 
-    const std::string directory = GetHelpDir(helpFile);
-    const std::string modulePath = helpFile;
+    const std::string directory = GetHelpDir(nullptr);
+    const std::string modulePath = CurrentModulePath();
     const TextEncoding encoding = PathEncoding();
     std::string stored = platform::StoredFileName(modulePath);
     if (stored.empty()) stored = std::string(FileNameOf(modulePath, kSeparator, encoding));
@@ -193,6 +204,7 @@ int InitHelp(char* helpFile, const char* format) {
         HelpFileReference(directory, kSeparator, base, abbreviations,
                           format != nullptr ? std::string_view(format) : std::string_view{},
                           [](const std::string& path) { return platform::FileExists(path); });
+    if (reference.size() >= kHelpFileBufferSize) return 0;
     // Counted only once nothing can fail any more.
     ++state.useCount;
     CopyTerminated(helpFile, reference);

@@ -36,8 +36,21 @@ inline constexpr unsigned kHelpContextMenu = 16;  // HH_TP_HELP_CONTEXTMENU
 inline constexpr unsigned kHelpWmHelp = 17;       // HH_TP_HELP_WM_HELP
 inline constexpr unsigned kCloseAll = 18;         // HH_CLOSE_ALL
 
-// The size of the help directory buffer and of the module paths read into it (with the zero).
+// The size of a caller's module-path buffer (with the zero).
 inline constexpr size_t kPathBufferSize = 261;
+
+// The buffer module paths are read into (with the zero), 0 for none. Windows reads them into
+// kPathBufferSize characters, cutting a longer path; elsewhere a path is taken whole, since
+// directories there are not bounded by that buffer.
+#if defined(_WIN32)
+inline constexpr size_t kModulePathBuffer = kPathBufferSize;
+#else
+inline constexpr size_t kModulePathBuffer = 0;
+#endif
+
+// The most initHelp writes into a caller's helpFile, the zero included; a longer reference is
+// not written (help is then not available).
+inline constexpr size_t kHelpFileBufferSize = 1024;
 
 #if defined(_WIN32)
 inline constexpr char kSeparator = '\\';
@@ -55,6 +68,10 @@ struct TextEncoding {
 TextEncoding PathEncoding();
 
 // ---- The rules, as functions of their inputs ---------------------------------------------
+
+// text as a buffer of bufferSize bytes (with the zero) holds it: cut to bufferSize - 1 bytes
+// when longer; a bufferSize of 0 takes it whole.
+std::string CutToBuffer(std::string text, size_t bufferSize);
 
 // The help directory of a module path: the directory (cut at the last separator, without it)
 // with a trailing "Bin" (any case) replaced by "Help", or with "Help" appended when it does not
@@ -86,13 +103,16 @@ std::string HelpFileReference(std::string_view directory, char separator, std::s
 // ---- The process-wide help state and the four operations --------------------------------
 
 // The help directory of the current context's module, in the library's buffer (valid until the
-// next call). When moduleFileName is given it receives the module's full path (the caller's
-// buffer holds at least kPathBufferSize bytes). A module path that does not fit the buffer
-// reads as unknown, giving the empty directory.
+// next call). The path is read as kModulePathBuffer bounds it: on Windows a path of
+// kPathBufferSize characters or more is cut to its first kPathBufferSize - 1, elsewhere the
+// whole path counts. When moduleFileName is given (a buffer of kPathBufferSize bytes) it
+// receives that path, or the empty string when the path does not fit it (only where paths are
+// read whole).
 const char* GetHelpDir(char* moduleFileName) noexcept;
 
 // Builds a dialog's help-file reference into helpFile: 1 when it holds one, 0 (and the empty
-// string) when help is not available. A null helpFile answers 0 and changes nothing.
+// string) when help is not available or the reference would not fit kHelpFileBufferSize bytes.
+// A null helpFile answers 0 and changes nothing.
 int InitHelp(char* helpFile, const char* format);
 
 // Passes a request to the viewer: 0 when none is bound, else 1 when it answered with a window.

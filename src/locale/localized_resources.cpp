@@ -10,10 +10,15 @@ namespace tavix::locale {
 
 namespace {
 
-// Paths are read into buffers of 261 characters (the program's directory) and 260 (the paths
-// shown in messages), zero included.
-constexpr size_t kProgramPathBuffer = 261;
+// Windows reads paths into buffers of 261 characters (the program's directory) and 260 (the
+// paths shown in messages), zero included, cutting longer ones; elsewhere paths are used whole
+// (0: no buffer), so a library under a long directory still finds its own version.
+constexpr size_t kProgramPathBuffer = help::kModulePathBuffer;
+#if defined(_WIN32)
 constexpr size_t kMessagePathBuffer = 260;
+#else
+constexpr size_t kMessagePathBuffer = 0;
+#endif
 
 WarningFunction& Warning() {
     static WarningFunction function = &platform::ShowMessageBox;
@@ -27,12 +32,6 @@ std::optional<std::array<LocaleId, 3>>& SearchList() {
 
 void Warn(const std::string& text) {
     Warning()(text, kResourceWarningCaption, platform::kMbOk | platform::kMbIconExclamation);
-}
-
-// A module path as a buffer of size characters (zero included) holds it: a longer one is cut.
-std::string Bounded(std::string path, size_t size) {
-    if (path.size() >= size) path.resize(size - 1);
-    return path;
 }
 
 // format with each "%s" replaced by the next argument.
@@ -95,6 +94,11 @@ std::string ResourceWithoutVersionMessage(std::string_view resourcePath) {
     return Format("Version info not available in Resource DLL:\n\t<%s>", {resourcePath});
 }
 
+std::string TooLargeMessage(std::string_view resourcePath) {
+    return Format("Resource DLL not loaded: larger than %s MiB:\n\t<%s>",
+                  {std::to_string(platform::kMaxResourceLibraryBytes >> 20), resourcePath});
+}
+
 std::string ProgramWithoutVersionMessage(std::string_view programPath) {
     return Format("Version info resource not available in Program:\n\t<%s>", {programPath});
 }
@@ -103,9 +107,8 @@ platform::ModuleHandle GetLocalizedResources(const char* fileNamePattern,
                                              platform::ModuleHandle programModule) {
     // The program's path is read once: the directory and the version take it as a buffer of
     // kProgramPathBuffer characters holds it, the messages as one of kMessagePathBuffer.
-    const std::string programPath = Bounded(platform::ModulePath(programModule), kProgramPathBuffer);
-    const std::string_view shownProgramPath =
-        std::string_view(programPath).substr(0, kMessagePathBuffer - 1);
+    const std::string programPath = help::CutToBuffer(platform::ModulePath(programModule), kProgramPathBuffer);
+    const std::string shownProgramPath = help::CutToBuffer(programPath, kMessagePathBuffer);
     const std::string_view directory = DirectoryOf(programPath);
 
     auto& list = SearchList();
@@ -125,8 +128,10 @@ platform::ModuleHandle GetLocalizedResources(const char* fileNamePattern,
             }
             const auto candidate = CandidatePath(directory, fileNamePattern, abbreviation);
             if (!candidate) break;  // the pattern names no file for any language
-            library = platform::LoadResourceLibrary(*candidate);
+            std::string tooLarge;
+            library = platform::LoadResourceLibrary(*candidate, &tooLarge);
             if (library != nullptr) break;
+            if (!tooLarge.empty()) Warn(TooLargeMessage(help::CutToBuffer(tooLarge, kMessagePathBuffer)));
             tried[triedCount++] = std::move(abbreviation);
         }
     }
@@ -137,7 +142,7 @@ platform::ModuleHandle GetLocalizedResources(const char* fileNamePattern,
         return programModule;
     }
 
-    const std::string libraryPath = Bounded(platform::ModulePath(library), kMessagePathBuffer);
+    const std::string libraryPath = help::CutToBuffer(platform::ModulePath(library), kMessagePathBuffer);
     const std::optional<std::string> libraryVersion = platform::FileProductVersion(libraryPath);
     if (libraryVersion && programVersion && *libraryVersion == *programVersion) return library;
 

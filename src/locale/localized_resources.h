@@ -44,6 +44,9 @@ std::string MismatchMessage(std::string_view resourcePath, std::string_view reso
                             std::string_view programPath, std::string_view programVersion);
 std::string ResourceWithoutVersionMessage(std::string_view resourcePath);
 std::string ProgramWithoutVersionMessage(std::string_view programPath);
+// A candidate that exists but is too large to be read as data (only where resource libraries
+// are read as data): warned about, and the search goes on with the next language.
+std::string TooLargeMessage(std::string_view resourcePath);
 
 // Finds, loads and checks the resource library for programModule: its handle when accepted,
 // else programModule (null only when programModule is null and nothing was accepted). A null

@@ -19,15 +19,20 @@ ModuleHandle OwnModule() noexcept;
 // The program the process runs (the executable).
 ModuleHandle ProgramModule() noexcept;
 
-// The full path of a module's file in 8-bit text; empty when the platform cannot tell. For a
-// resource library, the path it was loaded by.
+// The full path of a module's file in 8-bit text, however long; empty when the platform cannot
+// tell. For a resource library, the path of the file it was loaded from.
 std::string ModulePath(ModuleHandle module);
+
+// Where resource libraries are read as data, the largest file read.
+inline constexpr uint64_t kMaxResourceLibraryBytes = uint64_t{64} << 20;
 
 // Loads a resource library (a resource-only PE DLL) by its full path; null when it cannot be
 // loaded. Windows: LoadLibraryExA with LOAD_WITH_ALTERED_SEARCH_PATH. Elsewhere the file is
 // read as data, never executed: a file that is not a PE file a loader would map (truncated, or
-// of another kind) does not load.
-ModuleHandle LoadResourceLibrary(const std::string& path);
+// of another kind) does not load, nor does one larger than kMaxResourceLibraryBytes, whose path
+// then goes to tooLarge when given. Its file name is matched without regard to case, as on
+// Windows, an exact match first (see the POSIX implementation for large directories).
+ModuleHandle LoadResourceLibrary(const std::string& path, std::string* tooLarge = nullptr);
 
 // Unloads a resource library that LoadResourceLibrary loaded.
 void FreeResourceLibrary(ModuleHandle module);

@@ -62,6 +62,26 @@ TEST(HelpDirectory, FollowsTheBinRule) {
     }
 }
 
+// A module path longer than Windows' buffer is cut to 260 characters there, and the help
+// directory is that of what is left; elsewhere the whole path counts.
+TEST(HelpDirectory, OfModulePathsLongerThanTheBuffer) {
+    const std::string top = "C:\\" + std::string(150, 'a');
+    const std::string windows = top + "\\Bin\\" + std::string(150, 'b') + "\\x.dll";
+    const std::string posix = "/" + std::string(150, 'a') + "/" + std::string(150, 'b') + "/x.so";
+    const struct { std::string path; char separator; size_t buffer; std::string read, directory; } cases[] = {
+        {windows, '\\', kPathBufferSize, windows.substr(0, 260), top + "\\Help"},
+        {windows.substr(0, 261), '\\', kPathBufferSize, windows.substr(0, 260), top + "\\Help"},
+        {windows.substr(0, 260), '\\', kPathBufferSize, windows.substr(0, 260), top + "\\Help"},
+        {windows.substr(0, 259), '\\', kPathBufferSize, windows.substr(0, 259), top + "\\Help"},
+        {posix, '/', 0, posix, posix.substr(0, posix.size() - 5) + "Help"},
+    };
+    for (const auto& c : cases) {
+        const std::string read = CutToBuffer(c.path, c.buffer);
+        EXPECT_EQ(read, c.read) << c.path.size();
+        EXPECT_EQ(HelpDirectory(read, c.separator, kSingleByte), c.directory) << c.path.size();
+    }
+}
+
 TEST(HelpDirectory, FileNamesAndBases) {
     const struct {
         const char* path;
@@ -280,6 +300,14 @@ TEST_F(HelpState, InitHelpFindsTheLanguageFile) {
     ASSERT_EQ(InitHelp(helpFile, "%s.chm"), 1);  // no file: the last candidate, DEA
     EXPECT_EQ(std::string(helpFile), prefix + "DEA.chm");
     EXPECT_EQ(UseCount(), 2);
+    // A reference that would not fit a dialog's buffer is not written.
+    std::vector<char> large(4096, 'x');
+    const std::string format = std::string(kHelpFileBufferSize - prefix.size() - 3, '.') + "%s";
+    EXPECT_EQ(InitHelp(large.data(), format.substr(1).c_str()), 1);
+    EXPECT_EQ(std::string(large.data()).size(), kHelpFileBufferSize - 1);
+    EXPECT_EQ(InitHelp(large.data(), format.c_str()), 0);
+    EXPECT_STREQ(large.data(), "");
+    EXPECT_EQ(UseCount(), 3);
     if (made) fs::remove(helpDirectory);
     ResetLocales();
 }

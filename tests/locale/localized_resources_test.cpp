@@ -7,11 +7,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "environment.h"
 #include "frame/connect_app.h"
@@ -48,6 +53,7 @@ struct File {
     const char* name;
     const char* fixture;  // nullptr: text
     size_t truncateTo = 0;  // 0: whole
+    uintmax_t growTo = 0;   // 0: as it is; else extended (sparse) to this many bytes
 };
 
 class LocalizedResources : public ::testing::Test {
@@ -87,6 +93,7 @@ protected:
                                              : "MZ, and then nothing a loader could use.";
             if (file.truncateTo != 0) bytes.resize(file.truncateTo);
             std::ofstream(dir / file.name, std::ios::binary) << bytes;
+            if (file.growTo != 0) fs::resize_file(dir / file.name, file.growTo);
         }
         const platform::ModuleHandle program = platform::LoadResourceLibrary((dir / "Program.dll").string());
         EXPECT_NE(program, nullptr);
@@ -118,6 +125,7 @@ TEST_F(LocalizedResources, AcceptsOnlyTheSameProductVersion) {
         std::vector<File> files;
         const char* accepted;  // the file name of the library accepted, or nullptr
         std::vector<std::string> messages;
+        int fillers = 0;  // empty files added to the directory
     } cases[] = {
         {"same", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
         {"other", "Program.dll", {{"ProbeDEU.DLL", "Other.dll"}}, nullptr,
@@ -144,16 +152,34 @@ TEST_F(LocalizedResources, AcceptsOnlyTheSameProductVersion) {
          nullptr, {}},
         // The directory is taken as it is, percent signs and all.
         {"per%scent%d", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
+#if !defined(_WIN32)
+        // The file name matches in any case, as Windows file names do; the exact one first.
+        {"case-extension", "Program.dll", {{"ProbeDEU.dll", "Same.dll"}}, "ProbeDEU.dll", {}},
+        {"case-all", "Program.dll", {{"probedeu.DLL", "Same.dll"}}, "probedeu.DLL", {}},
+        {"case-exact-first", "Program.dll", {{"PROBEDEU.DLL", "Other.dll"}, {"ProbeDEU.DLL", "Same.dll"}},
+         "ProbeDEU.DLL", {}},
+        // A directory too large to search cheaply takes the exact name only.
+        {"case-large-directory", "Program.dll", {{"probedeu.DLL", "Same.dll"}}, nullptr, {}, 1100},
+        {"exact-large-directory", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}, 1100},
+        {"case-other-name", "Program.dll", {{"ProbeDEU.DLL.bak", "Same.dll"}, {"xProbeDEU.DLL", "Same.dll"}},
+         nullptr, {}},
+        // A file too large to read as data is named in a warning and passed over.
+        {"too-large", "Program.dll",
+         {{"ProbeDEA.DLL", "Same.dll", 0, (uintmax_t{64} << 20) + 1}, {"ProbeDEU.DLL", "Same.dll"}},
+         "ProbeDEU.DLL", {"Resource DLL not loaded: larger than 64 MiB:\n\t<{A}>"}},
+        {"largest-read", "Program.dll", {{"ProbeDEA.DLL", "Same.dll", 0, uintmax_t{64} << 20}}, "ProbeDEA.DLL", {}},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const platform::ModuleHandle program = Program(c.name, c.program, c.files);
         ASSERT_NE(program, nullptr);
+        for (int i = 0; i < c.fillers; ++i) std::ofstream(root_ / c.name / ("filler" + std::to_string(i)));
         const platform::ModuleHandle chosen = Choose(program);
         const std::string programPath = platform::ModulePath(program);
         const std::string directory = programPath.substr(0, programPath.size() - std::string("Program.dll").size());
         if (c.accepted != nullptr) {
-            ASSERT_NE(chosen, program);
+            EXPECT_NE(chosen, program);
             EXPECT_EQ(platform::ModulePath(chosen), directory + c.accepted);
             EXPECT_EQ(Probe(chosen), "DEU");
         } else {
@@ -161,7 +187,8 @@ TEST_F(LocalizedResources, AcceptsOnlyTheSameProductVersion) {
         }
         std::vector<std::string> expected;
         for (std::string text : c.messages) {
-            for (const auto& [mark, path] : {std::pair{R, directory + "ProbeDEU.DLL"}, std::pair{P, programPath}}) {
+            for (const auto& [mark, path] : {std::pair{R, directory + "ProbeDEU.DLL"}, std::pair{P, programPath},
+                                             std::pair{std::string("{A}"), directory + "ProbeDEA.DLL"}}) {
                 for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, mark.size(), path);
             }
             expected.push_back("GetLocalizedResources|48|" + text);  // MB_ICONEXCLAMATION
@@ -182,17 +209,42 @@ TEST_F(LocalizedResources, PatternsWithoutExactlyOneStringNameNoLibrary) {
 }
 
 #if !defined(_WIN32)
-// A program path longer than the path buffers is read cut to 260 characters, where neither the
-// program nor a resource library is found; the message shows it cut to 259. (Windows paths end
-// at MAX_PATH before the library sees them.)
-TEST_F(LocalizedResources, ProgramPathLongerThanTheBuffersIsCut) {
-    const platform::ModuleHandle program =
-        Program(std::string(240, 'l'), "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}});
-    const std::string programPath = platform::ModulePath(program);
-    ASSERT_GT(programPath.size(), 260u);
-    EXPECT_EQ(Choose(program), program);
-    EXPECT_EQ(g_shown, std::vector<std::string>{"GetLocalizedResources|48|Version info resource not available in Program:\n\t<" +
-                                                programPath.substr(0, 259) + ">"});
+// A client program and the library copied under a directory longer than any Windows path
+// buffer, with the German resource library beside them spelt as Windows would load it: start-up
+// and the client's own call take it (English keeps the library's own) without a warning, and
+// getHelpDir gives the client's whole help directory.
+TEST(LongInstallDirectory, FindsTheResourceLibraryAndTheHelpDirectory) {
+    const fs::path root = fs::temp_directory_path() / ("tavix-long-" + std::to_string(getpid()));
+    const fs::path top = root / std::string(150, 'l') / std::string(150, 'm');
+    const fs::path bin = top / "Bin";
+    ASSERT_GT(bin.string().size(), 300u);
+    const struct { const char* german; const char* language; const char* chosen; } cases[] = {
+        {"TavixConnectDEU.DLL", "de_AT.UTF-8", "library"},
+        {"tavixconnectdeu.dll", "de_AT.UTF-8", "library"},
+        {"TavixConnectDEU.DLL", "en_US.UTF-8", "own"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.german) + " " + c.language);
+        fs::remove_all(root);
+        fs::create_directories(bin);
+        for (const auto& [from, to] : {std::pair<fs::path, const char*>{TAVIX_LONG_PATH_PROBE, "client"},
+                                       {TAVIX_SHARED_LIBRARY, "libTavixConnect.so"},
+                                       {fs::path(TAVIX_BINARY_DIR) / "TavixConnectDEU.DLL", c.german}}) {
+            fs::copy_file(from, bin / to);
+        }
+        const std::string out = (root / "out").string(), err = (root / "err").string();
+        const std::string command = std::string("LC_ALL=") + c.language + " '" + (bin / "client").string() + "' '" +
+                                    (bin / "libTavixConnect.so").string() + "' >'" + out + "' 2>'" + err + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::ifstream printed(out), warned(err);
+        std::string helpDirectory, chosen;
+        std::getline(printed, helpDirectory);
+        std::getline(printed, chosen);
+        EXPECT_EQ(helpDirectory, (top / "Help").string());
+        EXPECT_EQ(chosen, c.chosen);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(warned), {}), "");
+    }
+    fs::remove_all(root);
 }
 #endif
 

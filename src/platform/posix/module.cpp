@@ -7,6 +7,7 @@
 // otherwise be paid by every step of start-up that names the library.
 #include "platform/module.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/name_fold.h"
 #include "resources/resource_reader.h"
 
 namespace tavix::platform {
@@ -30,8 +32,12 @@ namespace {
 
 const char kAnchor = 0;  // an object of this library, to find the library by address
 
-// Resource library files larger than this are not read.
-constexpr off_t kMaxResourceLibraryBytes = 64 << 20;
+// A directory larger than this (its size as stat gives it, or its number of entries where that
+// size says nothing) is not searched for a resource library's name in another case: a start-up
+// whose exact name is missing (every one without a library for the user's language) reads a
+// small directory once and a large one not at all, and one whose name exists reads none.
+constexpr off_t kMaxDirectoryBytesSearched = 16 << 10;
+constexpr size_t kMaxEntriesSearched = 1024;
 
 std::string ExecutablePath() {
     char path[PATH_MAX];
@@ -39,26 +45,73 @@ std::string ExecutablePath() {
     return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string{};
 }
 
-// The whole of a regular file; nullopt when it cannot be read (missing, not a regular file,
-// too large, or cut short while being read).
-std::optional<std::vector<uint8_t>> ReadFile(const std::string& path) {
+// A file's bytes, or why there are none.
+struct FileBytes {
+    std::optional<std::vector<uint8_t>> bytes;  // nullopt: not read
+    bool missing = false;                        // no such file
+    bool tooLarge = false;                       // larger than kMaxResourceLibraryBytes
+};
+
+// The whole of a regular file; not read when it is missing, not a regular file, too large, or
+// cut short while being read.
+FileBytes ReadFile(const std::string& path) {
+    FileBytes result;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::optional<std::vector<uint8_t>> bytes;
+    if (fd < 0) {
+        result.missing = errno == ENOENT;
+        return result;
+    }
     struct stat info{};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxResourceLibraryBytes) {
-        bytes.emplace(static_cast<size_t>(info.st_size));
+    result.tooLarge = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                      static_cast<uint64_t>(info.st_size) > kMaxResourceLibraryBytes;
+    if (!result.tooLarge && S_ISREG(info.st_mode)) {
+        auto& bytes = result.bytes.emplace(static_cast<size_t>(info.st_size));
         size_t done = 0;
-        while (done < bytes->size()) {
-            const ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
+        while (done < bytes.size()) {
+            const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             done += static_cast<size_t>(n);
         }
-        if (done != bytes->size()) bytes.reset();
+        if (done != bytes.size()) result.bytes.reset();
     }
     close(fd);
-    return bytes;
+    return result;
+}
+
+// The path of the entry of path's directory whose name equals path's file name without regard
+// to case (each character upper-cased as Windows does), the least in byte order when several
+// do; nullopt when none does or the directory is too large to search.
+std::optional<std::string> MatchIgnoringCase(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string_view name = slash == std::string::npos ? std::string_view(path)
+                                                             : std::string_view(path).substr(slash + 1);
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) return std::nullopt;
+    struct stat info{};
+    if (fstat(dirfd(dir), &info) != 0 || info.st_size > kMaxDirectoryBytesSearched) {
+        closedir(dir);
+        return std::nullopt;
+    }
+    const CodePage& codePage = SystemCodePage();
+    const std::string wanted = Fold(name, codePage);
+    std::optional<std::string> found;
+    size_t entries = 0;
+    std::string fold;
+    while (const dirent* entry = readdir(dir)) {
+        if (++entries > kMaxEntriesSearched) {
+            found.reset();
+            break;
+        }
+        const std::string_view candidate = entry->d_name;
+        fold.clear();
+        AppendFold(candidate, codePage, fold);
+        if (fold == wanted && (!found || candidate < *found)) found = std::string(candidate);
+    }
+    closedir(dir);
+    if (!found) return std::nullopt;
+    return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + *found;
 }
 
 struct ResourceLibrary {
@@ -141,12 +194,22 @@ std::string ModulePath(ModuleHandle module) {
     return dladdr(module, &info) != 0 ? ResolvedPath(info.dli_fname) : std::string{};
 }
 
-ModuleHandle LoadResourceLibrary(const std::string& path) {
-    auto bytes = ReadFile(path);
-    if (!bytes) return nullptr;
+ModuleHandle LoadResourceLibrary(const std::string& path, std::string* tooLarge) {
+    std::string found = path;
+    FileBytes file = ReadFile(found);
+    if (file.missing) {
+        // Windows file names match without regard to case: the exact name first, then another
+        // spelling of it.
+        auto match = MatchIgnoringCase(path);
+        if (!match) return nullptr;
+        found = std::move(*match);
+        file = ReadFile(found);
+    }
+    if (file.tooLarge && tooLarge != nullptr) *tooLarge = found;
+    if (!file.bytes) return nullptr;
     auto library = std::make_unique<ResourceLibrary>();
-    library->path = path;
-    library->bytes = std::move(*bytes);
+    library->path = std::move(found);
+    library->bytes = std::move(*file.bytes);
     auto resources = resources::ResourceSet::FromPe(library->bytes);
     if (!resources) return nullptr;
     library->resources = std::move(*resources);
@@ -178,7 +241,7 @@ std::optional<std::string> FileProductVersion(const std::string& path) {
         if (const auto info = resources::EmbeddedResources().Find(resources::kRtVersion, 1)) {
             version = resources::ProductVersion(*info);
         }
-    } else if (const auto bytes = ReadFile(path)) {
+    } else if (const auto bytes = ReadFile(path).bytes) {
         const auto resources = resources::ResourceSet::FromPe(*bytes);
         const auto info = resources ? resources->Find(resources::kRtVersion, 1) : std::nullopt;
         if (info) version = resources::ProductVersion(*info);

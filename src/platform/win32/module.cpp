@@ -17,13 +17,21 @@ ModuleHandle OwnModule() noexcept {
 
 ModuleHandle ProgramModule() noexcept { return GetModuleHandleA(nullptr); }
 
+// The whole path, however long: callers that read it into a buffer of MAX_PATH + 1 cut it
+// themselves, as GetModuleFileNameA would.
 std::string ModulePath(ModuleHandle module) {
-    char path[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path, sizeof path);
-    return length > 0 && length < sizeof path ? std::string(path, length) : std::string{};
+    std::string path(MAX_PATH + 1, '\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path.data(), size);
+        if (length == 0) return {};
+        if (length < size) return path.substr(0, length);
+        if (size >= 32768) return {};  // longer than any path the system names
+        path.resize(size * 2);
+    }
 }
 
-ModuleHandle LoadResourceLibrary(const std::string& path) {
+ModuleHandle LoadResourceLibrary(const std::string& path, std::string*) {
     return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
