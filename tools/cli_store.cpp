@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 #include "cli.h"
 #include "platform/codepage.h"
@@ -124,16 +125,40 @@ bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
 }
 
+// Whether splitting and joining leave the stored string as it is, which holds for what the
+// library itself writes: "cn_iptcp:" first (no blank, quote or colon in front to pass over),
+// then the first "[" and the first "]" after it, then nothing, or a colon and a namespace that
+// does not begin with a blank. ASCII only, so that the text reads the same in every code page.
+bool AlreadyNormal(std::string_view stored) {
+    constexpr std::string_view kLead = "cn_iptcp:";
+    if (!stored.starts_with(kLead) || !IsAscii(stored)) return false;
+    const size_t open = stored.find('[', kLead.size());
+    if (open == std::string_view::npos) return false;
+    const size_t close = stored.find(']', open + 1);
+    if (close == std::string_view::npos) return false;
+    const std::string_view rest = stored.substr(close + 1);
+    if (rest.empty()) return true;
+    const auto blank = [](char c) { return c == ' ' || (c >= 9 && c <= 13); };
+    return rest.size() >= 2 && rest[0] == ':' && !blank(rest[1]);
+}
+
 // The connection string as the exports split and join it again. A name written in front of
 // the protocol ("Name:cn_iptcp:...") is passed over, as the library's own reading does.
 bool Normalized(const std::string& stored, std::string& joined) {
+    if (AlreadyNormal(stored)) {
+        joined = stored;
+        return true;
+    }
     for (size_t from = 0;;) {
         const WideString wide = WideFromNarrow(stored.substr(from));
         Bstr server, space;
         if (SplitConnectionString(wide.c_str(), &server.text, &space.text)) {
             // What MakeConnectionString makes of the two parts, without a second call.
             joined = Utf8(server.text);
-            if (space.text != nullptr && *space.text != 0) joined += ":" + Utf8(space.text);
+            if (space.text != nullptr && *space.text != 0) {
+                joined.push_back(':');  // appended in two steps: gcc 12 misreads ":" + text at -O3
+                joined += Utf8(space.text);
+            }
             return true;
         }
         if (from != 0) return false;
@@ -400,17 +425,25 @@ long ReadConnectionList(Registry& registry, std::vector<StoredConnection>& conne
         }
 
         // A load binds each entry at the head of its hash bucket in the store's order: the
-        // buckets in turn, each in the store's order reversed.
+        // buckets in turn, each in the store's order reversed. Each entry's place is counted
+        // out first, then the entries are swapped into their places (no second copy of them).
         constexpr uint32_t kBuckets = 17;
-        std::vector<uint8_t> bucket(inStore.size());
+        std::vector<size_t> target(inStore.size());
         size_t start[kBuckets + 1] = {};
         for (size_t i = 0; i < inStore.size(); ++i) {
-            bucket[i] = static_cast<uint8_t>(tavix::HashKey(inStore[i].name) % kBuckets);
-            ++start[bucket[i] + 1];
+            target[i] = tavix::HashKey(inStore[i].name) % kBuckets;
+            ++start[target[i] + 1];
         }
         for (uint32_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
-        connections.resize(inStore.size());
-        for (size_t i = inStore.size(); i-- > 0;) connections[start[bucket[i]]++] = std::move(inStore[i]);
+        for (size_t i = inStore.size(); i-- > 0;) target[i] = start[target[i]]++;
+        for (size_t i = 0; i < inStore.size(); ++i) {
+            while (target[i] != i) {
+                const size_t to = target[i];
+                std::swap(inStore[i], inStore[to]);
+                std::swap(target[i], target[to]);
+            }
+        }
+        connections = std::move(inStore);
         return kRegOk;
     });
 }

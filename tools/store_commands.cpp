@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "cli.h"
 #include "cli_store.h"
@@ -131,16 +132,21 @@ int List(const Args&) {
         std::fprintf(stderr, "tavixconnect: warning: skipped %s: %s\n", QuotedNarrow(entry.key).c_str(),
                      Escaped(entry.why).c_str());
     }
-    std::vector<std::string> names;
+    // Each name escaped once; the lines appended in place, one output buffer for them all.
+    std::vector<std::pair<std::string, size_t>> names;  // escaped, and its width in columns
+    names.reserve(connections.size());
     size_t width = 0;
     for (const StoredConnection& connection : connections) {
-        names.push_back(Escaped(Utf8FromNarrow(connection.name)));
-        width = std::max(width, Columns(names.back()));
+        std::string name = Escaped(Utf8FromNarrow(connection.name));
+        const size_t columns = Columns(name);
+        width = std::max(width, columns);
+        names.emplace_back(std::move(name), columns);
     }
     std::string text;
     for (size_t i = 0; i < connections.size(); ++i) {
-        text += (connections[i].isDefault ? "* " : "  ") + names[i] + std::string(width - Columns(names[i]), ' ') +
-                "  " + Escaped(connections[i].connectionString) + "\n";
+        text.append(connections[i].isDefault ? "* " : "  ").append(names[i].first);
+        text.append(width - names[i].second + 2, ' ').append(Escaped(connections[i].connectionString));
+        text.push_back('\n');
     }
     Print(text);
     return kExitOk;

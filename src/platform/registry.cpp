@@ -19,6 +19,14 @@ public:
     long OpenKey(const char* subKey, RegKey* key) override {
         return registry_.OpenKey(key_, subKey, key);
     }
+    long EnumValue(uint32_t index, std::string& name, uint32_t* type,
+                   std::vector<uint8_t>* data) override {
+        return registry_.EnumValue(key_, index, name, type, data);
+    }
+    bool MayHaveSubkeys() override {
+        char first[256];
+        return registry_.EnumKey(key_, 0, first, sizeof first) != kRegNoMoreItems;
+    }
 
 private:
     Registry& registry_;
@@ -27,6 +35,16 @@ private:
 };
 
 }  // namespace
+
+long SubkeyView::EnumValue(uint32_t index, std::string& name, uint32_t* type,
+                           std::vector<uint8_t>* data) {
+    RegKey self = 0;
+    if (const long opened = OpenKey("", &self); opened != kRegOk) return opened;
+    Registry& registry = UserRegistry();
+    const long result = registry.EnumValue(self, index, name, type, data);
+    registry.CloseKey(self);
+    return result;
+}
 
 long Registry::ForEachSubkey(RegKey key, uint32_t nameSize,
                              const std::function<bool(SubkeyView&)>& visit) {

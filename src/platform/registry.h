@@ -62,6 +62,14 @@ public:
     // Opens a key below the subkey (subKey as for OpenKey, "" the subkey itself); the handle
     // is the caller's to close.
     virtual long OpenKey(const char* subKey, RegKey* key) = 0;
+    // The subkey's value at index, as Registry::EnumValue on the subkey reports it. The
+    // default opens the subkey (OpenKey("")) and asks UserRegistry(), whose keys a view that
+    // does not override it must show.
+    virtual long EnumValue(uint32_t index, std::string& name, uint32_t* type,
+                           std::vector<uint8_t>* data);
+    // false only when the subkey surely has no subkeys of its own; true when it may have some
+    // (enumerating them then tells). The default answers true.
+    virtual bool MayHaveSubkeys() { return true; }
 
 protected:
     ~SubkeyView() = default;

@@ -29,7 +29,13 @@ constexpr size_t kHexWrapColumn = 76;
 
 // ---- text ------------------------------------------------------------------------------------
 
+// ASCII reads as the same characters in every code page the registry's 8-bit text comes in.
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 std::u16string ToUtf16(std::string_view narrow) {
+    if (IsAscii(narrow)) return std::u16string(narrow.begin(), narrow.end());
     const WString wide = platform::SystemCodePage().ToWide(narrow);
     return std::u16string(wide.begin(), wide.end());
 }
@@ -83,7 +89,7 @@ std::string Escaped(std::string_view text) {
 }
 
 // Whether 8-bit text comes back byte for byte from the UTF-16 of a version 5 file.
-bool Faithful(std::string_view text) { return ToNarrow(ToUtf16(text)) == text; }
+bool Faithful(std::string_view text) { return IsAscii(text) || ToNarrow(ToUtf16(text)) == text; }
 
 // Where a key path stands against a scope, both paths below the hive's root without empty
 // names, compared as the registry compares names.
@@ -159,22 +165,6 @@ private:
     RegKey key_ = 0;
 };
 
-// The subkey names of a key in enumeration order.
-long SubkeyNames(Registry& registry, RegKey key, std::vector<std::string>& names) {
-    std::vector<char> buffer(256);
-    for (uint32_t index = 0;;) {
-        const long rc = registry.EnumKey(key, index, buffer.data(), static_cast<uint32_t>(buffer.size()));
-        if (rc == platform::kRegNoMoreItems) return platform::kRegOk;
-        if (rc == platform::kRegMoreData && buffer.size() < 65536) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (rc != platform::kRegOk) return rc;
-        names.emplace_back(buffer.data());
-        ++index;
-    }
-}
-
 // ---- export ----------------------------------------------------------------------------------
 
 struct Value {
@@ -183,12 +173,18 @@ struct Value {
     std::vector<uint8_t> data;
 };
 
+// The file's bytes as they are written: UTF-16LE after its byte-order mark.
 class Writer {
 public:
     void Put(std::u16string_view text) {
         const size_t lineEnd = text.rfind(u'\n');
         column_ = lineEnd == std::u16string_view::npos ? column_ + text.size() : text.size() - lineEnd - 1;
-        text_.append(text);
+        const size_t at = bytes_.size();
+        bytes_.resize(at + 2 * text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            bytes_[at + 2 * i] = static_cast<char>(text[i] & 0xFF);
+            bytes_[at + 2 * i + 1] = static_cast<char>(text[i] >> 8);
+        }
     }
     void Line(std::u16string_view text) {
         Put(text);
@@ -196,19 +192,10 @@ public:
     }
     size_t Column() const { return column_; }
 
-    std::string Bytes() const {
-        std::string bytes(2 + text_.size() * 2, '\0');
-        bytes[0] = '\xFF';
-        bytes[1] = '\xFE';
-        for (size_t i = 0; i < text_.size(); ++i) {
-            bytes[2 + 2 * i] = static_cast<char>(text_[i] & 0xFF);
-            bytes[3 + 2 * i] = static_cast<char>(text_[i] >> 8);
-        }
-        return bytes;
-    }
+    std::string Bytes() && { return std::move(bytes_); }
 
 private:
-    std::u16string text_;
+    std::string bytes_ = "\xFF\xFE";
     size_t column_ = 0;
 };
 
@@ -314,11 +301,18 @@ struct ExportState {
 // Why a key's values cannot be written so that they read back unchanged, or "".
 std::string ValuesProblem(const std::vector<Value>& values, int depth, const ExportState& state) {
     for (const Value& value : values) {
-        const std::string shown = value.name.empty() ? std::string("@") : "\"" + Escaped(value.name) + "\"";
-        if (!Faithful(value.name)) return "the name of value " + shown + " cannot be written unchanged";
+        // Made only for a refusal; built in place: gcc 12 misreads "\"" + text at -O3.
+        const auto shown = [&value] {
+            if (value.name.empty()) return std::string("@");
+            std::string quoted = Escaped(value.name);
+            quoted.insert(quoted.begin(), '"');
+            quoted.push_back('"');
+            return quoted;
+        };
+        if (!Faithful(value.name)) return "the name of value " + shown() + " cannot be written unchanged";
         const bool text = value.type == platform::kRegSz || value.type == platform::kRegExpandSz || value.type == 7;
         const std::string_view data(reinterpret_cast<const char*>(value.data.data()), value.data.size());
-        if (text && !Faithful(data)) return "value " + shown + " holds text that cannot be written unchanged";
+        if (text && !Faithful(data)) return "value " + shown() + " holds text that cannot be written unchanged";
         if (state.connectionNames && depth == 0 && value.name.empty() &&
             (value.type == platform::kRegSz || value.type == platform::kRegExpandSz)) {
             const std::string name(data.substr(0, data.find('\0')));
@@ -342,9 +336,10 @@ std::string KeyNameProblem(const std::string& name, int depth, const ExportState
     return {};
 }
 
-// Writes the key at path (depth 0: the exported key) and its subkeys.
-long ExportKey(Registry& registry, RegKey key, const std::string& path, int depth, Writer& out,
-               ExportState& state) {
+// Writes the key line of path and the key's values, read with enumValue(index, value) (the
+// registry's EnumValue on the key).
+template <typename EnumValue>
+long PutKey(const std::string& path, int depth, Writer& out, ExportState& state, EnumValue enumValue) {
     state.failedPath = path;
     std::u16string header = ToUtf16(path);  // built in place: gcc 12 misreads "[" + path at -O3
     header.insert(header.begin(), u'[');
@@ -354,7 +349,7 @@ long ExportKey(Registry& registry, RegKey key, const std::string& path, int dept
     std::vector<Value> values;
     for (uint32_t index = 0;; ++index) {
         Value value;
-        const long rc = registry.EnumValue(key, index, value.name, &value.type, &value.data);
+        const long rc = enumValue(index, value);
         if (rc == platform::kRegNoMoreItems) break;
         if (rc != platform::kRegOk) return rc;
         values.push_back(std::move(value));
@@ -366,26 +361,46 @@ long ExportKey(Registry& registry, RegKey key, const std::string& path, int dept
     std::stable_partition(values.begin(), values.end(), [](const Value& v) { return v.name.empty(); });
     for (const Value& value : values) PutValue(out, value);
     out.Line(u"");
+    return platform::kRegOk;
+}
 
-    std::vector<std::string> names;
-    if (const long rc = SubkeyNames(registry, key, names); rc != platform::kRegOk) return rc;
-    for (const std::string& name : names) {
-        Key child(registry);
+// Large enough for any name EnumKey can report.
+constexpr uint32_t kExportNameSize = 1u << 16;
+
+// Writes the subkeys of the key at path (depth: the key's) and theirs, in one walk of each
+// key: the walk shows every subkey's values, and only a subkey that may have subkeys is opened.
+long ExportSubkeys(Registry& registry, RegKey key, const std::string& path, int depth, Writer& out,
+                   ExportState& state) {
+    long failed = platform::kRegOk;
+    const long walked = registry.ForEachSubkey(key, kExportNameSize, [&](platform::SubkeyView& view) {
+        const std::string name(view.Name());
         const std::string childPath = path + "\\" + name;
         if (std::string problem = KeyNameProblem(name, depth, state); !problem.empty()) {
             state.failedPath = childPath;
             state.refusal = std::move(problem);
-            return kRefused;
+            failed = kRefused;
+            return false;
         }
-        if (const long rc = registry.OpenKey(key, name.c_str(), child.receive()); rc != platform::kRegOk) {
-            state.failedPath = childPath;
-            return rc;
-        }
-        if (const long rc = ExportKey(registry, child.get(), childPath, depth + 1, out, state); rc != platform::kRegOk) {
-            return rc;
-        }
-    }
-    return platform::kRegOk;
+        failed = PutKey(childPath, depth + 1, out, state, [&view](uint32_t index, Value& value) {
+            return view.EnumValue(index, value.name, &value.type, &value.data);
+        });
+        if (failed != platform::kRegOk || !view.MayHaveSubkeys()) return failed == platform::kRegOk;
+        Key child(registry);
+        if ((failed = view.OpenKey("", child.receive())) != platform::kRegOk) return false;
+        failed = ExportSubkeys(registry, child.get(), childPath, depth + 1, out, state);
+        return failed == platform::kRegOk;
+    });
+    if (failed != platform::kRegOk) return failed;
+    if (walked != platform::kRegOk) state.failedPath = path;
+    return walked;
+}
+
+// Writes the key at path (the exported key, depth 0) and its subkeys.
+long ExportKey(Registry& registry, RegKey key, const std::string& path, Writer& out, ExportState& state) {
+    const long rc = PutKey(path, 0, out, state, [&](uint32_t index, Value& value) {
+        return registry.EnumValue(key, index, value.name, &value.type, &value.data);
+    });
+    return rc != platform::kRegOk ? rc : ExportSubkeys(registry, key, path, 0, out, state);
 }
 
 // ---- import: parsing -------------------------------------------------------------------------
@@ -744,9 +759,9 @@ std::string ExportRegFile(Registry& registry, const std::string& keyPath, std::s
     if (rc == platform::kRegOk) {
         out.Line(kHeader5);
         out.Line(u"");
-        rc = ExportKey(registry, key.get(), KeyName(keyPath), 0, out, state);
+        rc = ExportKey(registry, key.get(), KeyName(keyPath), out, state);
     }
-    if (rc == platform::kRegOk) return out.Bytes();
+    if (rc == platform::kRegOk) return std::move(out).Bytes();
     if (rc != kRefused && rc != platform::kRegNotFound && storeError != nullptr) *storeError = rc;
     if (error != nullptr) {
         const std::string where = Escaped(state.failedPath);

@@ -94,6 +94,8 @@ public:
 
     // The whole hive as an export without rules writes it.
     std::string All() { return ExportRegFile(db_, ""); }
+    // The hive itself, whose walks inside a batch answer from the enumeration.
+    Registry& Hive() { return db_; }
 
 private:
     static std::string MakeDir() {
@@ -225,6 +227,41 @@ TEST(RegFile, ExportWritesEachTypeAsRegeditDoes) {
               "[HKEY_CURRENT_USER\\T\\_c]\r\n"
               "@=\"\"\r\n"
               "\r\n");
+}
+
+// The export walks each key once and goes below a subkey only when it may have subkeys; inside
+// a batch the hive answers that walk from one statement per key. Both write subkeys below
+// subkeys (the parent's walk goes on after them) and a key whose subkeys were all deleted.
+TEST(RegFile, ExportWalksSubkeysBelowSubkeysInsideABatchAndOutside) {
+    Store registry;
+    const std::string key = std::string(kKey) + "\\";
+    registry.Set(key + "A", "", kRegSz, Sz("cn_iptcp:a[1]"));
+    registry.Set(key + "B\\Icon\\Deep", "x", kRegBinary, "\x01");
+    registry.Set(key + "B\\Icon", "Index", kRegDword, Dword(3));
+    registry.Set(key + "B", "", kRegSz, Sz("cn_iptcp:b[2]"));
+    registry.Set(key + "C\\Gone", "", kRegSz, Sz("x"));
+    ASSERT_EQ(registry.DeleteKey(kCurrentUser, (key + "C\\Gone").c_str()), kRegOk);
+    registry.Set(key + "C", "IconIndex", kRegDword, Dword(1));
+    registry.Set(key + "D", "", kRegSz, Sz("cn_iptcp:d[4]"));
+    const std::string expected =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections]\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\A]\r\n@=\"cn_iptcp:a[1]\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\B]\r\n@=\"cn_iptcp:b[2]\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\B\\Icon]\r\n\"Index\"=dword:00000003\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\B\\Icon\\Deep]\r\n\"x\"=hex:01\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\C]\r\n\"IconIndex\"=dword:00000001\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\D]\r\n@=\"cn_iptcp:d[4]\"\r\n\r\n";
+    for (const bool inBatch : {false, true}) {
+        SCOPED_TRACE(inBatch ? "in a batch" : "alone");
+        if (inBatch) {
+            ASSERT_EQ(registry.Hive().BeginBatch(), kRegOk);
+        }
+        EXPECT_EQ(AsciiText(ExportRegFile(registry.Hive(), kKey)), expected);
+        if (inBatch) {
+            EXPECT_EQ(registry.Hive().CommitBatch(), kRegOk);
+        }
+    }
 }
 
 TEST(RegFile, RoundTripGivesIdenticalBytes) {

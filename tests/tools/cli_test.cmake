@@ -222,6 +222,39 @@ file(WRITE "${scratch}/odd-gone.reg" "REGEDIT4\n\n"
 expect_run(0 "" import "${scratch}/odd-gone.reg")
 expect_exact(0 "${listed}" list)
 
+# list prints each connection string as the library splits and joins it: what stands in front
+# of the protocol, blanks and a colon with nothing after it go; a string already so stays.
+set(key "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections")
+set(forms
+    "N1|  cn_iptcp:a[1] : NS|cn_iptcp:a[1]:NS"
+    "N2|cn_iptcp:b[2]:|cn_iptcp:b[2]"
+    "N3|\\\"q\\\" cn_iptcp:c[3]:X|cn_iptcp:c[3]:X"
+    "N4|cn_iptcp:d[4]: X|cn_iptcp:d[4]:X"
+    "N5|cn_iptcp:e[5] NS |cn_iptcp:e[5]:NS "
+    "N6|cn_iptcp:f[6]::x|cn_iptcp:f[6]::x"
+    "N7|:cn_iptcp:g[7]|cn_iptcp:g[7]"
+    "N8|cn_iptcp:h[8]:NS${tab}|cn_iptcp:h[8]:NS\\t"
+    "N9|cn_:x[9]|cn_:x[9]"
+    "N0|Named:cn_iptcp:j[10]:Y|cn_iptcp:j[10]:Y")
+set(forms_reg "REGEDIT4\n\n")
+set(forms_gone "REGEDIT4\n\n")
+set(listed_forms "${listed}")
+foreach(form ${forms})
+  # Split at "|" with string functions: brackets would hold list elements together.
+  string(REGEX REPLACE "\\|.*" "" name "${form}")
+  string(REGEX REPLACE "^[^|]*\\|([^|]*)\\|.*" "\\1" stored "${form}")
+  string(REGEX REPLACE "^[^|]*\\|[^|]*\\|" "" shown "${form}")
+  string(APPEND forms_reg "${key}\\${name}]\n@=\"${stored}\"\n")
+  string(APPEND forms_gone "[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\${name}]\n")
+  string(APPEND listed_forms "  ${name}      ${shown}\n")
+endforeach()
+file(WRITE "${scratch}/forms.reg" "${forms_reg}")
+file(WRITE "${scratch}/forms-gone.reg" "${forms_gone}")
+expect_run(0 "" import "${scratch}/forms.reg")
+expect_exact(0 "${listed_forms}" SORTED list)
+expect_run(0 "" import "${scratch}/forms-gone.reg")
+expect_exact(0 "${listed}" list)
+
 # The name as the store keeps it, whatever the case asked for; icons.
 expect_run(0 "" set Iconic "cn_iptcp:i[3]" --icon "${scratch}/some.ico" --index 7)
 expect_run(0 "^name:       Iconic\nconnection: cn_iptcp:i\\[3\\]:USER\ndefault:    no\nicon:       [^\n]*some.ico, index 7\n$" show ICONIC)

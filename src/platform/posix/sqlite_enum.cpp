@@ -112,6 +112,16 @@ long SqliteRegistry::Store::StreamView::QueryValue(const char* name, uint32_t* t
     return store_.QueryValueOf(handle_, name, type, data, size);
 }
 
+long SqliteRegistry::Store::StreamView::EnumValue(uint32_t index, std::string& name,
+                                                  uint32_t* type, std::vector<uint8_t>* data) {
+    if (const long error = store_.Usable()) return error;
+    return store_.EnumValueOf(handle_, index, name, type, data);
+}
+
+bool SqliteRegistry::Store::StreamView::MayHaveSubkeys() {
+    return !store_.StreamRowIs(handle_.id) || store_.stream_.key.mayHaveSubkeys;
+}
+
 long SqliteRegistry::Store::StreamView::OpenKey(const char* subKey, RegKey* key) {
     if (key == nullptr) return kRegInvalidParameter;
     *key = 0;

@@ -140,6 +140,11 @@ private:
         std::string_view Name() const override { return name_; }
         long QueryValue(const char* name, uint32_t* type, void* data, uint32_t* size) override;
         long OpenKey(const char* subKey, RegKey* key) override;
+        long EnumValue(uint32_t index, std::string& name, uint32_t* type,
+                       std::vector<uint8_t>* data) override;
+        // The row's mark while the stream still stands on it; after a write during the visit
+        // (which may have made subkeys) true.
+        bool MayHaveSubkeys() override;
 
     private:
         Store& store_;
@@ -277,6 +282,9 @@ private:
     // QueryValue on an open handle.
     long QueryValueOf(Handle& handle, const char* name, uint32_t* type, void* data,
                       uint32_t* size);
+    // EnumValue on an open handle.
+    long EnumValueOf(Handle& handle, uint32_t index, std::string& name, uint32_t* type,
+                     std::vector<uint8_t>* data);
 
     // Runs use(key) on the key's data: from memory when it is there, else read.
     template <typename Use>

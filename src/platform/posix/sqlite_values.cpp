@@ -100,7 +100,12 @@ long SqliteRegistry::Store::EnumValue(RegKey key, uint32_t index, std::string& n
     if (const long error = Usable()) return error;
     Handle* handle = FindHandle(key);
     if (handle == nullptr) return kRegInvalidHandle;
-    return WithKey(*handle, [&](const KeyData& found) {
+    return EnumValueOf(*handle, index, name, type, data);
+}
+
+long SqliteRegistry::Store::EnumValueOf(Handle& handle, uint32_t index, std::string& name,
+                                        uint32_t* type, std::vector<uint8_t>* data) {
+    return WithKey(handle, [&](const KeyData& found) {
         ValueList values(found.values);
         ValueEntry entry;
         for (uint32_t i = 0;; ++i) {
