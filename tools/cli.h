@@ -62,6 +62,10 @@ void Print(const std::string& text);
 // \r, \t, \xHH or \u00HH, a backslash as \\, and a byte that is not UTF-8 as \xHH. Every
 // name and string the tool echoes from the store or the command line goes through it.
 std::string Escaped(std::string_view utf8);
+void AppendEscaped(std::string& out, std::string_view utf8);
+// How many bytes at the start of text are printable ASCII other than a backslash: text that
+// Escaped leaves as it is, in every code page.
+size_t PlainPrefix(std::string_view text);
 
 // Commands.
 int Split(const Args& args);

@@ -2,6 +2,7 @@
 #include "cli_store.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
@@ -68,15 +69,27 @@ public:
     // A string value (REG_SZ or REG_EXPAND_SZ) up to its first zero; kRegNotFound when missing
     // or not a string.
     long Text(const char* name, std::string& value) {
-        uint32_t type = 0, size = 0;
-        long result = Query(name, &type, nullptr, &size);
+        // One query for the common case: a value that fits the buffer the library reads with.
+        char buffer[kMaxStoredText + 1];
+        uint32_t type = 0, size = sizeof buffer;
+        long result = Query(name, &type, buffer, &size);
+        if (result == tavix::platform::kRegMoreData) {
+            if ((result = Query(name, &type, nullptr, &size)) != kRegOk) return result;
+            if (!IsText(type)) return kRegNotFound;
+            std::string data(size, '\0');
+            if (size > 0 && (result = Query(name, &type, data.data(), &size)) != kRegOk) return result;
+            data.resize(std::min<size_t>(size, data.size()));
+            value.assign(data, 0, data.find('\0'));
+            return kRegOk;
+        }
         if (result != kRegOk) return result;
-        if (type != tavix::platform::kRegSz && type != tavix::platform::kRegExpandSz) return kRegNotFound;
-        std::string data(size, '\0');
-        if (size > 0 && (result = Query(name, &type, data.data(), &size)) != kRegOk) return result;
-        data.resize(std::min<size_t>(size, data.size()));
-        value = data.substr(0, data.find('\0'));
+        if (!IsText(type)) return kRegNotFound;
+        value.assign(buffer, std::find(buffer, buffer + size, '\0'));
         return kRegOk;
+    }
+
+    static bool IsText(uint32_t type) {
+        return type == tavix::platform::kRegSz || type == tavix::platform::kRegExpandSz;
     }
 
     // A REG_DWORD value; kRegNotFound when missing or of another type.
@@ -144,11 +157,8 @@ bool AlreadyNormal(std::string_view stored) {
 
 // The connection string as the exports split and join it again. A name written in front of
 // the protocol ("Name:cn_iptcp:...") is passed over, as the library's own reading does.
-bool Normalized(const std::string& stored, std::string& joined) {
-    if (AlreadyNormal(stored)) {
-        joined = stored;
-        return true;
-    }
+// AlreadyNormal(stored) tells when joined would be stored itself.
+bool Joined(const std::string& stored, std::string& joined) {
     for (size_t from = 0;;) {
         const WideString wide = WideFromNarrow(stored.substr(from));
         Bstr server, space;
@@ -173,8 +183,14 @@ bool Normalized(const std::string& stored, std::string& joined) {
 long ReadEntry(Registry& registry, std::string_view keyName, Values& values, bool withIcon,
                StoredConnection& out, std::string& why) {
     why.clear();
+    out.isDefault = out.hasIcon = false;
+    out.iconFile.clear();
+    out.iconIndex = 0;
+    // Read into out's own strings: a walk that passes the same out keeps their room.
+    std::string& name = out.name;
+    std::string& connectionString = out.connectionString;
+    name.assign(keyName);
     const bool legacy = keyName.starts_with(kLegacyPrefix);
-    std::string name(keyName), connectionString;
     long result = kRegOk;
     if (legacy) {
         if ((result = values.Text(nullptr, name)) != kRegOk ||
@@ -196,11 +212,13 @@ long ReadEntry(Registry& registry, std::string_view keyName, Values& values, boo
         why = "its connection string is longer than 255 bytes";
         return kRegOk;
     }
-    if (!Normalized(connectionString, out.connectionString)) {
-        why = "not a connection string: \"" + Utf8FromNarrow(connectionString) + "\"";
-        return kRegOk;
+    if (!AlreadyNormal(connectionString)) {
+        const std::string stored = std::move(connectionString);
+        if (!Joined(stored, connectionString)) {
+            why = "not a connection string: \"" + Utf8FromNarrow(stored) + "\"";
+            return kRegOk;
+        }
     }
-    out.name = std::move(name);
     if (!withIcon) return kRegOk;
 
     // The icon: "IconIndex" and "IconFilename" on the key, else (not in the older layout) the
@@ -359,10 +377,11 @@ std::string StoreFailureText(Outcome outcome, unsigned long code, Registry& regi
     }
 }
 
-long ReadConnectionList(Registry& registry, std::vector<StoredConnection>& connections,
-                        std::vector<SkippedEntry>& skipped) {
-    connections.clear();
+long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped) {
+    connections = ConnectionList();
     skipped.clear();
+    GrowingArray<char>& text = connections.text_;
+    GrowingArray<ConnectionList::Row>& rows = connections.rows_;
     return InBatch(registry, [&]() -> long {
         OpenKey key(registry, kCurrentUser, kConnectionsKey);
         if (key.result() == kRegNotFound) return kRegOk;
@@ -374,76 +393,83 @@ long ReadConnectionList(Registry& registry, std::vector<StoredConnection>& conne
         // The walk, in the store's order: the usable entries, and each entry's place for the
         // warnings. Names of the current layout are distinct registry names; only an entry of
         // the older layout can repeat a name, so only then are the names compared.
-        std::vector<StoredConnection> inStore;
-        std::vector<std::string> legacyKeys;  // per usable entry: its key when of the older layout
-        std::vector<size_t> places;           // per usable entry: its place in the store
+        std::vector<std::pair<size_t, std::string>> legacyKeys;  // usable entry, its key
         std::vector<std::pair<size_t, SkippedEntry>> passed;
-        bool legacySeen = false;
-        size_t place = 0;
+        uint32_t place = 0;
         long failure = kRegOk;
+        StoredConnection entry;
+        std::string why;
         const long walked = registry.ForEachSubkey(key.get(), kWalkNameSize, [&](SubkeyView& view) {
             ViewValues values(view);
-            StoredConnection entry;
-            std::string why;
             if ((failure = ReadEntry(registry, view.Name(), values, false, entry, why)) != kRegOk) return false;
             if (!why.empty()) {
                 passed.push_back({place++, {std::string(view.Name()), std::move(why)}});
                 return true;
             }
-            const bool legacy = view.Name().starts_with(kLegacyPrefix);
-            legacySeen = legacySeen || legacy;
-            legacyKeys.emplace_back(legacy ? view.Name() : std::string_view());
-            places.push_back(place++);
-            inStore.push_back(std::move(entry));
+            if (view.Name().starts_with(kLegacyPrefix)) legacyKeys.emplace_back(rows.size(), view.Name());
+            const size_t at = text.size();
+            char* bytes = text.Extend(entry.name.size() + entry.connectionString.size());
+            ConnectionList::Row* row = rows.Extend(1);
+            if (bytes == nullptr || row == nullptr) {
+                failure = tavix::platform::kRegOutOfMemory;
+                return false;
+            }
+            std::memcpy(bytes, entry.name.data(), entry.name.size());
+            std::memcpy(bytes + entry.name.size(), entry.connectionString.data(), entry.connectionString.size());
+            *row = {at, place++, static_cast<uint8_t>(entry.name.size()),
+                    static_cast<uint8_t>(entry.connectionString.size()), false};
             return true;
         });
         if (failure != kRegOk) return failure;
         if (walked != kRegOk) return walked;
 
-        if (legacySeen) {
+        if (!legacyKeys.empty()) {
             std::unordered_set<std::string> seen;
-            std::vector<StoredConnection> kept;
-            for (size_t i = 0; i < inStore.size(); ++i) {
-                if (seen.insert(Fold(inStore[i].name)).second) {
-                    kept.push_back(std::move(inStore[i]));
+            size_t kept = 0;
+            auto legacy = legacyKeys.begin();
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const bool isLegacy = legacy != legacyKeys.end() && legacy->first == i;
+                if (seen.insert(Fold(connections.Name(i))).second) {
+                    rows[kept++] = rows[i];
                 } else {
-                    const std::string& keyName = legacyKeys[i].empty() ? inStore[i].name : legacyKeys[i];
-                    passed.push_back({places[i], {keyName, "the same name as an entry before it"}});
+                    std::string keyName(isLegacy ? std::string_view(legacy->second) : connections.Name(i));
+                    passed.push_back({rows[i].place, {std::move(keyName), "the same name as an entry before it"}});
                 }
+                if (isLegacy) ++legacy;
             }
-            inStore = std::move(kept);
+            rows.Shrink(kept);
             std::stable_sort(passed.begin(), passed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         }
-        for (auto& entry : passed) skipped.push_back(std::move(entry.second));
+        for (auto& passedEntry : passed) skipped.push_back(std::move(passedEntry.second));
 
         const bool defaultAscii = IsAscii(defaultName);
         const std::string defaultFold = defaultName.empty() ? std::string() : Fold(defaultName);
-        for (StoredConnection& entry : inStore) {
-            entry.isDefault = !defaultName.empty() && (defaultAscii && IsAscii(entry.name)
-                                                           ? EqualsAsciiNoCase(entry.name, defaultName)
-                                                           : Fold(entry.name) == defaultFold);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const std::string_view name = connections.Name(i);
+            rows[i].isDefault = !defaultName.empty() && (defaultAscii && IsAscii(name)
+                                                             ? EqualsAsciiNoCase(name, defaultName)
+                                                             : Fold(name) == defaultFold);
         }
 
         // A load binds each entry at the head of its hash bucket in the store's order: the
-        // buckets in turn, each in the store's order reversed. Each entry's place is counted
-        // out first, then the entries are swapped into their places (no second copy of them).
+        // buckets in turn, each in the store's order reversed. Each row's place is counted out
+        // first, then the rows are swapped into their places.
         constexpr uint32_t kBuckets = 17;
-        std::vector<size_t> target(inStore.size());
-        size_t start[kBuckets + 1] = {};
-        for (size_t i = 0; i < inStore.size(); ++i) {
-            target[i] = tavix::HashKey(inStore[i].name) % kBuckets;
+        std::vector<uint32_t> target(rows.size());
+        uint32_t start[kBuckets + 1] = {};
+        for (size_t i = 0; i < rows.size(); ++i) {
+            target[i] = tavix::HashKey(connections.Name(i)) % kBuckets;
             ++start[target[i] + 1];
         }
         for (uint32_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
-        for (size_t i = inStore.size(); i-- > 0;) target[i] = start[target[i]]++;
-        for (size_t i = 0; i < inStore.size(); ++i) {
+        for (size_t i = rows.size(); i-- > 0;) target[i] = start[target[i]]++;
+        for (size_t i = 0; i < rows.size(); ++i) {
             while (target[i] != i) {
-                const size_t to = target[i];
-                std::swap(inStore[i], inStore[to]);
+                const uint32_t to = target[i];
+                std::swap(rows[i], rows[to]);
                 std::swap(target[i], target[to]);
             }
         }
-        connections = std::move(inStore);
         return kRegOk;
     });
 }

@@ -4,7 +4,11 @@
 // without loading the library's table.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,12 +70,72 @@ struct SkippedEntry {
     std::string why;
 };
 
+// A growing array of trivially copyable items that grows with realloc: a large block moves
+// by remapping its pages, so growing never copies the items or touches the pages again.
+template <typename T>
+class GrowingArray {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    size_t size() const { return size_; }
+    T* data() { return items_.get(); }
+    const T* data() const { return items_.get(); }
+    T& operator[](size_t i) { return items_.get()[i]; }
+    const T& operator[](size_t i) const { return items_.get()[i]; }
+    // Room for count more items at the end; nullptr when memory is out.
+    T* Extend(size_t count) {
+        if (size_ + count > capacity_) {
+            const size_t capacity = std::max({size_ + count, capacity_ * 2, size_t{4096} / sizeof(T)});
+            void* grown = std::realloc(items_.get(), capacity * sizeof(T));
+            if (grown == nullptr) return nullptr;
+            items_.release();
+            items_.reset(static_cast<T*>(grown));
+            capacity_ = capacity;
+        }
+        size_ += count;
+        return items_.get() + size_ - count;
+    }
+    void Shrink(size_t size) { size_ = std::min(size, size_); }
+
+private:
+    struct Free {
+        void operator()(T* items) const { std::free(items); }
+    };
+    std::unique_ptr<T, Free> items_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+// Names and connection strings of many connections, kept in one buffer: a list of 100,000
+// takes a few megabytes and no allocation per connection.
+class ConnectionList {
+public:
+    size_t size() const { return rows_.size(); }
+    bool empty() const { return rows_.size() == 0; }
+    std::string_view Name(size_t i) const { return {text_.data() + rows_[i].at, rows_[i].nameSize}; }
+    std::string_view ConnectionString(size_t i) const {
+        return {text_.data() + rows_[i].at + rows_[i].nameSize, rows_[i].stringSize};
+    }
+    bool IsDefault(size_t i) const { return rows_[i].isDefault; }
+
+private:
+    friend long ReadConnectionList(Registry&, ConnectionList&, std::vector<SkippedEntry>&);
+    struct Row {
+        size_t at;         // the name, then the connection string, in text_
+        uint32_t place;    // the entry's place in the store's order
+        uint8_t nameSize;  // both are at most 255 bytes: longer ones are passed over
+        uint8_t stringSize;
+        bool isDefault;
+    };
+    GrowingArray<char> text_;
+    GrowingArray<Row> rows_;
+};
+
 // Every connection the library can use, in the order of the library's table (the store's
 // order reversed within each of its 17 buckets of the name's hash), and the entries passed
 // over, in the store's order. One walk over the connections key in one batch: kRegOk, or the
 // registry's code (kRegOk with nothing when there is no connections key).
-long ReadConnectionList(Registry& registry, std::vector<StoredConnection>& connections,
-                        std::vector<SkippedEntry>& skipped);
+long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped);
 
 // The connection named `name` (8-bit; compared as the registry compares names): kRegOk,
 // kRegNotFound, or the registry's code. When an entry of that name exists but cannot be used,

@@ -1,5 +1,6 @@
 // Text conversions and messages of the command-line tool.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 
@@ -70,23 +71,37 @@ int UsageError(const std::string& message) {
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
+size_t PlainPrefix(std::string_view text) {
+    static constexpr auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (int byte = 0x20; byte < 0x7F; ++byte) plain[static_cast<size_t>(byte)] = byte != '\\';
+        return plain;
+    }();
+    size_t i = 0;
+    while (i < text.size() && kPlain[static_cast<unsigned char>(text[i])]) ++i;
+    return i;
+}
+
 std::string Escaped(std::string_view text) {
+    std::string out;
+    AppendEscaped(out, text);
+    return out;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     const auto hex = [](uint32_t value, int digits) {
-        std::string out(static_cast<size_t>(digits), '0');
-        for (int i = digits - 1; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = kHex[value & 0xF];
-        return out;
+        std::string digitsText(static_cast<size_t>(digits), '0');
+        for (int i = digits - 1; i >= 0; --i, value >>= 4) digitsText[static_cast<size_t>(i)] = kHex[value & 0xF];
+        return digitsText;
     };
-    // Most text is printable ASCII without a backslash: as it is.
-    if (std::all_of(text.begin(), text.end(), [](char c) {
-            const auto byte = static_cast<unsigned char>(c);
-            return byte >= 0x20 && byte < 0x7F && c != '\\';
-        })) {
-        return std::string(text);
-    }
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (size_t i = 0; i < text.size();) {
+    // Most text is printable ASCII without a backslash: as it is, up to the first byte that
+    // is not.
+    const size_t plain = PlainPrefix(text);
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) return;
+    out.reserve(out.size() + text.size() - plain + 8);
+    for (size_t i = plain; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {
             switch (byte) {
@@ -130,7 +145,6 @@ std::string Escaped(std::string_view text) {
         }
         i += length;
     }
-    return out;
 }
 
 }  // namespace cli

@@ -95,7 +95,7 @@ std::string ConnectionStringRefusal(const WideString& connString, bool nameFromS
 }
 
 // Code points of UTF-8 text, for columns.
-size_t Columns(const std::string& text) {
+size_t Columns(std::string_view text) {
     size_t count = 0;
     for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     return count;
@@ -123,7 +123,7 @@ std::string AbsolutePath(const std::string& path) {
 
 int List(const Args&) {
     WarnAboutStore();
-    std::vector<StoredConnection> connections;
+    ConnectionList connections;
     std::vector<SkippedEntry> skipped;
     if (const long read = ReadConnectionList(UserRegistry(), connections, skipped); read != kRegOk) {
         return FailRead(read);
@@ -132,21 +132,32 @@ int List(const Args&) {
         std::fprintf(stderr, "tavixconnect: warning: skipped %s: %s\n", QuotedNarrow(entry.key).c_str(),
                      Escaped(entry.why).c_str());
     }
-    // Each name escaped once; the lines appended in place, one output buffer for them all.
-    std::vector<std::pair<std::string, size_t>> names;  // escaped, and its width in columns
-    names.reserve(connections.size());
+    // A name as printed: most names are printable ASCII, the same in every code page, and
+    // escape to themselves.
+    std::string escaped;
+    const auto printedName = [&](size_t i) -> std::pair<std::string_view, size_t> {
+        const std::string_view name = connections.Name(i);
+        if (PlainPrefix(name) == name.size()) return {name, name.size()};
+        escaped = Escaped(Utf8FromNarrow(std::string(name)));
+        return {escaped, Columns(escaped)};
+    };
+    // The names' column is as wide as the widest printed name.
     size_t width = 0;
-    for (const StoredConnection& connection : connections) {
-        std::string name = Escaped(Utf8FromNarrow(connection.name));
-        const size_t columns = Columns(name);
-        width = std::max(width, columns);
-        names.emplace_back(std::move(name), columns);
-    }
+    for (size_t i = 0; i < connections.size(); ++i) width = std::max(width, printedName(i).second);
+    // Written in blocks as the lines are made: the whole list is never a second copy.
+    constexpr size_t kBlock = 64 * 1024;
     std::string text;
+    text.reserve(kBlock + 1024);
     for (size_t i = 0; i < connections.size(); ++i) {
-        text.append(connections[i].isDefault ? "* " : "  ").append(names[i].first);
-        text.append(width - names[i].second + 2, ' ').append(Escaped(connections[i].connectionString));
+        const auto [name, columns] = printedName(i);
+        text.append(connections.IsDefault(i) ? "* " : "  ").append(name);
+        text.append(width - columns + 2, ' ');
+        AppendEscaped(text, connections.ConnectionString(i));
         text.push_back('\n');
+        if (text.size() >= kBlock) {
+            Print(text);
+            text.clear();
+        }
     }
     Print(text);
     return kExitOk;

@@ -70,11 +70,14 @@ TEST_F(StoreReads, ListShowsWhatTheLibraryUsesAndNamesTheRest) {
     Set("_VRConn4", nullptr, kRegSz, Sz("good"));
     Set("_VRConn4", "ConnString", kRegSz, Sz("cn_iptcp:dup[4]"));
 
-    std::vector<StoredConnection> listed;
+    ConnectionList listed;
     std::vector<SkippedEntry> skipped;
     ASSERT_EQ(ReadConnectionList(registry_, listed, skipped), kRegOk);
     std::string shown;
-    for (const StoredConnection& c : listed) shown += (c.isDefault ? "*" : "") + c.name + "=" + c.connectionString + ";";
+    for (size_t i = 0; i < listed.size(); ++i) {
+        shown.append(listed.IsDefault(i) ? "*" : "").append(listed.Name(i)).append("=");
+        shown.append(listed.ConnectionString(i)).append(";");
+    }
     // Table order: the hash buckets of Omega 1, Old 3, Named 4 and Good 12.
     EXPECT_EQ(shown, "\xCE\xA9mega=cn_iptcp:o[1];Old=cn_iptcp:old[3];Named=cn_iptcp:h[1];*Good=cn_iptcp:g[1]:NS;");
     std::string passed;

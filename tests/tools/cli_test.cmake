@@ -222,6 +222,19 @@ file(WRITE "${scratch}/odd-gone.reg" "REGEDIT4\n\n"
 expect_run(0 "" import "${scratch}/odd-gone.reg")
 expect_exact(0 "${listed}" list)
 
+# The names' column is as wide as the widest name in characters, not bytes (8-bit text is
+# UTF-8 here; on Windows it is the ANSI code page, which a test file cannot count on).
+if(NOT EMULATOR)
+  file(WRITE "${scratch}/wide.reg" "REGEDIT4\n\n"
+       "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Zürich-Süd]\n@=\"cn_iptcp:zh[1]\"\n")
+  expect_run(0 "" import "${scratch}/wide.reg")
+  string(CONCAT listed_wide
+         "  Work        cn_iptcp:db1[1972]:SALES\n* Quoted      cn_iptcp:q[2]:USER\n"
+         "  Zeta        cn_iptcp:z[1]:USER\n  Zürich-Süd  cn_iptcp:zh[1]\n")
+  expect_exact(0 "${listed_wide}" SORTED list)
+  expect_exact(0 "" delete "Zürich-Süd")
+endif()
+
 # list prints each connection string as the library splits and joins it: what stands in front
 # of the protocol, blanks and a colon with nothing after it go; a string already so stays.
 set(key "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections")
