@@ -285,7 +285,7 @@ void OneConnection(benchmark::State& state, bool change) {
         }
         if (change) {
             record->port = std::to_string(++port);
-            table.modified = 1;
+            table.SetModified(true);
             if (table.Save() != 0) {
                 state.SkipWithError("save failed");
                 break;

@@ -66,8 +66,6 @@ std::vector<std::string> Pieces(std::string_view text) {
 
 // Values no parse writes into the numeric fields, and texts to tell "untouched" apart.
 void Prefill(ConnectionRecord& record) {
-    record.listItem = 101;
-    record.imageIndex = 102;
     record.iconFilename.reset(tavix::NewBstr(tavix::WideFromUtf16(u"sentinel.ico")));
     record.iconIndex = 103;
     record.keyNumber = 104;
@@ -78,8 +76,6 @@ void Prefill(ConnectionRecord& record) {
 }
 
 void CopyFields(const ConnectionRecord& from, ConnectionRecord& to) {
-    to.listItem = from.listItem;
-    to.imageIndex = from.imageIndex;
     to.iconIndex = from.iconIndex;
     to.keyNumber = from.keyNumber;
     to.name = from.name;
@@ -138,8 +134,7 @@ void CheckParse(const char* nameArg, const char* connArg, const Texts& texts) {
     const bool parsed = record.Parse(nameArg, connArg);
 
     // Parse touches only the four texts, and those only when it succeeds.
-    CHECK(record.listItem == 101 && record.imageIndex == 102 && record.iconIndex == 103 &&
-          record.keyNumber == 104 && record.iconFilename.get() == icon);
+    CHECK(record.iconIndex == 103 && record.keyNumber == 104 && record.iconFilename.get() == icon);
     if (!parsed) {
         CHECK(record.name == "\x01name" && record.server == "\x01server" &&
               record.port == "\x01port" && record.namespaceName == "\x01namespace");

@@ -233,4 +233,31 @@ TAVIXCONNECT_EXPORT int DestroyIcon(HICON icon);
 }
 #endif
 
+/* ---- Product version of an ELF program or library ------------------------------------------
+ * GetLocalizedResources accepts a resource library only when its product version is exactly
+ * the program's. A Windows module has a version resource for that; an ELF module (Linux)
+ * declares its version once, at file scope of one of its source files:
+ *
+ *     TAVIXCONNECT_PRODUCT_VERSION("1.0.0.0");
+ *
+ * The argument is a string literal. The macro defines a read-only ELF note (section
+ * ".note.tavixconnect.version", owner "TavixConnect", type 1, the text with its zero as the
+ * descriptor) that the linker puts into a PT_NOTE segment of the executable or shared
+ * library; the library reads it from the file's headers, never running any of its code, and
+ * compares it as exact text. `readelf -n` shows it. Where modules are not ELF the macro only
+ * declares an unused name. */
+#if defined(__ELF__)
+#  define TAVIXCONNECT_PRODUCT_VERSION(version)                                               \
+    static const struct {                                                                     \
+        uint32_t namesz, descsz, type;                                                        \
+        char name[16];                                                                        \
+        char desc[(sizeof(version) + 3) / 4 * 4];                                             \
+    } tavixconnect_product_version_note_                                                      \
+        __attribute__((section(".note.tavixconnect.version"), used, aligned(4))) = {         \
+            13, sizeof(version), 1, "TavixConnect", version }
+#else
+#  define TAVIXCONNECT_PRODUCT_VERSION(version)                                               \
+    extern const char tavixconnect_product_version_[sizeof(version)]
+#endif
+
 #endif /* TAVIXCONNECT_H */

@@ -18,12 +18,16 @@ mkdir -p artifacts
 
 # target, seed corpus, longest input: connection strings are short, the wide target reads two
 # bytes per character and three strings; the icon seeds are .ico and PE files of a few KB, and
-# so are the resource seeds (.res and resource-only DLL files).
+# so are the resource seeds (.res and resource-only DLL files); an ELF file's headers and notes
+# lie in its first few KB.
 targets=(
   "fuzz_record fuzz/corpus/record 256"
   "fuzz_wide fuzz/corpus/wide 512"
   "fuzz_icon_reader fuzz/corpus/icons 8192"
   "fuzz_resources fuzz/corpus/resources 12288"
+  "fuzz_elf_note fuzz/corpus/elf_note 4096"
+  "fuzz_reg_file fuzz/corpus/reg_file 4096"
+  "fuzz_json fuzz/corpus/json 1024"
 )
 
 status=0

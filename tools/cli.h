@@ -72,6 +72,8 @@ int Split(const Args& args);
 int Make(const Args& args);
 int Equivalent(const Args& args);
 int List(const Args& args);
+int Rename(const Args& args);
+int Copy(const Args& args);
 int Show(const Args& args);
 int Name(const Args& args);
 int Set(const Args& args);

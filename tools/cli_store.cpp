@@ -377,7 +377,8 @@ std::string StoreFailureText(Outcome outcome, unsigned long code, Registry& regi
     }
 }
 
-long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped) {
+long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped,
+                        bool withIcons) {
     connections = ConnectionList();
     skipped.clear();
     GrowingArray<char>& text = connections.text_;
@@ -401,23 +402,27 @@ long ReadConnectionList(Registry& registry, ConnectionList& connections, std::ve
         std::string why;
         const long walked = registry.ForEachSubkey(key.get(), kWalkNameSize, [&](SubkeyView& view) {
             ViewValues values(view);
-            if ((failure = ReadEntry(registry, view.Name(), values, false, entry, why)) != kRegOk) return false;
+            if ((failure = ReadEntry(registry, view.Name(), values, withIcons, entry, why)) != kRegOk) return false;
             if (!why.empty()) {
                 passed.push_back({place++, {std::string(view.Name()), std::move(why)}});
                 return true;
             }
             if (view.Name().starts_with(kLegacyPrefix)) legacyKeys.emplace_back(rows.size(), view.Name());
             const size_t at = text.size();
-            char* bytes = text.Extend(entry.name.size() + entry.connectionString.size());
+            char* bytes = text.Extend(entry.name.size() + entry.connectionString.size() + entry.iconFile.size());
             ConnectionList::Row* row = rows.Extend(1);
             if (bytes == nullptr || row == nullptr) {
                 failure = tavix::platform::kRegOutOfMemory;
                 return false;
             }
             std::memcpy(bytes, entry.name.data(), entry.name.size());
-            std::memcpy(bytes + entry.name.size(), entry.connectionString.data(), entry.connectionString.size());
-            *row = {at, place++, static_cast<uint8_t>(entry.name.size()),
-                    static_cast<uint8_t>(entry.connectionString.size()), false};
+            bytes += entry.name.size();
+            std::memcpy(bytes, entry.connectionString.data(), entry.connectionString.size());
+            bytes += entry.connectionString.size();
+            std::memcpy(bytes, entry.iconFile.data(), entry.iconFile.size());
+            *row = {at, place++, static_cast<uint32_t>(entry.iconFile.size()), entry.iconIndex,
+                    static_cast<uint8_t>(entry.name.size()), static_cast<uint8_t>(entry.connectionString.size()),
+                    false, entry.hasIcon};
             return true;
         });
         if (failure != kRegOk) return failure;

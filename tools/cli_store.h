@@ -117,15 +117,25 @@ public:
         return {text_.data() + rows_[i].at + rows_[i].nameSize, rows_[i].stringSize};
     }
     bool IsDefault(size_t i) const { return rows_[i].isDefault; }
+    // The icon's file (8-bit text of the store) and index, when the list was read with its
+    // icons and the connection has one.
+    bool HasIcon(size_t i) const { return rows_[i].hasIcon; }
+    std::string_view IconFile(size_t i) const {
+        return {text_.data() + rows_[i].at + rows_[i].nameSize + rows_[i].stringSize, rows_[i].iconSize};
+    }
+    int32_t IconIndex(size_t i) const { return rows_[i].iconIndex; }
 
 private:
-    friend long ReadConnectionList(Registry&, ConnectionList&, std::vector<SkippedEntry>&);
+    friend long ReadConnectionList(Registry&, ConnectionList&, std::vector<SkippedEntry>&, bool);
     struct Row {
-        size_t at;         // the name, then the connection string, in text_
+        size_t at;         // the name, the connection string, then the icon file, in text_
         uint32_t place;    // the entry's place in the store's order
+        uint32_t iconSize;
+        int32_t iconIndex;
         uint8_t nameSize;  // both are at most 255 bytes: longer ones are passed over
         uint8_t stringSize;
         bool isDefault;
+        bool hasIcon;
     };
     GrowingArray<char> text_;
     GrowingArray<Row> rows_;
@@ -134,8 +144,10 @@ private:
 // Every connection the library can use, in the order of the library's table (the store's
 // order reversed within each of its 17 buckets of the name's hash), and the entries passed
 // over, in the store's order. One walk over the connections key in one batch: kRegOk, or the
-// registry's code (kRegOk with nothing when there is no connections key).
-long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped);
+// registry's code (kRegOk with nothing when there is no connections key). withIcons reads
+// each connection's icon too.
+long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped,
+                        bool withIcons = false);
 
 // The connection named `name` (8-bit; compared as the registry compares names): kRegOk,
 // kRegNotFound, or the registry's code. When an entry of that name exists but cannot be used,

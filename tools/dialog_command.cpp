@@ -1,11 +1,23 @@
 // The dialog command: runs the Connections manager through the ConnectionDialog export and
 // prints what it handed back.
+#include <cstdlib>
+
 #include "cli.h"
 
 namespace cli {
 
 int Dialog(const Args& args) {
-#if defined(_WIN32)
+#if !defined(_WIN32)
+    // On Linux the library shows its dialogs on a desktop's display (GTK 3); without one named
+    // there is no window system to show them in.
+    const auto named = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value != nullptr && *value != '\0';
+    };
+    if (!named("DISPLAY") && !named("WAYLAND_DISPLAY")) {
+        return Fail(kExitNoWindowSystem, "no window system is available to show the dialog");
+    }
+#endif
     const auto option = [&args](const char* name) -> const OLECHAR* {
         const auto found = args.options.find(name);
         return found == args.options.end() ? nullptr : found->second.c_str();
@@ -25,10 +37,6 @@ int Dialog(const Args& args) {
     }
     Print(text);
     return result ? kExitOk : kExitNo;
-#else
-    (void)args;
-    return Fail(kExitNoWindowSystem, "no window system is available to show the dialog");
-#endif
 }
 
 }  // namespace cli

@@ -10,10 +10,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <utility>
 
 #include "cli.h"
+#include "cli_json.h"
 #include "cli_store.h"
+#include "platform/codepage.h"
+#include "platform/name_fold.h"
 #include "platform/registry.h"
 #include "store/reg_file.h"
 #include "store/stored_name.h"
@@ -24,6 +28,7 @@
 #  include <windows.h>
 #else
 #  include <sys/stat.h>
+#  include <unistd.h>
 
 #  include <cerrno>
 #  include <climits>
@@ -101,6 +106,24 @@ size_t Columns(std::string_view text) {
     return count;
 }
 
+unsigned long ProcessId() {
+#if defined(_WIN32)
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+// Puts the file from in the place of to, replacing what is there.
+bool ReplaceFile(const std::string& from, const std::string& to) {
+#if defined(_WIN32)
+    // The names as the file streams take them.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
 bool ReadFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -121,16 +144,33 @@ std::string AbsolutePath(const std::string& path) {
 
 }  // namespace
 
-int List(const Args&) {
+int List(const Args& args) {
     WarnAboutStore();
+    const bool json = args.Has("--json");
     ConnectionList connections;
     std::vector<SkippedEntry> skipped;
-    if (const long read = ReadConnectionList(UserRegistry(), connections, skipped); read != kRegOk) {
+    if (const long read = ReadConnectionList(UserRegistry(), connections, skipped, json); read != kRegOk) {
         return FailRead(read);
     }
     for (const SkippedEntry& entry : skipped) {
         std::fprintf(stderr, "tavixconnect: warning: skipped %s: %s\n", QuotedNarrow(entry.key).c_str(),
                      Escaped(entry.why).c_str());
+    }
+    if (json) {
+        // An array, one connection a line.
+        std::string text = "[";
+        for (size_t i = 0; i < connections.size(); ++i) {
+            const std::string name = Utf8FromNarrow(std::string(connections.Name(i)));
+            const std::string iconFile = Utf8FromNarrow(std::string(connections.IconFile(i)));
+            text += i == 0 ? "\n" : ",\n";
+            AppendJsonConnection(text, {name, connections.ConnectionString(i),
+                                        connections.HasIcon(i) ? std::optional<std::string_view>(iconFile)
+                                                               : std::nullopt,
+                                        connections.IconIndex(i), connections.IsDefault(i)});
+        }
+        text += "\n]\n";
+        Print(text);
+        return kExitOk;
     }
     // A name as printed: most names are printable ASCII, the same in every code page, and
     // escape to themselves.
@@ -173,6 +213,16 @@ int Show(const Args& args) {
     if (read == kRegNotFound) return Fail(kExitNo, "no connection named " + Quoted(name));
     if (read != kRegOk) return FailRead(read);
     if (!unusable.empty()) return Fail(kExitNo, "the connection " + Quoted(name) + " cannot be used: " + Escaped(unusable));
+    if (args.Has("--json")) {
+        const std::string utf8Name = Utf8FromNarrow(connection.name);
+        const std::string iconFile = Utf8FromNarrow(connection.iconFile);
+        std::string text;
+        AppendJsonConnection(text, {utf8Name, connection.connectionString,
+                                    connection.hasIcon ? std::optional<std::string_view>(iconFile) : std::nullopt,
+                                    connection.iconIndex, connection.isDefault});
+        Print(text + "\n");
+        return kExitOk;
+    }
     std::string text = "name:       " + Escaped(Utf8FromNarrow(connection.name)) +
                        "\nconnection: " + Escaped(connection.connectionString) +
                        "\ndefault:    " + (connection.isDefault ? "yes" : "no") + "\n";
@@ -252,6 +302,73 @@ int Delete(const Args& args) {
     return kExitOk;
 }
 
+namespace {
+
+// rename and copy: the connection named from is added again as to, with its connection string
+// and icon, through the library's table, which saves the change whole. A rename also deletes
+// from (first, so that a change of case alone is a rename too) and passes the default on.
+int CopyConnection(const Args& args, bool rename) {
+    const WideString& from = args.positional[0];
+    const WideString& to = args.positional[1];
+    for (const WideString* name : {&from, &to}) {
+        if (const std::string refusal = NameRefusal(*name); !refusal.empty()) return Fail(kExitNo, refusal);
+    }
+    WarnAboutStore();
+    StoredConnection source;
+    std::string unusable;
+    const long read = ReadConnection(UserRegistry(), Narrow(from), source, unusable);
+    if (read == kRegNotFound) return Fail(kExitNo, "no connection named " + Quoted(from));
+    if (read != kRegOk) return FailRead(read);
+    if (!unusable.empty()) return Fail(kExitNo, "the connection " + Quoted(from) + " cannot be used: " + Escaped(unusable));
+    const bool sameName = tavix::platform::Fold(Narrow(from), tavix::platform::SystemCodePage()) ==
+                          tavix::platform::Fold(Narrow(to), tavix::platform::SystemCodePage());
+    if (sameName && !rename) return Fail(kExitNo, "a connection named " + Quoted(to) + " exists already");
+    if (!sameName) {
+        StoredConnection existing;
+        const long taken = ReadConnection(UserRegistry(), Narrow(to), existing, unusable);
+        if (taken == kRegOk) return Fail(kExitNo, "a connection named " + QuotedNarrow(existing.name) + " exists already");
+        if (taken != kRegNotFound) return FailRead(taken);
+    }
+
+    const WideString connString = WideFromUtf8(source.connectionString);
+    const WideString iconFile = source.hasIcon ? WideFromNarrow(source.iconFile) : WideString();
+    // The lookups read the connections into the library's table, where the changes are made.
+    for (const WideString* name : {&from, &to}) {
+        ClearLastError();
+        SysFreeString(FindConnection(name->c_str(), nullptr));
+        if (const LastOutcome last = TakeLastError(); IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+    }
+    ClearLastError();
+    if (rename && !DeleteConnection(from.c_str())) {
+        const LastOutcome last = TakeLastError();
+        if (IsStoreFailure(last.outcome)) return FailStore(last.outcome, last.code);
+        return Fail(kExitNo, "no connection named " + Quoted(from));
+    }
+    SetConnection(to.c_str(), connString.c_str(), source.hasIcon ? iconFile.c_str() : nullptr,
+                  source.hasIcon ? source.iconIndex : 0, 0);
+    LastOutcome last = TakeLastError();
+    if (last.outcome != Outcome::kDone) return FailStore(last.outcome, last.code);
+    // The default follows a rename: the table names the new connection as default before the
+    // save, which writes the deletion, the new key and the default in one batch.
+    if (rename && source.isDefault) {
+        ClearLastError();
+        if (!SetDefaultConnection(to.c_str())) {
+            last = TakeLastError();
+            return FailStore(last.outcome, last.code);
+        }
+    }
+    ClearLastError();
+    SetConnection(nullptr, nullptr, nullptr, 0, 1);
+    last = TakeLastError();
+    if (last.outcome != Outcome::kDone) return FailStore(last.outcome, last.code);
+    return kExitOk;
+}
+
+}  // namespace
+
+int Rename(const Args& args) { return CopyConnection(args, true); }
+int Copy(const Args& args) { return CopyConnection(args, false); }
+
 int Default(const Args& args) {
     if (args.positional.empty()) {
         WarnAboutStore();
@@ -288,41 +405,54 @@ int Default(const Args& args) {
 int Export(const Args& args) {
     WarnAboutStore();
     tavix::platform::Registry& registry = UserRegistry();
-    if (const long begun = registry.BeginBatch(); begun != kRegOk) return FailRead(begun);
-    std::string error;
-    long storeError = kRegOk;
-    std::string bytes;
-    {
-        tavix::platform::RegKey key = 0;
-        const long opened = registry.OpenKey(tavix::platform::kCurrentUser, kConnectionsKey, &key);
-        if (opened == kRegOk) {
-            registry.CloseKey(key);
-            bytes = tavix::store::ExportRegFile(registry, kConnectionsKey, &error, tavix::store::ConnectionRules(),
-                                                &storeError);
-        } else {
-            storeError = opened;
-        }
-    }
-    if (bytes.empty()) {
-        registry.AbortBatch();
-        if (storeError == kRegNotFound) return Fail(kExitNo, "no connections saved yet: nothing to export");
-        if (storeError != kRegOk) return FailRead(storeError);
-        return Fail(kExitNo, Utf8FromNarrow(error));
-    }
-    if (const long committed = registry.CommitBatch(); committed != kRegOk) return FailRead(committed);
-    if (!args.Has("-o")) {
+    // To a file: written beside it under a name of its own and put in its place only when
+    // complete, so a failure never leaves a part of an export, or none, where a whole one was.
+    const bool toFile = args.Has("-o");
+    const std::string path = toFile ? Utf8(args.options.at("-o")) : std::string();
+    const std::string partial = path + ".partial-" + std::to_string(ProcessId());
+    std::ofstream file;
+    if (toFile) {
+        file.open(partial, std::ios::binary | std::ios::trunc);
+        if (!file) return Fail(kExitNo, "cannot write " + Escaped(path));
+    } else {
 #if defined(_WIN32)
         // UTF-16 bytes: no line-end translation on the way out.
         std::fflush(stdout);
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
-        Print(bytes);
-        return kExitOk;
     }
-    const std::string path = Utf8(args.options.at("-o"));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush()) {
-        return Fail(kExitNo, "cannot write " + Escaped(path));
+    const tavix::store::RegFileSink sink = [&](std::string_view block) {
+        if (toFile) return static_cast<bool>(file.write(block.data(), static_cast<std::streamsize>(block.size())));
+        return std::fwrite(block.data(), 1, block.size(), stdout) == block.size();
+    };
+    const auto failed = [&](int status) {
+        if (toFile) {
+            file.close();
+            std::remove(partial.c_str());
+        }
+        return status;
+    };
+
+    if (const long begun = registry.BeginBatch(); begun != kRegOk) return failed(FailRead(begun));
+    std::string error;
+    long storeError = kRegOk;
+    tavix::platform::RegKey key = 0;
+    long opened = registry.OpenKey(tavix::platform::kCurrentUser, kConnectionsKey, &key);
+    if (opened == kRegOk) registry.CloseKey(key);
+    const bool exported = opened == kRegOk && tavix::store::ExportRegFile(registry, kConnectionsKey, sink, &error,
+                                                                          tavix::store::ConnectionRules(), &storeError);
+    if (!exported) {
+        registry.AbortBatch();
+        if (opened != kRegOk) storeError = opened;
+        if (storeError == kRegNotFound) return failed(Fail(kExitNo, "no connections saved yet: nothing to export"));
+        if (storeError != kRegOk) return failed(FailRead(storeError));
+        if (error == "cannot write the file") return failed(Fail(kExitNo, "cannot write " + (toFile ? Escaped(path) : "standard output")));
+        return failed(Fail(kExitNo, Utf8FromNarrow(error)));
+    }
+    if (const long committed = registry.CommitBatch(); committed != kRegOk) return failed(FailRead(committed));
+    if (!toFile) return std::fflush(stdout) == 0 ? kExitOk : Fail(kExitNo, "cannot write standard output");
+    if (!file.flush() || (file.close(), file.fail()) || !ReplaceFile(partial, path)) {
+        return failed(Fail(kExitNo, "cannot write " + Escaped(path)));
     }
     return kExitOk;
 }

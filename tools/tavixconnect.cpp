@@ -13,6 +13,9 @@
 #  define TAVIX_PRODUCT_VERSION "unknown"
 #endif
 
+// The tool's product version, readable from its file (readelf -n) on ELF platforms.
+TAVIXCONNECT_PRODUCT_VERSION(TAVIX_PRODUCT_VERSION);
+
 namespace cli {
 namespace {
 
@@ -26,14 +29,16 @@ constexpr const char* kUsage =
     "                               port and namespace (exit 0 yes, 1 no)\n"
     "\n"
     "The user's connections:\n"
-    "  list                         every connection (* marks the default); entries the\n"
+    "  list [--json]                every connection (* marks the default); entries the\n"
     "                               library cannot use are named on standard error\n"
-    "  show NAME                    one connection\n"
+    "  show NAME [--json]           one connection\n"
     "  name CONNSTRING              the name of the connection a connection string means\n"
     "  set NAME CONNSTRING [--icon FILE [--index N]] [--no-save]\n"
     "                               create or replace a connection (NAME may be \"\" when\n"
     "                               the connection string carries the name)\n"
     "  delete NAME                  delete a connection\n"
+    "  rename OLD NEW               rename a connection (the default follows it)\n"
+    "  copy NAME NEW                copy a connection under a new name\n"
     "  default [NAME]               show or set the default connection (\"\" clears it)\n"
     "  export [-o FILE]             the connections as a .reg file (regedit's format)\n"
     "  import FILE                  merge a .reg file into the user's connections\n"
@@ -48,6 +53,9 @@ constexpr const char* kUsage =
     "\n"
     "show, list, default and export read the store directly; names and strings are shown\n"
     "with control characters escaped (\\n, \\x1b, ...) and a backslash as \\\\.\n"
+    "With --json, list prints an array and show an object, one connection a line, with\n"
+    "the keys name, connectionString, server, port, namespace (strings), iconFile (a\n"
+    "string or null), iconIndex (a number or null) and default (true or false).\n"
     "\n"
     "Exit status: 0 done, 1 the answer is no or the input was not understood, 2 bad usage,\n"
     "3 no window system to show a dialog in, 4 the store failed (locked by another process,\n"
@@ -67,11 +75,13 @@ const Command kCommands[] = {
     {"split", 1, 1, "CONNSTRING", {}, {}, Split},
     {"make", 1, 2, "SERVERPART [NAMESPACE]", {}, {}, Make},
     {"equivalent", 2, 2, "A B", {}, {}, Equivalent},
-    {"list", 0, 0, "no arguments", {}, {}, List},
-    {"show", 1, 1, "NAME", {}, {}, Show},
+    {"list", 0, 0, "[--json]", {}, {"--json"}, List},
+    {"show", 1, 1, "NAME [--json]", {}, {"--json"}, Show},
     {"name", 1, 1, "CONNSTRING", {}, {}, Name},
     {"set", 2, 2, "NAME CONNSTRING [--icon FILE [--index N]] [--no-save]", {"--icon", "--index"}, {"--no-save"}, Set},
     {"delete", 1, 1, "NAME", {}, {}, Delete},
+    {"rename", 2, 2, "OLD NEW", {}, {}, Rename},
+    {"copy", 2, 2, "NAME NEW", {}, {}, Copy},
     {"default", 0, 1, "[NAME]", {}, {}, Default},
     {"export", 0, 0, "[-o FILE]", {"-o"}, {}, Export},
     {"import", 1, 1, "FILE", {}, {}, Import},

@@ -128,8 +128,8 @@ std::string ConnectionRecord::Format() const {
 }
 
 bool ConnectionRecord::Equals(const ConnectionRecord& other) const noexcept {
-    return listItem == other.listItem && name == other.name && imageIndex == other.imageIndex &&
-           server == other.server && port == other.port && namespaceName == other.namespaceName;
+    return name == other.name && server == other.server && port == other.port &&
+           namespaceName == other.namespaceName;
 }
 
 bool ConnectionRecord::SameTarget(const ConnectionRecord& other) const noexcept {

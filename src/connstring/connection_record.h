@@ -1,4 +1,5 @@
-// One named connection: its name, the three parts of its connection string, and its icon.
+// One named connection: its name, the three parts of its connection string, and its icon. A
+// record holds connection data only; how a view shows it (its row, its image) is the view's.
 //
 // A connection string is "cn_iptcp:SERVER[PORT]" optionally followed by ":NAMESPACE"; a name
 // may stand in front, quoted or followed by a colon. All text here is 8-bit text of the
@@ -18,8 +19,6 @@ inline constexpr std::string_view kDefaultConnectionString = "cn_iptcp:127.0.0.1
 
 class ConnectionRecord {
 public:
-    int32_t listItem = -1;    // row of the Connections dialog's list, -1 when not listed
-    int32_t imageIndex = -1;  // image in the shared image list, -1 when none
     UniqueBstr iconFilename;  // file the icon comes from, or null
     int32_t iconIndex = -1;   // icon inside iconFilename; extracted only when 0 or more
     int32_t keyNumber = -1;   // N of a legacy "_VRConnN" registry key, -1 otherwise
@@ -39,7 +38,8 @@ public:
     void Format(std::string& out) const;
     std::string Format() const;
 
-    // Equal listItem, name, imageIndex, server, port and namespaceName.
+    // Equal name, server, port and namespaceName, byte for byte (an empty namespace and string
+    // 2009 differ here). The icon takes no part: it does not say where a connection goes.
     bool Equals(const ConnectionRecord& other) const noexcept;
 
     // Same server and port, and the same namespace, where an empty namespace and string 2009

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "dialogs/connection_properties_dialog.h"
+#include "dialogs/store_warnings.h"
 #include "frame/library_context.h"
+#include "icons/record_icon.h"
 #include "locale/help.h"
 #include "platform/locale.h"
 #include "resources/strings.h"
@@ -104,9 +106,13 @@ ConnectionRecord* ConnectionsDialog::RecordAt(int item) const {
     return reinterpret_cast<ConnectionRecord*>(list_.ItemData(item));
 }
 
+ConnectionsDialog::Row ConnectionsDialog::RowOf(const ConnectionRecord* record) const {
+    const auto row = rows_.find(record);
+    return row == rows_.end() ? Row{} : row->second;
+}
+
 void ConnectionsDialog::CopyToCurrent(const ConnectionRecord& record) {
-    current.listItem = record.listItem;
-    current.imageIndex = record.imageIndex;
+    currentRow_ = RowOf(&record);
     currentIconFilename = record.iconFilename.get();
     current.iconIndex = record.iconIndex;
     current.keyNumber = record.keyNumber;
@@ -145,31 +151,35 @@ bool ConnectionsDialog::OnInitDialog() {
 
     ConnectionTable& table = Table();
     KeepStoreError(table.LoadAll());
+    ShowStoreWarnings(table);
     if (!requestedName.empty() || !requestedConnectionString.empty()) {
         // A connection added here leaves `modified` set: Cancel then asks whether to save it.
         ConnectionRecord* requested =
             table.FindOrAdd(requestedName.c_str(), requestedConnectionString.c_str());
+        ShowStoreWarnings(table);  // it reads every connection when LoadAll could not
         if (requested == nullptr && requestedName.empty()) requested = AddUnnamedRequest();
-        if (requested != nullptr) table.defaultRecord = requested;
+        if (requested != nullptr) table.MarkDefault(requested);
     }
     if (table.Empty()) {
         auto local = std::make_unique<ConnectionRecord>();
         local->Parse(std::string(LoadString(resources::kStrLocal)).c_str(),
                      std::string(kDefaultConnectionString).c_str());
-        local->imageIndex = 0;
         table.Add(std::move(local));
-        table.modified = 0;  // the seeded connection alone never asks to be saved
+        table.SetModified(false);  // the seeded connection alone never asks to be saved
     }
 
-    list_.SetImageList(table.images.get());
+    images_ = icons::NewConnectionImageList(Library().module);
+    list_.SetImageList(images_.get());
     for (ConnectionRecord* record : table.Records()) {
-        const bool isDefault = record == table.defaultRecord;
+        const bool isDefault = record == table.DefaultRecord();
+        Row& row = rows_[record];
+        icons::LoadRecordIcon(Library().module, *record, images_.get(), row.image);
         platform::ListViewItem item;
         item.text = record->name;
-        item.image = record->imageIndex;
+        item.image = row.image;
         item.state = isDefault ? lvis::kSelected | lvis::kFocused : 0;
         item.data = reinterpret_cast<uintptr_t>(record);
-        record->listItem = list_.InsertItem(list_.ItemCount(), item);
+        row.item = list_.InsertItem(list_.ItemCount(), item);
         if (isDefault) CopyToCurrent(*record);
     }
     UpdateButtons();
@@ -189,7 +199,6 @@ ConnectionRecord* ConnectionsDialog::AddUnnamedRequest() {
     std::string name(LoadString(resources::kStrNewConnection));
     table.MakeUniqueName(nullptr, name);
     record->name = name;
-    record->imageIndex = 0;
     ConnectionRecord* added = record.get();
     table.Add(std::move(record));  // sets `modified`: Cancel asks whether to save it
     return added;
@@ -221,10 +230,9 @@ void ConnectionsDialog::OnNew() {
     std::string name(LoadString(resources::kStrNewConnection));
     table.MakeUniqueName(nullptr, name);
     auto record = std::make_unique<ConnectionRecord>();
-    record->listItem = list_.ItemCount();
     record->Parse(name.c_str(), std::string(kDefaultConnectionString).c_str());
-    record->imageIndex = 0;
     ConnectionRecord* added = record.get();
+    rows_[added] = Row{list_.ItemCount(), 0};  // the default icon
     table.Add(std::move(record));
     saveButton_.Enable();
 
@@ -241,7 +249,7 @@ void ConnectionsDialog::OnNew() {
 }
 
 void ConnectionsDialog::TakeSelectionAsDefault() {
-    Table().defaultRecord = RecordAt(list_.NextItem(-1, lvni::kSelected));
+    Table().MarkDefault(RecordAt(list_.NextItem(-1, lvni::kSelected)));
 }
 
 void ConnectionsDialog::OnDelete() {
@@ -251,10 +259,11 @@ void ConnectionsDialog::OnDelete() {
         list_.DeleteItem(item);
         // The items behind the deleted one have moved up one position.
         for (int behind = item; behind < list_.ItemCount(); ++behind) {
-            if (ConnectionRecord* moved = RecordAt(behind)) moved->listItem = behind;
+            if (ConnectionRecord* moved = RecordAt(behind)) rows_[moved].item = behind;
         }
+        rows_.erase(record);
         table.Remove(record);
-        if (table.defaultRecord == nullptr) TakeSelectionAsDefault();
+        if (table.DefaultRecord() == nullptr) TakeSelectionAsDefault();
         saveButton_.Enable();
     }
     if (list_.ItemCount() == 0) {
@@ -266,7 +275,7 @@ void ConnectionsDialog::OnDelete() {
 }
 
 intptr_t ConnectionsDialog::OnListKeyDown(const Message& message) {
-    if (message.listView == nullptr || message.listView->key != platform::vk::kDelete) return 0;
+    if (message.ListView() == nullptr || message.ListView()->key != platform::vk::kDelete) return 0;
     if (deleteButton_.IsEnabled()) {
         OnDelete();
     } else {
@@ -276,7 +285,7 @@ intptr_t ConnectionsDialog::OnListKeyDown(const Message& message) {
 }
 
 int ConnectionsDialog::OnProperties() {
-    ConnectionRecord* record = RecordAt(current.listItem);
+    ConnectionRecord* record = RecordAt(currentRow_.item);
     if (record == nullptr) return platform::kIdCancel;
     ConnectionTable& table = Table();
 
@@ -285,9 +294,9 @@ int ConnectionsDialog::OnProperties() {
     properties.server = current.server;
     properties.port = LeadingNumber(current.port);
     properties.namespaceName = current.namespaceName;
-    if (table.images) {
-        properties.icon.reset(table.images->GetIcon(current.imageIndex));
-        properties.defaultIcon.reset(table.images->GetIcon(0));
+    if (images_) {
+        properties.icon.reset(images_->GetIcon(currentRow_.image));
+        properties.defaultIcon.reset(images_->GetIcon(0));
     }
     properties.iconFilename = currentIconFilename;  // the record's own string, lent
     properties.iconIndex = current.iconIndex;
@@ -305,8 +314,8 @@ int ConnectionsDialog::OnProperties() {
         std::string name = current.name;
         const bool kept = table.Rename(record, name);
         CopyToCurrent(*record);
-        list_.SetItemText(current.listItem, current.name);
-        list_.SetItemImage(current.listItem, current.imageIndex);
+        list_.SetItemText(currentRow_.item, current.name);
+        list_.SetItemImage(currentRow_.item, currentRow_.image);
         // An unchanged label and image raise no item change: static 11 follows `current` here.
         ShowConnectionString(current.Format());
         saveButton_.Enable();
@@ -314,9 +323,9 @@ int ConnectionsDialog::OnProperties() {
             // The name was taken or empty: show the replacement and let the user change it.
             Beep();
             GotoDlgCtrl(list_.Handle());
-            list_.EditLabel(current.listItem);
+            list_.EditLabel(currentRow_.item);
         }
-        table.modified = 1;
+        table.SetModified(true);
     }
     return code;
 }
@@ -338,20 +347,20 @@ bool ConnectionsDialog::ApplyIcon(ConnectionRecord& record, ConnectionProperties
         record.iconFilename.reset();
     }
 
-    ConnectionTable& table = Table();
     if (IsEmpty(chosen)) {
-        if (record.imageIndex > 0) RemoveImage(record);
+        if (RowOf(&record).image > 0) RemoveImage(record);
         record.iconIndex = -1;
-        record.imageIndex = 0;
+        rows_[&record].image = 0;
         record.iconFilename.reset();
         return true;  // the dialog's string goes with `file`
     }
-    if (table.images) {
-        if (record.imageIndex <= 0) {
-            const int slot = table.images->ReplaceIcon(-1, properties.icon.get());
-            record.imageIndex = slot >= 0 ? slot : 0;
+    if (images_) {
+        int& image = rows_[&record].image;
+        if (image <= 0) {
+            const int slot = images_->ReplaceIcon(-1, properties.icon.get());
+            image = slot >= 0 ? slot : 0;
         } else {
-            table.images->ReplaceIcon(record.imageIndex, properties.icon.get());
+            images_->ReplaceIcon(image, properties.icon.get());
         }
     }
     record.iconIndex = properties.iconIndex;
@@ -359,26 +368,27 @@ bool ConnectionsDialog::ApplyIcon(ConnectionRecord& record, ConnectionProperties
     return true;
 }
 
-void ConnectionsDialog::RemoveImage(ConnectionRecord& record) {
-    ConnectionTable& table = Table();
-    const int slot = record.imageIndex;
-    if (!table.images) return;
-    const std::vector<ConnectionRecord*> records = table.Records();
+void ConnectionsDialog::RemoveImage(const ConnectionRecord& record) {
+    const int slot = RowOf(&record).image;
+    if (!images_) return;
+    // In table order, the order of the list.
+    const std::vector<ConnectionRecord*> records = Table().Records();
     for (const ConnectionRecord* other : records) {
-        if (other != &record && other->imageIndex == slot) return;  // still shown: kept
+        if (other != &record && RowOf(other).image == slot) return;  // still shown: kept
     }
-    if (!table.images->Remove(slot)) return;
-    for (ConnectionRecord* other : records) {
-        if (other == &record || other->imageIndex <= slot) continue;
-        --other->imageIndex;
-        if (RecordAt(other->listItem) == other) list_.SetItemImage(other->listItem, other->imageIndex);
+    if (!images_->Remove(slot)) return;
+    for (const ConnectionRecord* other : records) {
+        const auto row = rows_.find(other);
+        if (other == &record || row == rows_.end() || row->second.image <= slot) continue;
+        const int image = --row->second.image;
+        if (RecordAt(row->second.item) == other) list_.SetItemImage(row->second.item, image);
     }
 }
 
 intptr_t ConnectionsDialog::OnBeginLabelEdit() { return 0; }
 
 intptr_t ConnectionsDialog::OnEndLabelEdit(const Message& message) {
-    const platform::ListViewNotification* edit = message.listView;
+    const platform::ListViewNotification* edit = message.ListView();
     if (edit == nullptr) return 0;
     ConnectionRecord* record = RecordAt(edit->item);
     if (record == nullptr) return 0;
@@ -398,7 +408,7 @@ intptr_t ConnectionsDialog::OnEndLabelEdit(const Message& message) {
     if (record->name != typed) list_.SetItemText(edit->item, record->name);
     if (record->name != oldName) {
         saveButton_.Enable();
-        Table().modified = 1;
+        Table().SetModified(true);
     }
     return result;
 }
@@ -428,14 +438,13 @@ void ConnectionsDialog::OnSave() {
 void ConnectionsDialog::OnOK() {
     OnSave();
     if (resultIcon.get() != kNoIconWanted) {
-        const ConnectionTable& table = Table();
-        resultIcon.reset(table.images ? table.images->GetIcon(current.imageIndex) : nullptr);
+        resultIcon.reset(images_ ? images_->GetIcon(currentRow_.image) : nullptr);
     }
     EndDialog(platform::kIdOk);
 }
 
 bool ConnectionsDialog::AskToSaveChanges() {
-    if (Table().modified == 0) return false;
+    if (!Table().Modified()) return false;
     const std::string text = Truncated(LoadOwnString(resources::kStrSavePrompt), kPromptBuffer);
     const std::string caption = Truncated(LoadOwnString(resources::kStrSaveCaption), kCaptionBuffer);
     const platform::LocaleId locale = platform::UserDefaultLocale();
@@ -451,8 +460,10 @@ void ConnectionsDialog::OnDestroy() {
         KeepStoreError(table.Save());
     } else {
         table.Clear();
+        rows_.clear();
         currentIconFilename = nullptr;  // its record is gone
         table.Load();
+        ShowStoreWarnings(table);
     }
     Dialog::OnDestroy();
     help::FreeHelp();

@@ -2,33 +2,39 @@
 // large icon with its name; the user creates, renames, edits, deletes and saves connections and
 // picks the one to connect to.
 //
-// The dialog works on the table's records directly: each list item's data is its record, and a
-// record's listItem is always its item's position. Every change goes to the table and sets its
-// `modified` flag; Save and Connect write the table to the store. Closing the dialog with
-// unsaved changes asks whether to save them (the question and its caption are the library's
-// own strings; the buttons are in the user's language); without a save the table is cleared
-// and loaded again, so that afterwards it always equals the store.
+// The dialog works on the table's records directly: each list item's data is its record. The
+// view is the dialog's own: it keeps, for each record it lists, its item's position and its
+// image in the dialog's image list (RowOf), and the item position always follows the list.
+// Every change goes to the table and sets its `modified` flag; Save and Connect write the
+// table to the store. Closing the dialog with unsaved changes asks whether to save them (the
+// question and its caption are the library's own strings; the buttons are in the user's
+// language); without a save the table is cleared and loaded again, so that afterwards it
+// always equals the store. What a read of the store passes over is shown right after the read.
 //
 // `current` is the dialog's copy of the connection the user is on, from which the caller reads
 // the chosen connection. It owns its copies of the texts; its icon file name is only borrowed
 // from the table's record (currentIconFilename) and never read once the table was cleared.
 //
-// Dropping a connection's own icon removes its image from the table's image list; the images
+// The image list starts with the default connection icon (image 0, shared by every connection
+// without an icon file), then an image of its own for each connection with an icon file, put
+// there when the dialog opens. Dropping a connection's own icon removes its image; the images
 // behind it move down, and the records that show them are renumbered (their items too), so
-// every record's imageIndex keeps naming its own image. An image that another record also
-// shows stays in place.
+// every record's image stays its own. An image that another record also shows stays in place.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "TavixConnect.h"
 #include "connstring/connection_record.h"
 #include "dialogs/unique_icon.h"
 #include "frame/dialog.h"
+#include "platform/icons.h"
 #include "resources/resource.h"
 
 namespace tavix {
@@ -68,6 +74,16 @@ public:
     // every read and save landed.
     long storeError = 0;
 
+    // Where the dialog shows a record: its item's position in the list and its image in
+    // Images(); -1 for a record it does not list, or one without an image.
+    struct Row {
+        int item = -1;
+        int image = -1;
+    };
+    Row RowOf(const ConnectionRecord* record) const;
+    // The list of the connections' icons that the list view shows; null before the dialog opens.
+    const platform::ImageList* Images() const { return images_.get(); }
+
     static const frame::MessageMap* ClassMap();
     const frame::MessageMap* GetMessageMap() const override { return ClassMap(); }
 
@@ -102,7 +118,7 @@ private:
     ConnectionRecord* AddUnnamedRequest();
     // Applies the icon the Properties dialog returned to record; true when it changed.
     bool ApplyIcon(ConnectionRecord& record, ConnectionPropertiesDialog& properties);
-    void RemoveImage(ConnectionRecord& record);
+    void RemoveImage(const ConnectionRecord& record);
     void Beep();
 
     frame::Button newButton_;
@@ -111,6 +127,9 @@ private:
     frame::Button connectButton_;
     frame::Button deleteButton_;
     frame::ListView list_;
+    std::unique_ptr<platform::ImageList> images_;
+    std::unordered_map<const ConnectionRecord*, Row> rows_;
+    Row currentRow_;  // where the record `current` was copied from is shown
     std::array<char, 1024> helpFile_{};
 };
 

@@ -64,11 +64,8 @@ int Dialog::ShowMessage(uint32_t stringId, unsigned style) {
 }
 
 void Dialog::SendCommand(int id) {
-    Message message;
-    message.message = wm::kCommand;
-    message.id = id;
     intptr_t result = 0;
-    OnCommand(message, result);
+    OnCommand(Message::Command(id, nullptr), result);
 }
 
 bool Dialog::OnInitDialog() {
@@ -151,13 +148,14 @@ bool Dialog::RouteOwnerDraw(const Message& message, intptr_t& result) {
     switch (message.message) {
         case wm::kDrawItem:
             result = 1;
-            return message.draw && control->DrawItem(*message.draw);
+            return message.DrawRequest() && control->DrawItem(*message.DrawRequest());
         case wm::kMeasureItem:
             result = 1;
-            return message.measure && control->MeasureItem(*message.measure);
+            return message.MeasureRequest() && control->MeasureItem(*message.MeasureRequest());
         default: {
             int order = 0;
-            if (message.compare == nullptr || !control->CompareItem(*message.compare, order)) {
+            const platform::CompareItemRequest* compare = message.CompareRequest();
+            if (compare == nullptr || !control->CompareItem(*compare, order)) {
                 return false;
             }
             result = order;

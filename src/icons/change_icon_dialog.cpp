@@ -108,17 +108,17 @@ void ChangeIconDialog::OnDestroy() {
 
 intptr_t ChangeIconDialog::OnRowCompare(const frame::Message& message) {
     int result = 0;
-    if (message.compare) iconList.CompareItem(*message.compare, result);
+    if (auto* compare = message.CompareRequest()) iconList.CompareItem(*compare, result);
     return result;
 }
 
 intptr_t ChangeIconDialog::OnRowMeasure(const frame::Message& message) {
-    if (message.measure) iconList.MeasureItem(*message.measure);
+    if (auto* measure = message.MeasureRequest()) iconList.MeasureItem(*measure);
     return 1;
 }
 
 intptr_t ChangeIconDialog::OnRowDraw(const frame::Message& message) {
-    if (message.draw) iconList.DrawItem(*message.draw);
+    if (auto* draw = message.DrawRequest()) iconList.DrawItem(*draw);
     return 1;
 }
 

@@ -47,7 +47,8 @@ std::optional<std::span<const uint8_t>> FindResourceData(ModuleHandle module, ui
 // The product version of a module file: the string "\StringFileInfo\040904B0\ProductVersion" of
 // its version information, in 8-bit text; nullopt when the file has none. Windows:
 // GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA. Elsewhere: the version
-// record of a PE file, or, for this library's own file, of its compiled-in resources.
+// record of a PE file, the product-version note of an ELF file (TAVIXCONNECT_PRODUCT_VERSION),
+// or, for this library's own file, the version record of its compiled-in resources.
 std::optional<std::string> FileProductVersion(const std::string& path);
 
 }  // namespace tavix::platform

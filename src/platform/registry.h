@@ -46,6 +46,7 @@ enum RegistryType : uint32_t {
     kRegExpandSz = 2,
     kRegBinary = 3,
     kRegDword = 4,
+    kRegMultiSz = 7,
 };
 
 // An open key. kCurrentUser stands for the hive's root and is never closed.

@@ -29,6 +29,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "TavixConnect.h"
@@ -205,7 +206,11 @@ struct ListViewNotification {
     Point point;            // clicks: where, in the list's client coordinates
 };
 
-// One event delivered to a dialog or to a subclassed control.
+// One event delivered to a dialog or to a subclassed control. The messages that carry a
+// structure (WM_NOTIFY from a list view, WM_DRAWITEM, WM_MEASUREITEM, WM_COMPAREITEM) carry it
+// as their payload, read through the accessor of its type: each answers null for a message
+// that does not carry that structure. The named constructors build a message as Windows
+// packs it.
 struct Message {
     unsigned message = 0;      // wm::k*
     int id = 0;                // command id, notifying / drawn control id, help control id
@@ -214,10 +219,102 @@ struct Message {
     uintptr_t wParam = 0;      // control messages: as Windows packs them
     intptr_t lParam = 0;
     Point point;               // context menu, help: screen point ((-1, -1): keyboard)
-    const ListViewNotification* listView = nullptr;
-    DrawItemRequest* draw = nullptr;
-    MeasureItemRequest* measure = nullptr;
-    const CompareItemRequest* compare = nullptr;
+
+    // WM_COMMAND from control window (null: from a menu, an accelerator or the dialog
+    // manager on a button's behalf): the id in the low word of wParam, the code in the high
+    // word, the window in lParam.
+    static Message Command(int id, Window window, int code = 0) {
+        Message command;
+        command.message = wm::kCommand;
+        command.id = id;
+        command.code = code;
+        command.window = window;
+        command.wParam = PackWords(id, code);
+        command.lParam = reinterpret_cast<intptr_t>(window);
+        return command;
+    }
+    // WM_CONTEXTMENU about window (also in wParam) at a screen point ((-1, -1): the keyboard
+    // asked), packed into lParam as x and y words.
+    static Message ContextMenu(Window window, Point screen) {
+        Message menu;
+        menu.message = wm::kContextMenu;
+        menu.window = window;
+        menu.wParam = reinterpret_cast<uintptr_t>(window);
+        menu.lParam = static_cast<intptr_t>(PackWords(screen.x, screen.y));
+        menu.point = screen;
+        return menu;
+    }
+    // WM_HELP about the control id (its window) or the dialog (id 0), the mouse at a screen point.
+    static Message Help(int id, Window window, Point screen) {
+        Message help;
+        help.message = wm::kHelp;
+        help.id = id;
+        help.window = window;
+        help.point = screen;
+        return help;
+    }
+    // WM_NOTIFY from list view control id with notification code.
+    static Message Notify(int id, Window control, int code, const ListViewNotification& data) {
+        Message notify;
+        notify.message = wm::kNotify;
+        notify.id = id;
+        notify.code = code;
+        notify.window = control;
+        notify.Carry(data);
+        return notify;
+    }
+    // WM_DRAWITEM, WM_MEASUREITEM and WM_COMPAREITEM about the request's control.
+    static Message DrawItem(DrawItemRequest& request) {
+        Message draw;
+        draw.message = wm::kDrawItem;
+        draw.id = request.controlId;
+        draw.window = request.control;
+        draw.Carry(request);
+        return draw;
+    }
+    static Message MeasureItem(MeasureItemRequest& request, Window control = nullptr) {
+        Message measure;
+        measure.message = wm::kMeasureItem;
+        measure.id = request.controlId;
+        measure.window = control;
+        measure.Carry(request);
+        return measure;
+    }
+    static Message CompareItem(const CompareItemRequest& request) {
+        Message compare;
+        compare.message = wm::kCompareItem;
+        compare.id = request.controlId;
+        compare.window = request.control;
+        compare.Carry(request);
+        return compare;
+    }
+
+    // The payload; the message keeps a pointer to it, which must outlive the message's delivery.
+    void Carry(const ListViewNotification& data) { payload_ = &data; }
+    void Carry(DrawItemRequest& request) { payload_ = &request; }
+    void Carry(MeasureItemRequest& request) { payload_ = &request; }
+    void Carry(const CompareItemRequest& request) { payload_ = &request; }
+
+    const ListViewNotification* ListView() const { return Payload<const ListViewNotification*>(); }
+    DrawItemRequest* DrawRequest() const { return Payload<DrawItemRequest*>(); }
+    MeasureItemRequest* MeasureRequest() const { return Payload<MeasureItemRequest*>(); }
+    const CompareItemRequest* CompareRequest() const { return Payload<const CompareItemRequest*>(); }
+
+private:
+    // Two 16-bit words in 32 bits, low first, as MAKEWPARAM and MAKELPARAM pack them.
+    static uintptr_t PackWords(int low, int high) {
+        return (static_cast<uint32_t>(low) & 0xFFFFu) | (static_cast<uint32_t>(high) & 0xFFFFu) << 16;
+    }
+
+    template <typename Pointer>
+    Pointer Payload() const {
+        const Pointer* held = std::get_if<Pointer>(&payload_);
+        return held ? *held : nullptr;
+    }
+
+    std::variant<std::monostate, const ListViewNotification*, DrawItemRequest*, MeasureItemRequest*,
+                 const CompareItemRequest*>
+        payload_;
 };
 
 // The receiver of a modal dialog's events: the framework's Dialog.

@@ -13,10 +13,7 @@ namespace tavix {
 
 ConnectionTable::ConnectionTable() = default;
 
-ConnectionTable::~ConnectionTable() {
-    Clear();
-    images.reset();
-}
+ConnectionTable::~ConnectionTable() { Clear(); }
 
 ConnectionTable& Connections() {
     static ConnectionTable table;
@@ -210,7 +207,7 @@ int ConnectionTable::Clear() {
             }
         }
     }
-    defaultRecord = nullptr;
+    defaultRecord_ = nullptr;
     slots_.reset();
     mask_ = 0;
     shift_ = 32;
@@ -230,26 +227,26 @@ void ConnectionTable::Detach() {
 
 void ConnectionTable::Add(std::unique_ptr<ConnectionRecord> record) {
     if (!record) return;
-    if (Empty()) defaultRecord = record.get();
+    if (Empty()) defaultRecord_ = record.get();
     ConnectionRecord* const added = record.get();
     if (BindNew(record) == nullptr) {
         // The name is bound: the new record takes it over.
         const std::string fold = FoldOf(added->name);
         Binding* bound = Probe(fold, IndexHash(fold))->binding;
-        const bool wasDefault = defaultRecord == bound->record.get();
+        const bool wasDefault = defaultRecord_ == bound->record.get();
         Unbind(bound);
-        if (wasDefault) defaultRecord = added;
+        if (wasDefault) defaultRecord_ = added;
         BindNew(record);
     }
-    modified = 1;
+    modified_ = true;
 }
 
 bool ConnectionTable::Remove(ConnectionRecord* record) {
     Binding* binding = FindBinding(record);
     if (binding == nullptr) return false;
-    if (defaultRecord == record) defaultRecord = nullptr;
-    Unbind(binding);  // the record is deleted here; its image stays in the list
-    modified = 1;
+    if (defaultRecord_ == record) defaultRecord_ = nullptr;
+    Unbind(binding);  // the record is deleted here
+    modified_ = true;
     return true;
 }
 
@@ -295,8 +292,6 @@ ConnectionRecord* ConnectionTable::Lookup(const char* key) {
     if (!scratch.Parse(nullptr, key)) return nullptr;
     ConnectionRecord* bound = Find(scratch.name);
     if (bound == nullptr) return nullptr;
-    scratch.listItem = bound->listItem;
-    scratch.imageIndex = bound->imageIndex;
     // The name as bound: names that differ only in case are one name.
     scratch.name = bound->name;
     return bound->Equals(scratch) ? bound : nullptr;
@@ -337,8 +332,6 @@ ConnectionRecord* ConnectionTable::FindOrAdd(const char* name, const char* conne
             ConnectionRecord* found = probe(candidate ? candidate->name : base);
             if (found == nullptr) break;
             if (!candidate) return found;
-            candidate->listItem = found->listItem;
-            candidate->imageIndex = found->imageIndex;
             if (found->Equals(*candidate)) return found;
             candidate->name = base + std::to_string(counter);
         }
@@ -356,7 +349,6 @@ ConnectionRecord* ConnectionTable::FindOrAdd(const char* name, const char* conne
     }
     // A name the store cannot hold is never added.
     if (!added || store::StoredNameProblem(added->name) != nullptr) return nullptr;
-    added->imageIndex = 0;
     ConnectionRecord* result = added.get();
     Add(std::move(added));
     return result;
@@ -423,7 +415,7 @@ bool ConnectionTable::Rename(ConnectionRecord* record, std::string& name) {
     // The record keeps the store entry it was read from: the next save moves it.
     std::unique_ptr<StoredState> stored = std::move(binding->stored);
     std::unique_ptr<ConnectionRecord> owned = Unbind(binding);
-    if (defaultRecord == record) defaultRecord = nullptr;
+    if (defaultRecord_ == record) defaultRecord_ = nullptr;
     owned->name = name;
     Bind(std::move(owned), std::move(stored));
     return accepted;
@@ -442,15 +434,15 @@ bool ConnectionTable::SetDefault(const char* key) {
         target = Lookup(key);
         if (target == nullptr) return false;
     }
-    if (target == defaultRecord) return true;
+    if (target == defaultRecord_) return true;
     const std::string_view name = target ? std::string_view{target->name} : std::string_view{};
     if (const long error = WriteDefaultConnectionName(name)) {
         storeError_ = error;
         return false;
     }
     storedDefault_.assign(name);
-    defaultRecord = target;
-    modified = 1;
+    defaultRecord_ = target;
+    modified_ = true;
     return true;
 }
 

@@ -20,6 +20,9 @@
 //
 // The table owns its records: they are created by the caller, handed to Add and deleted only
 // by Remove, Clear or the table's destruction (which saves nothing).
+//
+// The table shows nothing to the user. What a read of the store had to pass over is kept as
+// warnings until the caller takes them (TakeWarnings) and shows them.
 #pragma once
 
 #include <cstddef>
@@ -33,12 +36,22 @@
 #include <vector>
 
 #include "connstring/connection_record.h"
-#include "platform/icons.h"
-#include "platform/module.h"
 #include "store/change_set.h"
 #include "store/hash_key.h"
 
 namespace tavix {
+
+// An entry of the store that a read passed over, for the user.
+struct StoreWarning {
+    enum class Kind {
+        kDropped,     // a connection that cannot be used (no readable or parsable string, or
+                      // a name taken by another entry)
+        kPassedOver,  // an entry that is not a connection this library can read
+    };
+    Kind kind;
+    std::string text;   // the message for the user
+    std::string entry;  // the entry's name (quoted, cut at 64 bytes) and why it was passed over
+};
 
 class ConnectionTable {
 public:
@@ -58,8 +71,10 @@ public:
     // the table then stays as it was.
     long Load();
     // Load, then every connection not in memory yet, in the store's order (what a walk over
-    // all connections needs: the dialog's list, FindSameTarget). Shows one warning for each
-    // entry it had to pass over.
+    // all connections needs: the dialog's list, FindSameTarget). Keeps one warning for each
+    // entry it had to pass over, in the store's order: the dropped connections first, then the
+    // entries passed over. (Load, FindSameTarget and FindOrAdd read every connection too
+    // when they must, and keep warnings the same way.)
     long LoadAll();
     // Writes what changed since the connections were read or last saved, in one batch: kRegOk,
     // or why nothing was written (`modified` then stays set, and a later save tries again).
@@ -67,9 +82,12 @@ public:
     // The reason the last read of the store during a lookup failed, kRegOk when none did;
     // reading it clears it. A lookup whose read failed finds nothing.
     long TakeStoreError() noexcept { return std::exchange(storeError_, 0L); }
+    // The warnings of the reads since they were last taken, oldest first; taking them clears
+    // them. The caller shows them to the user: the table never does.
+    std::vector<StoreWarning> TakeWarnings() noexcept { return std::exchange(warnings_, {}); }
     bool ReadsStore() const noexcept { return attached_; }
 
-    // Deletes every record; returns how many. The images and `modified` stay as they are.
+    // Deletes every record; returns how many. `modified` stays as it is.
     int Clear();
 
     // Binds a record under its name; the table's first record becomes the default. A name
@@ -108,21 +126,24 @@ public:
     // empty key clears the default. False for an unknown name or a registry failure.
     bool SetDefault(const char* key);
 
-    // Puts the icon named by the record's iconFilename and iconIndex into `images` and sets
-    // its imageIndex. With iconOut the caller receives the icon the record now shows.
-    // Returns false when the named file gave no icon and the missing-icon marker was used.
-    bool LoadRecordIcon(platform::ModuleHandle moduleInstance, ConnectionRecord& record,
-                        platform::IconHandle* iconOut = nullptr);
-
     // The records in memory, in table order (after LoadAll: every connection).
     std::vector<ConnectionRecord*> Records() const;
     size_t Count() const noexcept { return count_; }
     // True when the table holds no connection, counting those of the store not read yet.
     bool Empty();
 
-    ConnectionRecord* defaultRecord = nullptr;
-    int modified = 0;
-    std::unique_ptr<platform::ImageList> images;
+    // The default connection: none, or a bound record. Save writes it to the store.
+    ConnectionRecord* DefaultRecord() const noexcept { return defaultRecord_; }
+    // Makes a bound record (or none) the default in memory only, as a view's choice: nothing is
+    // written now and `modified` does not change (SetDefault writes at once).
+    void MarkDefault(ConnectionRecord* record) noexcept { defaultRecord_ = record; }
+
+    // True while the table holds changes not saved yet: set by Add, Remove and a SetDefault that
+    // changes the default, cleared by a Load that reads the store and by a Save that lands.
+    // Rename leaves it alone: the view that renames sets it, and clears it after seeding a
+    // connection only to show.
+    bool Modified() const noexcept { return modified_; }
+    void SetModified(bool modified) noexcept { modified_ = modified; }
 
 private:
     using StoredState = store::StoredConnection;
@@ -172,7 +193,6 @@ private:
     void IndexInsert(IndexSlot* slot, Binding* binding, uint64_t hash);
     void IndexErase(Binding* binding);
     void IndexGrow();
-    void EnsureImages();
     std::string FoldOf(std::string_view name) const;
 
     // Reading the store (persistence.cpp).
@@ -203,7 +223,10 @@ private:
 
     bool attached_ = false;  // the table reads the store
     bool complete_ = false;  // every connection of the store is in memory
+    ConnectionRecord* defaultRecord_ = nullptr;
+    bool modified_ = false;
     long storeError_ = 0;
+    std::vector<StoreWarning> warnings_;
     // The default connection's name as the store held it when read or last written.
     std::string storedDefault_;
     // The store entries the table stands for, by the fold of their key's name, and the folds

@@ -1,8 +1,10 @@
 // The exported store functions: thin layers over the connection table. Each leaves its outcome
 // in the thread's last error (see the header): 0, not found, refused, or the store's failure.
 #include "TavixConnect.h"
+#include "dialogs/store_warnings.h"
 #include "frame/boundary.h"
 #include "frame/call_frame.h"
+#include "icons/record_icon.h"
 #include "store/connection_table.h"
 #include "store/stored_name.h"
 
@@ -11,9 +13,10 @@ using namespace tavix;
 namespace {
 
 // The table read from the store (as far as the call needs it); false, with the reason in the
-// outcome, when the store cannot be read.
+// outcome, when the store cannot be read. What the read passed over is shown to the user.
 bool Loaded(ConnectionTable& table, StoreOutcome& outcome) {
     const long error = table.Load();
+    ShowStoreWarnings(table);
     outcome.Fail(error);
     return error == 0;
 }
@@ -42,11 +45,8 @@ TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnection(const OLECHAR* name, HICON* ico
         const NarrowArg key(name);
         ConnectionRecord* record = Found(table, table.Lookup(key.get()), outcome);
         if (record == nullptr) return nullptr;
-        if (icon != nullptr) {
-            *icon = static_cast<HICON>(record->imageIndex >= 0 && table.images
-                                           ? table.images->GetIcon(record->imageIndex)
-                                           : nullptr);
-        }
+        // The icon as the Connections dialog shows it: the file's, the default, or the marker.
+        if (icon != nullptr) *icon = static_cast<HICON>(icons::NewRecordIcon(Library().module, *record));
         return NewBstrFromNarrow(record->Format());
     });
 }
@@ -56,7 +56,9 @@ TAVIXCONNECT_EXPORT BSTR TAVIXAPI FindConnectionName(const OLECHAR* connString) 
         ConnectionTable& table = Connections();
         if (!Loaded(table, outcome)) return nullptr;
         const NarrowArg text(connString);
-        ConnectionRecord* record = Found(table, table.FindOrAdd(nullptr, text.get()), outcome);
+        ConnectionRecord* found = table.FindOrAdd(nullptr, text.get());
+        ShowStoreWarnings(table);  // a string without a name reads every connection
+        ConnectionRecord* record = Found(table, found, outcome);
         return record ? NewBstrFromNarrow(record->name) : nullptr;
     });
 }
@@ -89,8 +91,6 @@ TAVIXCONNECT_EXPORT int TAVIXAPI SetConnection(const OLECHAR* name, const OLECHA
             return 0;
         }
         if (found != nullptr) {
-            candidate->listItem = found->listItem;
-            candidate->imageIndex = found->imageIndex;
             // One name is one connection, however it is written: the bound name's case stays
             // unless the caller writes it otherwise.
             if (found->Equals(*candidate)) {
@@ -109,7 +109,6 @@ TAVIXCONNECT_EXPORT int TAVIXAPI SetConnection(const OLECHAR* name, const OLECHA
                 target->iconIndex = iconIndex;
             }
         }
-        table.LoadRecordIcon(Library().module, *target);
         if (save) outcome.Fail(table.Save());
         return 0;
     });

@@ -12,9 +12,7 @@
 #include <unordered_set>
 
 #include "frame/library_context.h"
-#include "platform/message_box.h"
 #include "platform/name_fold.h"
-#include "resources/resource.h"
 #include "resources/strings.h"
 #include "store/connection_table.h"
 #include "store/registry_store.h"
@@ -33,9 +31,6 @@ constexpr uint32_t kLegacyIconFileLimit = 512;
 // The walk over every connection takes names of any length the store may hold, so that a name
 // too long for a connection is passed over instead of ending the walk.
 constexpr uint32_t kWalkNameSize = 4096;
-
-// The caption of the library's own message boxes.
-constexpr const char kCaption[] = TAVIX_PRODUCT_NAME;
 
 // The number after "_VRConn": leading blanks skipped, an optional sign, then digits up to the
 // first other character; 0 when there are none.
@@ -152,7 +147,6 @@ Entry ReadEntry(platform::SubkeyView& subkey, const std::string& iconKeyName) {
         }
         ReadCurrentIcon(subkey, iconKeyName, *record);
     }
-    record->imageIndex = -1;
     entry.record = std::move(record);
     return entry;
 }
@@ -163,16 +157,6 @@ bool MayBeLegacy(std::string_view fold) {
 }
 
 }  // namespace
-
-void ConnectionTable::EnsureImages() {
-    if (!images) images = platform::Icons().CreateImageList(32, 32, 10, 10);
-    if (images && images->ImageCount() == 0) {
-        platform::IconSystem& icons = platform::Icons();
-        platform::IconHandle icon = icons.LoadResourceIcon(Library().module, IDI_CONNECTION);
-        images->ReplaceIcon(-1, icon);
-        if (icon != nullptr) icons.DestroyIcon(icon);
-    }
-}
 
 ConnectionTable::StoredState ConnectionTable::StateOf(const ConnectionRecord& record) {
     StoredState state;
@@ -192,7 +176,6 @@ long ConnectionTable::Load() {
     if (attached_ || count_ > 0) return platform::kRegOk;
     // A save that a killed process left unfinished is finished before anything is read.
     if (const long error = store::FinishPendingSave(UserRegistry())) return error;
-    EnsureImages();
     platform::Registry& registry = UserRegistry();
     RegistryKey key;
     long result = registry.OpenKey(kCurrentUser, store::kConnectionsKeyPath, key.receive());
@@ -212,13 +195,13 @@ long ConnectionTable::Load() {
     attached_ = true;
     complete_ = false;
     storedDefault_ = defaultName;
-    defaultRecord = nullptr;
+    defaultRecord_ = nullptr;
     defaultPending_ = !defaultName.empty();
-    modified = 0;
+    modified_ = false;
     // Entries of the older layout are not found by their connection's name: read them all.
     if (legacy) return ReadRest();
     if (defaultPending_) {
-        defaultRecord = Find(defaultName);
+        defaultRecord_ = Find(defaultName);
         if (const long error = TakeStoreError()) {
             Clear();
             return error;
@@ -237,8 +220,8 @@ long ConnectionTable::ReadRest() {
     if (!attached_ || complete_) return platform::kRegOk;
 
     // The whole read is one batch: one consistent view of the store, even while another
-    // process saves. The warnings are shown once it has ended, so that no message waits for
-    // the user while the store is held.
+    // process saves. The warnings are kept for the caller, who shows them after the read: no
+    // message waits for the user while the store is held.
     platform::Registry& registry = UserRegistry();
     if (const long error = registry.BeginBatch()) return error;
     // A save that a killed process left unfinished is finished before the walk reads.
@@ -254,12 +237,13 @@ long ConnectionTable::ReadRest() {
     if (committed != platform::kRegOk) return committed;
     complete_ = true;
     defaultPending_ = false;
-    for (size_t i = 0; i < dropped.size(); ++i) {
-        platform::ShowMessageBox(LoadString(resources::kStrDuplicateWarning), kCaption, platform::kMbOk);
+    using Kind = StoreWarning::Kind;
+    for (std::string& what : dropped) {
+        warnings_.push_back({Kind::kDropped, std::string(LoadString(resources::kStrDuplicateWarning)), std::move(what)});
     }
-    for (const std::string& what : passedOver) {
-        platform::ShowMessageBox("Warning - a connection entry in the registry cannot be read and is left as it is: " + what + ".",
-                                 kCaption, platform::kMbOk);
+    for (std::string& what : passedOver) {
+        std::string text = "Warning - a connection entry in the registry cannot be read and is left as it is: " + what + ".";
+        warnings_.push_back({Kind::kPassedOver, std::move(text), std::move(what)});
     }
     if (legacySeen) Save();  // the connections of the older layout, in the current one
     return platform::kRegOk;
@@ -306,11 +290,10 @@ long ConnectionTable::ReadAll(std::vector<std::string>& dropped, std::vector<std
             return true;
         }
         absent_.erase(binding->fold);
-        if (defaultPending_ && defaultRecord == nullptr && binding->fold == defaultFold) {
-            defaultRecord = binding->record.get();
+        if (defaultPending_ && defaultRecord_ == nullptr && binding->fold == defaultFold) {
+            defaultRecord_ = binding->record.get();
         }
         storeOrder.push_back(binding);
-        LoadRecordIcon(Library().module, *binding->record);
         return true;
     });
     if (result != platform::kRegOk) return result;
@@ -384,7 +367,6 @@ ConnectionRecord* ConnectionTable::Fetch(std::string_view name) {
     state.keyName = keyName;
     Binding* binding = Bind(std::move(entry.record), std::make_unique<StoredState>(std::move(state)));
     if (binding == nullptr) return nullptr;
-    LoadRecordIcon(Library().module, *binding->record);
     return binding->record.get();
 }
 
@@ -430,7 +412,7 @@ long ConnectionTable::Save() {
             }
         }
     }
-    changes.defaultName = defaultRecord ? defaultRecord->name : std::string();
+    changes.defaultName = defaultRecord_ ? defaultRecord_->name : std::string();
     changes.writeDefault = changes.defaultName != storedDefault_ || (!attached_ && !changes.defaultName.empty());
 
     platform::Registry& registry = UserRegistry();
@@ -454,7 +436,7 @@ long ConnectionTable::Save() {
         absent_.erase(binding->fold);
     }
     storedDefault_ = changes.defaultName;
-    modified = 0;
+    modified_ = false;
     return platform::kRegOk;
 }
 

@@ -63,6 +63,7 @@
 // than altered.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -89,6 +90,15 @@ RegFileRules ConnectionRules();
 std::string ExportRegFile(platform::Registry& registry, const std::string& keyPath,
                           std::string* error = nullptr, const RegFileRules& rules = {},
                           long* storeError = nullptr);
+
+// Receives the file's bytes a block at a time, in order; false stops the export.
+using RegFileSink = std::function<bool(std::string_view block)>;
+
+// The same file handed to sink as it is made (blocks of about 64 KiB), so that a large key is
+// never held whole. On failure returns false, with error and storeError as above ("cannot
+// write the file" when the sink refused a block); the sink may then have received a part.
+bool ExportRegFile(platform::Registry& registry, const std::string& keyPath, const RegFileSink& sink,
+                   std::string* error = nullptr, const RegFileRules& rules = {}, long* storeError = nullptr);
 
 // Merges a .reg file into the hive. On failure returns false with error set to one line:
 // "FILE:LINE: what is wrong" for a file that does not parse or breaks the rules (nothing

@@ -19,15 +19,13 @@ struct Prefilled {
     ConnectionRecord r;
     BSTR icon;
     Prefilled() {
-        r.listItem = 11, r.imageIndex = 12, r.iconIndex = 13, r.keyNumber = 14;
+        r.iconIndex = 13, r.keyNumber = 14;
         r.iconFilename.reset(NewBstr(WideFromUtf16(u"icon.ico")));
         icon = r.iconFilename.get();
         r.name = "old-name", r.server = "old-server", r.port = "old-port", r.namespaceName = "old-ns";
     }
     // name|server|port|namespace, after checking that the other fields are untouched.
     std::string Text() const {
-        EXPECT_EQ(r.listItem, 11);
-        EXPECT_EQ(r.imageIndex, 12);
         EXPECT_EQ(r.iconFilename.get(), icon);
         EXPECT_EQ(r.iconIndex, 13);
         EXPECT_EQ(r.keyNumber, 14);
@@ -161,18 +159,16 @@ TEST(ConnectionRecordFormat, InsertsThePartsVerbatimAndParsesBack) {
 
 ConnectionRecord Sample() {
     ConnectionRecord r;
-    r.listItem = 1, r.imageIndex = 2, r.iconIndex = 3, r.keyNumber = 4;
+    r.iconIndex = 3, r.keyNumber = 4;
     r.name = "Name", r.server = "h", r.port = "1", r.namespaceName = "NS";
     return r;
 }
 
-TEST(ConnectionRecordEquals, ComparesListItemNameImageAndTargetOnly) {
+TEST(ConnectionRecordEquals, ComparesNameAndTargetOnly) {
     const struct { const char* what; std::function<void(ConnectionRecord&)> change; bool equal; } cases[] = {
         {"iconFilename", [](ConnectionRecord& r) { r.iconFilename.reset(NewBstr(WideFromUtf16(u"a"))); }, true},
         {"iconIndex", [](ConnectionRecord& r) { r.iconIndex = 9; }, true},
         {"keyNumber", [](ConnectionRecord& r) { r.keyNumber = 9; }, true},
-        {"listItem", [](ConnectionRecord& r) { r.listItem = 9; }, false},
-        {"imageIndex", [](ConnectionRecord& r) { r.imageIndex = 9; }, false},
         {"name case", [](ConnectionRecord& r) { r.name = "name"; }, false},
         {"server", [](ConnectionRecord& r) { r.server = "H"; }, false},
         {"port", [](ConnectionRecord& r) { r.port = "01"; }, false},

@@ -50,7 +50,7 @@ protected:
     }
     void Reset() {
         table.Clear();
-        table.modified = 0;
+        table.SetModified(false);
         store::DeleteKeyTree(kCurrentUser, store::kConnectionsKeyPath);
         system.ClearLog();
     }
@@ -63,7 +63,6 @@ protected:
             auto record = std::make_unique<ConnectionRecord>();
             const size_t equals = connections[i].find('=');
             record->Parse(connections[i].substr(0, equals).c_str(), connections[i].substr(equals + 1).c_str());
-            record->imageIndex = 0;
             if (i < icons.size() && !icons[i].empty()) {
                 record->iconFilename.reset(NewBstrFromNarrow(icons[i]));
                 record->iconIndex = 0;
@@ -79,7 +78,7 @@ protected:
         table.LoadAll();
         Names lines;
         for (const ConnectionRecord* r : table.Records()) {
-            lines.push_back((r == table.defaultRecord ? "*" : "") + r->name + "=" + r->Format());
+            lines.push_back((r == table.DefaultRecord() ? "*" : "") + r->name + "=" + r->Format());
         }
         std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
             return a.substr(a[0] == '*') < b.substr(b[0] == '*');
@@ -97,10 +96,11 @@ protected:
         return Contents();
     }
 
-    int Run(Act act, Dlg&& dialog = Dlg()) {
+    int Run(Act act, Dlg& dialog) {
         system.Expect(Dlg::kTemplateId, std::move(act));
         return dialog.DoModal();
     }
+    int Run(Act act, Dlg&& dialog = Dlg()) { return Run(std::move(act), dialog); }
     std::vector<Record> Boxes() const { return system.RecordsOf(Record::MessageBox); }
     size_t Beeps() const { return system.RecordsOf(Record::Beep).size(); }
 };
@@ -183,6 +183,83 @@ TEST_F(ConnectionsDialogTest, PreselectionAndTheSavePromptItCauses) {
             EXPECT_EQ(boxes[0].language, UserDefaultLocale() & 0xFFFF);
         }
         EXPECT_EQ(Stored(), (c.added.empty() ? "*" : "") + std::string("A=cn_iptcp:a[1]:USER B=cn_iptcp:b[2]:NS") + c.added);
+    }
+}
+
+// What a read of the store passes over reaches the user from the caller, never from the
+// table: a read shows nothing and keeps its warnings; the dialog (on opening, and on closing
+// when it reads again) and the exports show them as they read, one box each, in the store's
+// order, then nothing is left to take.
+TEST_F(ConnectionsDialogTest, StoreWarningsAreShownByTheCaller) {
+    const std::string dropped = std::string(TAVIX_PRODUCT_NAME) + "|Warning - multiple connection entries in registry with same name.";
+    const std::string passedOver = std::string(TAVIX_PRODUCT_NAME) +
+        "|Warning - a connection entry in the registry cannot be read and is left as it is: \"_VRConn1\" "
+        "(an entry of the older layout without a readable name or connection string).";
+    // Beside "Good": a key without a connection string and, with `older`, an entry of the older
+    // layout without one (which makes every load read the whole store).
+    const auto storeWithBadEntries = [this](bool older) {
+        Store({"Good=cn_iptcp:g[1]"});
+        Names paths = {"\\NoString"};
+        if (older) paths.push_back("\\_VRConn1");
+        for (const std::string& path : paths) {
+            RegistryKey key;
+            ASSERT_EQ(store::OpenOrCreateKey(kCurrentUser, (store::kConnectionsKeyPath + path).c_str(), key), 0);
+            const char value[] = "Old";
+            ASSERT_EQ(UserRegistry().SetValue(key.get(), older && path.ends_with("1") ? nullptr : "Other", kRegSz, value, sizeof value), 0);
+        }
+        system.ClearLog();
+    };
+    const auto shown = [this] {
+        Names boxes;
+        for (const Record& box : Boxes()) {
+            EXPECT_EQ(box.style, kMbOk);
+            EXPECT_EQ(box.ownerId, 0);
+            boxes.push_back(box.caption + "|" + box.text);
+        }
+        return boxes;
+    };
+    const auto text = [](BSTR s) {
+        const std::string narrow = s ? ActiveCodePage().ToNarrow(WideView(s)) : "(null)";
+        FreeString(s);
+        return narrow;
+    };
+    const WString good = WideFromUtf16(u"Good"), goodString = WideFromUtf16(u"cn_iptcp:g[1]");
+
+    // The table itself: no box, the warnings kept for the caller, once.
+    storeWithBadEntries(true);
+    ASSERT_EQ(table.LoadAll(), 0);
+    EXPECT_EQ(shown(), Names{});
+    const std::vector<StoreWarning> warnings = table.TakeWarnings();
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0].kind, StoreWarning::Kind::kDropped);
+    EXPECT_EQ(warnings[0].entry, "\"NoString\" (it has no connection string of up to 255 bytes)");
+    EXPECT_EQ(std::string(TAVIX_PRODUCT_NAME) + "|" + warnings[0].text, dropped);
+    EXPECT_EQ(warnings[1].kind, StoreWarning::Kind::kPassedOver);
+    EXPECT_EQ(std::string(TAVIX_PRODUCT_NAME) + "|" + warnings[1].text, passedOver);
+    EXPECT_TRUE(table.TakeWarnings().empty());
+
+    // The dialog: before the user can act, and again when Cancel reads the store anew.
+    storeWithBadEntries(true);
+    Run([&](User& u) {
+        EXPECT_EQ(shown(), (Names{dropped, passedOver}));
+        u.Click(kIdCancel);
+    });
+    EXPECT_EQ(shown(), (Names{dropped, passedOver, dropped, passedOver}));
+    EXPECT_TRUE(table.TakeWarnings().empty());
+
+    // The exports: a load that reads the whole store, and a lookup by connection string alone
+    // that has to read every connection.
+    struct Case { bool older; std::function<BSTR()> call; std::string result; Names boxes; };
+    const Case cases[] = {
+        {true, [&] { return FindConnection(good.c_str(), nullptr); }, "cn_iptcp:g[1]:USER", {dropped, passedOver}},
+        {false, [&] { return FindConnectionName(goodString.c_str()); }, "Good", {dropped}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        storeWithBadEntries(c.older);
+        EXPECT_EQ(text(c.call()), c.result);
+        EXPECT_EQ(shown(), c.boxes);
+        EXPECT_TRUE(table.TakeWarnings().empty());
     }
 }
 
@@ -491,44 +568,51 @@ TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
         });
         u.Click(Dlg::kPropertiesButton);
     };
-    const auto picture = [this](int slot) { return ReadIcon(UniqueIcon(table.images->GetIcon(slot)).get()); };
-    // Every list item shows the image its record names.
-    const auto itemsShowTheirImages = [this](User& u) {
+    Dlg dialog;
+    const auto picture = [&dialog](int slot) { return ReadIcon(UniqueIcon(dialog.Images()->GetIcon(slot)).get()); };
+    const auto image = [&dialog](const ConnectionRecord* record) { return dialog.RowOf(record).image; };
+    const auto item = [&dialog](const ConnectionRecord* record) { return dialog.RowOf(record).item; };
+    // Every list item shows the image its record names, from the list the list view shows.
+    const auto itemsShowTheirImages = [&](User& u) {
+        EXPECT_EQ(u.System().ListViewImages(u.Item(Dlg::kList)), dialog.Images());
         for (const char* name : {"A", "B", "C"}) {
             const ConnectionRecord* record = table.Find(name);
-            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), record->listItem), record->imageIndex) << name;
+            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), item(record)), image(record)) << name;
         }
     };
     Run([&](User& u) {
         ConnectionRecord *a = table.Find("A"), *b = table.Find("B"), *c = table.Find("C");
         ASSERT_TRUE(a && b && c);
+        ASSERT_TRUE(dialog.Images());
         itemsShowTheirImages(u);
-        ASSERT_GT(b->imageIndex, 0);
-        ASSERT_GT(c->imageIndex, 0);
-        const int images = table.images->ImageCount(), cSlot = c->imageIndex;
+        EXPECT_EQ(image(a), 0);
+        ASSERT_GT(image(b), 0);
+        ASSERT_GT(image(c), 0);
+        const int images = dialog.Images()->ImageCount(), cSlot = image(c);
+        EXPECT_EQ(images, 3);  // the default, then one for each icon file
         const auto greyPicture = picture(cSlot);
         ASSERT_TRUE(greyPicture);
 
-        u.ClickItem(Dlg::kList, b->listItem);
+        u.ClickItem(Dlg::kList, item(b));
         pick(u, {""}, kIdOk);  // no file: the default icon
-        EXPECT_EQ(b->imageIndex, 0);
+        EXPECT_EQ(image(b), 0);
         EXPECT_EQ(b->iconIndex, -1);
         EXPECT_EQ(b->iconFilename.get(), nullptr);
-        EXPECT_EQ(table.images->ImageCount(), images - 1);
-        EXPECT_EQ(c->imageIndex, cSlot > 1 ? cSlot - 1 : cSlot);
-        EXPECT_EQ(picture(c->imageIndex), greyPicture);
+        EXPECT_EQ(dialog.Images()->ImageCount(), images - 1);
+        EXPECT_EQ(image(c), cSlot > 1 ? cSlot - 1 : cSlot);
+        EXPECT_EQ(picture(image(c)), greyPicture);
         itemsShowTheirImages(u);
 
-        u.ClickItem(Dlg::kList, a->listItem);
+        u.ClickItem(Dlg::kList, item(a));
         pick(u, {grey}, kIdOk);
-        EXPECT_EQ(a->imageIndex, images - 1);
-        EXPECT_EQ(picture(a->imageIndex), greyPicture);
+        EXPECT_EQ(image(a), images - 1);
+        EXPECT_EQ(picture(image(a)), greyPicture);
         itemsShowTheirImages(u);
         pick(u, {cube, grey, cube}, kIdCancel);  // picked, replaced, then thrown away
         EXPECT_EQ(a->iconFilename.view(), ActiveCodePage().ToWide(grey));
-        EXPECT_EQ(table.images->ImageCount(), images);
+        EXPECT_EQ(dialog.Images()->ImageCount(), images);
         u.Click(kIdOk);
-    });
+    }, dialog);
     Stored();
     ASSERT_TRUE(table.Find("A") && table.Find("B"));
     EXPECT_EQ(table.Find("A")->iconFilename.view(), ActiveCodePage().ToWide(grey));
@@ -556,12 +640,13 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
         SCOPED_TRACE(c.connection + " " + c.file + " " + std::to_string(c.cell));
         Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[1]"}, {c.own});
         const bool changed = c.changed;
+        Dlg dialog;
         Run([&](User& u) {
             ConnectionRecord* record = table.Find(c.connection);
-            ASSERT_TRUE(record);
-            const int slot = record->imageIndex, images = table.images->ImageCount();
-            const auto before = ReadIcon(UniqueIcon(table.images->GetIcon(slot)).get());
-            u.ClickItem(Dlg::kList, record->listItem);
+            ASSERT_TRUE(record && dialog.Images());
+            const int slot = dialog.RowOf(record).image, images = dialog.Images()->ImageCount();
+            const auto before = ReadIcon(UniqueIcon(dialog.Images()->GetIcon(slot)).get());
+            u.ClickItem(Dlg::kList, dialog.RowOf(record).item);
             u.System().Expect(Props::kTemplateId, [&](User& p) {
                 system.Expect(IDD_CHANGE_ICON, [&](User& ci) {
                     ci.Type(IDC_FILE_NAME, c.file);
@@ -574,10 +659,10 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
                 p.Click(kIdOk);
             });
             u.Click(Dlg::kPropertiesButton);
-            EXPECT_EQ(record->imageIndex, slot);
-            EXPECT_EQ(table.images->ImageCount(), images);
-            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), record->listItem), slot);
-            const auto after = ReadIcon(UniqueIcon(table.images->GetIcon(slot)).get());
+            EXPECT_EQ(dialog.RowOf(record).image, slot);
+            EXPECT_EQ(dialog.Images()->ImageCount(), images);
+            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), dialog.RowOf(record).item), slot);
+            const auto after = ReadIcon(UniqueIcon(dialog.Images()->GetIcon(slot)).get());
             if (changed) {
                 EXPECT_NE(after, before);
                 EXPECT_EQ(after, ReadIcon(UniqueIcon(Icons().LoadResourceIcon(Library().module, IDI_MISSING)).get()));
@@ -587,7 +672,7 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
             EXPECT_EQ(u.Enabled(Dlg::kSaveButton), changed);
             if (changed) u.System().AnswerMessageBox(kIdYes);
             u.Click(kIdCancel);
-        });
+        }, dialog);
         EXPECT_EQ(system.RecordsOf(Record::MessageBox).back().caption == "Save", changed);
         Stored();
         const ConnectionRecord* stored = table.Find(c.connection);

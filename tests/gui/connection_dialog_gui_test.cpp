@@ -18,7 +18,6 @@ namespace tavix::gui_test {
 namespace {
 
 using ConnectionDialogFn = int(WINAPI*)(BSTR*, BSTR*, const OLECHAR*, HICON*);
-using SetConnectionFn = int(WINAPI*)(const OLECHAR*, const OLECHAR*, const OLECHAR*, int, int);
 
 constexpr char kStoreKey[] = "Software\\Vantorin\\Connections";
 
@@ -40,7 +39,6 @@ protected:
         library_ = LoadLibraryA(TAVIX_LIBRARY_FILE);
         ASSERT_NE(library_, nullptr) << TAVIX_LIBRARY_FILE;
         dialog_ = reinterpret_cast<ConnectionDialogFn>(reinterpret_cast<void*>(GetProcAddress(library_, "ConnectionDialog")));
-        setConnection_ = reinterpret_cast<SetConnectionFn>(reinterpret_cast<void*>(GetProcAddress(library_, "SetConnection")));
         if (dialog_ == nullptr) GTEST_SKIP() << "the library has no ConnectionDialog yet";
     }
     void TearDown() override {
@@ -59,7 +57,6 @@ protected:
 
     HMODULE library_ = nullptr;
     ConnectionDialogFn dialog_ = nullptr;
-    SetConnectionFn setConnection_ = nullptr;
 };
 
 // An empty store: "Local" alone; New opens the Properties dialog, a refused port keeps it open
@@ -120,41 +117,6 @@ TEST_F(ConnectionDialogGui, NewConnectionThenConnect) {
     SysFreeString(name);
     SysFreeString(connString);
     if (icon) DestroyIcon(icon);
-}
-
-// Cancel after deleting a connection asks whether to save: No keeps the store as it was and
-// Yes writes the deletion; either way the caller's variables are untouched.
-TEST_F(ConnectionDialogGui, CancelAfterAChangeAsksToSave) {
-    ASSERT_NE(setConnection_, nullptr);
-    for (const int answer : {IDNO, IDYES}) {
-        SCOPED_TRACE(answer);
-        setConnection_(L"Alpha", L"cn_iptcp:a[1]:NS", nullptr, 0, 1);
-        ASSERT_EQ(StoredConnection("Alpha"), "cn_iptcp:a[1]:NS");
-        BSTR name = SysAllocString(L"Alpha");
-        BSTR kept = name;
-        const int result = Run(&name, nullptr, nullptr, nullptr, [&](Driver& driver) {
-            HWND main = driver.WaitForDialog("Connections");
-            ASSERT_NE(main, nullptr);
-            HWND list = GetDlgItem(main, IDC_CONNECTION_LIST);
-            ASSERT_EQ(Driver::Label(list, 0), "Alpha");
-            Driver::PostKey(list, VK_DELETE);
-            ASSERT_TRUE(Driver::WaitUntil(
-                [&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 0; }));
-            Driver::Click(main, IDCANCEL);
-            HWND box = driver.WaitForDialog("Save");
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(Driver::MessageText(box), "Do you want to save your changes?");
-            if (answer == IDNO) {
-                EXPECT_TRUE(Driver::Screenshot(box, "connections_save_prompt"));
-            }
-            Driver::Answer(box, answer);
-            EXPECT_TRUE(Driver::WaitGone(main));
-        });
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(name, kept);
-        EXPECT_EQ(StoredConnection("Alpha").has_value(), answer == IDNO);
-        SysFreeString(name);
-    }
 }
 
 }  // namespace

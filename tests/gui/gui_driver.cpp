@@ -94,14 +94,19 @@ void Driver::PostKey(HWND window, int virtualKey) {
     PostMessageA(window, WM_KEYUP, static_cast<WPARAM>(virtualKey), 0xC0000001);
 }
 
-void Driver::Type(int virtualKey) {
-    INPUT keys[2] = {};
-    for (INPUT& key : keys) {
-        key.type = INPUT_KEYBOARD;
-        key.ki.wVk = static_cast<WORD>(virtualKey);
-    }
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
+void Driver::Type(int virtualKey, bool shift) {
+    INPUT keys[4] = {};
+    UINT count = 0;
+    const auto add = [&](int key, DWORD flags) {
+        keys[count].type = INPUT_KEYBOARD;
+        keys[count].ki.wVk = static_cast<WORD>(key);
+        keys[count++].ki.dwFlags = flags;
+    };
+    if (shift) add(VK_SHIFT, 0);
+    add(virtualKey, 0);
+    add(virtualKey, KEYEVENTF_KEYUP);
+    if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+    SendInput(count, keys, sizeof(INPUT));
 }
 
 void Driver::SetText(HWND window, std::string_view text) {

@@ -42,8 +42,9 @@ public:
     static void Click(HWND dialog, int id);
     static void PostKey(HWND window, int virtualKey);
     // A key pressed on the keyboard (SendInput): it goes to the focus of the active window, and
-    // the system's own handling of the key (F1 raising WM_HELP) takes place.
-    static void Type(int virtualKey);
+    // the system's own handling of the key (F1 raising WM_HELP) takes place. shift: with Shift
+    // held down, as the dialog manager reads it (GetKeyState).
+    static void Type(int virtualKey, bool shift = false);
     static void SetText(HWND window, std::string_view text);
 
     // A message box: its text, and a click on one of its buttons (IDOK, IDYES, ...).

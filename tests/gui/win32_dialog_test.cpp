@@ -1,6 +1,7 @@
-// The Windows window system under a real dialog manager: dialogs of the test's own over the
-// library's templates 100 and 200, run modally on the test's thread and driven from a second
-// thread by window messages to the templates' control ids. Needs a display.
+// The Windows window system under a real dialog manager: the event-order stories
+// (platform/event_order_stories.h) and dialogs of the test's own over the library's templates
+// 100 and 200, run modally on the test's thread and driven from a second thread by keyboard
+// input and window messages to the templates' control ids. Needs a display.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "frame/dialog.h"
+#include "../platform/event_order_stories.h"
+#include "frame/library_context.h"
 #include "gui_driver.h"
 #include "platform/icons.h"
 #include "platform/module.h"
@@ -110,39 +113,59 @@ private:
     }
 };
 
-// Each way the user ends a dialog, and the code DoModal answers; a missing template answers -1.
-TEST(Win32Dialog, EndsAsTheUserEndsIt) {
-    struct Case { const char* name; void (*act)(HWND dialog); int code; };
-    const Case cases[] = {
-        {"OK", [](HWND d) { Driver::Click(d, IDOK); }, IDOK},
-        {"Cancel", [](HWND d) { Driver::Click(d, IDCANCEL); }, IDCANCEL},
-        {"close box", [](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }, IDCANCEL},
-        {"Escape", [](HWND d) { Driver::PostKey(GetDlgItem(d, IDC_FILE_NAME), VK_ESCAPE); }, IDCANCEL},
-        {"Enter", [](HWND d) { Driver::PostKey(GetDlgItem(d, IDC_FILE_NAME), VK_RETURN); }, IDOK},
-        {"double click on the row",
-         [](HWND d) { PostMessageA(GetDlgItem(d, IDC_ICON_ROWS), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5)); }, IDOK},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RowDialog dialog;
-        EXPECT_EQ(RunDriven(dialog, [&](Driver& driver) {
-                      HWND window = driver.WaitForDialog("Change Icon");
-                      ASSERT_NE(window, nullptr);
-                      c.act(window);
-                      EXPECT_TRUE(Driver::WaitGone(window));
-                  }),
-                  c.code);
-        ASSERT_GE(dialog.log.size(), 2u);
-        EXPECT_EQ(dialog.log.front() + " " + dialog.log.back(), "init destroy");
+// The event-order stories under the dialog manager: keys as keyboard input, clicks and the
+// close box as window messages, typed text as a click into the edit and WM_SETTEXT. After each
+// action an F1 press, which the dialog counts, marks that the action has been handled. A missing
+// template answers -1.
+TEST(Win32Dialog, StoriesRaiseTheDialogManagersEventsInOrder) {
+    const platform::ModuleHandle templates = platform::LoadResourceLibrary(TAVIX_STORY_TEMPLATES);
+    ASSERT_NE(templates, nullptr);
+    LibraryContext context = CurrentContext();
+    context.resourceModule = templates;
+    {
+        ContextGuard current(context);
+        for (const stories::Story& story : stories::EventOrderStories()) {
+            SCOPED_TRACE(story.what);
+            stories::StoryDialog dialog(story.templateId);
+            const int code = RunDriven(dialog, [&](Driver& driver) {
+                HWND window = driver.WaitForDialog("Story");
+                ASSERT_NE(window, nullptr);
+                ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == GetDlgItem(window, STORY_NAME); }));
+                for (const stories::Action& action : story.actions) {
+                    const int marks = dialog.helpRequests;
+                    HWND control = GetDlgItem(window, action.target);
+                    switch (action.kind) {
+                        case stories::Action::Key:
+                        case stories::Action::ShiftKey:
+                            Driver::Type(action.target, action.kind == stories::Action::ShiftKey);
+                            break;
+                        case stories::Action::Click: Driver::Click(window, action.target); break;
+                        case stories::Action::Type:
+                            PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+                            PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+                            ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == control; }));
+                            Driver::SetText(control, action.text);
+                            break;
+                        case stories::Action::Close: PostMessageA(window, WM_CLOSE, 0, 0); break;
+                    }
+                    Driver::Type(VK_F1);
+                    ASSERT_TRUE(Driver::WaitUntil([&] { return dialog.helpRequests > marks || !IsWindow(window); }));
+                }
+                EXPECT_TRUE(Driver::WaitGone(window));
+            });
+            EXPECT_EQ(code, story.code);
+            EXPECT_EQ(dialog.Events(), story.events);
+        }
+        EXPECT_EQ(frame::Dialog(999).DoModal(), -1);
     }
-    EXPECT_EQ(frame::Dialog(999).DoModal(), -1);
+    platform::FreeResourceLibrary(templates);
 }
 
 // F1 and a right click reach the dialog's handlers; the popup menu answers the item chosen by
 // its mnemonic, or nothing when dismissed.
 TEST(Win32Dialog, HelpAndContextMenuReachTheHandlers) {
     RowDialog dialog;
-    RunDriven(dialog, [&](Driver& driver) {
+    EXPECT_EQ(RunDriven(dialog, [&](Driver& driver) {
         HWND window = driver.WaitForDialog("Change Icon");
         ASSERT_NE(window, nullptr);
         HWND edit = GetDlgItem(window, IDC_FILE_NAME), browse = GetDlgItem(window, IDC_BROWSE);
@@ -162,9 +185,13 @@ TEST(Win32Dialog, HelpAndContextMenuReachTheHandlers) {
             }
             EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, entry); })) << entry;
         }
-        Driver::Click(window, IDCANCEL);
-    });
+        // A double click on the owner-drawn row reaches its handler, which ends the dialog.
+        PostMessageA(GetDlgItem(window, IDC_ICON_ROWS), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+        EXPECT_TRUE(Driver::WaitGone(window));
+    }), IDOK);
     EXPECT_EQ(std::count(dialog.log.begin(), dialog.log.end(), "command 103"), 1);
+    EXPECT_EQ(dialog.log.back(), "destroy");
+    EXPECT_TRUE(Contains(dialog.log, "double click"));
 }
 
 // ---- Template 200: the list view ------------------------------------------------------------
@@ -207,10 +234,10 @@ protected:
     }
 
 private:
-    static std::string Item(const Message& m) { return std::to_string(m.listView->item); }
+    static std::string Item(const Message& m) { return std::to_string(m.ListView()->item); }
     void OnInsert(const Message& m) { log.push_back("insert " + Item(m)); }
     void OnChanged(const Message& m) {
-        const auto& n = *m.listView;
+        const auto& n = *m.ListView();
         if (n.changed & platform::lvif::kText) log.push_back("changed " + Item(m) + " text " + list.ItemText(n.item));
         if (n.changed & platform::lvif::kState) {
             log.push_back("changed " + Item(m) + " state " + std::to_string(n.newState & 3) + " data " + std::to_string(n.data));
@@ -218,13 +245,13 @@ private:
     }
     void OnBeginEdit(const Message& m) { log.push_back("begin " + Item(m)); }
     intptr_t OnEndEdit(const Message& m) {
-        const auto& text = m.listView->text;
+        const auto& text = m.ListView()->text;
         log.push_back("end " + Item(m) + " " + (text ? "'" + *text + "'" : "cancelled"));
         return text && *text != "Refused";
     }
-    void OnKey(const Message& m) { log.push_back("key " + std::to_string(m.listView->key)); }
+    void OnKey(const Message& m) { log.push_back("key " + std::to_string(m.ListView()->key)); }
     void OnDoubleClick(const Message& m) {
-        log.push_back("double click " + Item(m) + " hit " + std::to_string(list.HitTest(m.listView->point)));
+        log.push_back("double click " + Item(m) + " hit " + std::to_string(list.HitTest(m.ListView()->point)));
     }
     void OnRename() {
         list.SetFocus();

@@ -1,6 +1,6 @@
-// The headless window system and the dialog framework together, on a small dialog of the
-// test's own: the order of events, data exchange, list views, focus, nested modals, the
-// recorded prompts and owner-drawn painting.
+// The headless window system and the dialog framework together: the event-order stories
+// (event_order_stories.h), and on a small dialog of the test's own data exchange, list views,
+// focus, nested modals, the recorded prompts and owner-drawn painting.
 #include "platform/headless/headless_window_system.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "event_order_stories.h"
 #include "frame/dialog.h"
+#include "frame/library_context.h"
+#include "platform/module.h"
 
 namespace tavix {
 namespace {
@@ -129,7 +132,7 @@ private:
     void OnEditFocus(const Message& message) { log.push_back(message.code == en::kSetFocus ? "name setfocus" : "name killfocus"); }
     void OnRowFocus() { log.push_back("row killfocus"); }
     intptr_t OnList(const Message& message) {
-        const ListViewNotification& n = *message.listView;
+        const ListViewNotification& n = *message.ListView();
         std::string line;
         switch (message.code) {
             case lvn::kItemChanged:
@@ -164,34 +167,34 @@ protected:
     WindowSystemGuard guard{&system};
 };
 
-// Each way to end the dialog, and the order of what the dialog sees.
-TEST_F(Headless, DialogEndsAndReportsInOrder) {
-    // WM_INITDIALOG answered true puts the focus on the first tab stop after it.
-    const std::string opened = "init, name setfocus, name killfocus, ";
-    struct Case { const char* what; std::function<void(User&)> act; int code; std::string log; };
-    const std::vector<Case> cases = {
-        {"Enter in the first edit", [](User& u) { u.PressKey(vk::kReturn); }, 1, opened + "destroy"},
-        {"Escape", [](User& u) { u.PressKey(vk::kEscape); }, 2, opened + "destroy"},
-        {"close box", [](User& u) { u.Close(); }, 2, opened + "destroy"},
-        {"click on a button, then Cancel", [](User& u) { u.Click(kGo), u.Click(kIdCancel); }, 2, opened + "go, destroy"},
-        {"tab to the row, Enter",
-         [](User& u) {
-             for (int i = 0; i < 4; ++i) u.PressKey(vk::kTab);
-             u.PressKey(vk::kReturn);
-         },
-         1, opened + "row setfocus, row killfocus, destroy"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TestDialog dialog;
-        system.Expect(kTestDialog, c.act);
-        EXPECT_EQ(dialog.DoModal(), c.code);
-        std::string log;
-        for (const std::string& entry : dialog.log) log += (log.empty() ? "" : ", ") + entry;
-        EXPECT_EQ(log, c.log);
+// The event-order stories, played by the scripted user.
+TEST(HeadlessStories, RaiseTheDialogManagersEventsInOrder) {
+    const ModuleHandle templates = LoadResourceLibrary(TAVIX_STORY_TEMPLATES);
+    ASSERT_NE(templates, nullptr);
+    LibraryContext context = CurrentContext();
+    context.resourceModule = templates;
+    ContextGuard current(context);
+    for (const stories::Story& story : stories::EventOrderStories()) {
+        SCOPED_TRACE(story.what);
+        HeadlessWindowSystem system;
+        WindowSystemGuard installed(&system);
+        stories::StoryDialog dialog(story.templateId);
+        system.Expect(story.templateId, [&](User& u) {
+            for (const stories::Action& action : story.actions) {
+                switch (action.kind) {
+                    case stories::Action::Key: EXPECT_TRUE(u.PressKey(action.target)); break;
+                    case stories::Action::ShiftKey: EXPECT_TRUE(u.PressKey(action.target, false, true)); break;
+                    case stories::Action::Click: EXPECT_TRUE(u.Click(action.target)); break;
+                    case stories::Action::Type: EXPECT_TRUE(u.Type(action.target, action.text)); break;
+                    case stories::Action::Close: EXPECT_TRUE(u.Close()); break;
+                }
+            }
+        });
+        EXPECT_EQ(dialog.DoModal(), story.code);
+        EXPECT_EQ(dialog.Events(), story.events);
         EXPECT_TRUE(system.Problems().empty());
-        EXPECT_EQ(dialog.Handle(), nullptr);
     }
+    FreeResourceLibrary(templates);
 }
 
 TEST_F(Headless, DialogsThatCannotOpenOrAreLeftOpen) {

@@ -18,8 +18,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
 
 #include <sqlite3.h>
 
@@ -373,11 +371,6 @@ mode_t Mode(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string Repeat(const std::string& text, int count) {
     std::string out;
     for (int i = 0; i < count; ++i) out += text;
@@ -489,74 +482,6 @@ TEST_F(SqliteStoreTest, NamesAreUpperCasedUtf16CodeUnits) {
     }
     Key key(reg);
     EXPECT_EQ(reg.OpenKey(kCurrentUser, "ok", key.Out()), kRegNotFound) << "a failed path leaves nothing";
-}
-
-TEST_F(SqliteStoreTest, UnusableFilesAreReportedAndNeverChanged) {
-    {
-        SqliteRegistry reg(dir + "/real.db");
-        ASSERT_TRUE(Save(reg, 300, 1));
-    }
-    const std::string real = ReadFile(dir + "/real.db");
-    ASSERT_GT(real.size(), 16384u);
-    std::string noise(8192, '\0'), foreign = real, damaged = real, older = real;
-    std::mt19937 random(7);
-    for (char& byte : noise) byte = static_cast<char>(random());
-    foreign.replace(68, 4, 4, '\0');  // the application id of the header
-    older.replace(60, 4, "\0\0\0\1"s);  // the format version (user_version) 1
-    damaged.replace(damaged.size() - 4096, 4096, noise.substr(0, 4096));
-
-    // Each case makes the store's path in a directory of its own.
-    const auto file = [](const std::string& bytes) {
-        return [bytes](const std::string& in) {
-            std::ofstream(in + "/registry.db", std::ios::binary) << bytes;
-            chmod((in + "/registry.db").c_str(), 0600);
-            return in + "/registry.db";
-        };
-    };
-    struct Case { const char* what; std::function<std::string(const std::string&)> make; const char* reason; };
-    // (What else the path may hold, and random bytes: sqlite_store_file_test.cpp.)
-    const Case cases[] = {
-        {"truncated to half", file(real.substr(0, real.size() / 2)), "malformed"},
-        {"a damaged last page", file(damaged), "malformed"},
-        {"another program's database", file(foreign), "another program"},
-        {"a format this build does not know", file(older), "format 1 is not supported"},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string in = dir + "/case" + std::to_string(n++);
-        mkdir(in.c_str(), 0700);
-        const std::string store = c.make(in);
-        const auto listing = [&] {
-            Names names;
-            for (const auto& entry : std::filesystem::recursive_directory_iterator(in)) {
-                const std::string name = entry.path().string();
-                names.push_back(name + ":" + (entry.is_regular_file() ? ReadFile(name) : "dir"));
-            }
-            return names;
-        };
-        const Names before = listing();
-        {
-            // Opening checks the format; a damaged page is found when read, or by the check of
-            // the whole file that looking at the store for the user runs (Problem). Either way
-            // nothing is written to a store found damaged.
-            SqliteRegistry reg(store);
-            EXPECT_NE(reg.Problem().find(c.reason), std::string::npos) << reg.Problem();
-            Key key(reg);
-            char name[8];
-            uint32_t size = 0;
-            EXPECT_EQ(Codes({reg.OpenKey(kCurrentUser, "Connections", key.Out()),
-                             reg.CreateKey(kCurrentUser, "Connections", key.Out()),
-                             reg.QueryValue(kCurrentUser, nullptr, nullptr, nullptr, &size),
-                             reg.SetValue(kCurrentUser, nullptr, kRegSz, "", 1), reg.EnumKey(kCurrentUser, 0, name, sizeof name),
-                             reg.DeleteKey(kCurrentUser, "Connections"), reg.DeleteValue(kCurrentUser, nullptr)}),
-                      Codes({kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore, kRegBadStore}));
-            EXPECT_FALSE(Save(reg, 1, 2));
-            EXPECT_EQ(reg.Location(), store);
-            EXPECT_NE(reg.Problem().find(c.reason), std::string::npos) << reg.Problem();
-        }
-        EXPECT_EQ(listing(), before);
-    }
 }
 
 TEST_F(SqliteStoreTest, RepeatedSavesDoNotGrowTheFile) {

@@ -83,29 +83,29 @@ TEST_F(ConnectionTableTest, LookupByNameAndByConnectionString) {
 }
 
 TEST_F(ConnectionTableTest, DefaultAndModifiedFollowAddRemoveAndClear) {
-    EXPECT_EQ(table.modified, 0);
+    EXPECT_FALSE(table.Modified());
     ConnectionRecord* first = Add("First");
-    EXPECT_EQ(table.defaultRecord, first);
-    EXPECT_EQ(table.modified, 1);
-    table.modified = 0;
+    EXPECT_EQ(table.DefaultRecord(), first);
+    EXPECT_TRUE(table.Modified());
+    table.SetModified(false);
     ConnectionRecord* second = Add("Second");
-    EXPECT_EQ(table.defaultRecord, first);
-    EXPECT_EQ(table.modified, 1);
+    EXPECT_EQ(table.DefaultRecord(), first);
+    EXPECT_TRUE(table.Modified());
 
-    table.modified = 0;
+    table.SetModified(false);
     ConnectionRecord stranger;
     EXPECT_FALSE(table.Remove(&stranger));
     EXPECT_FALSE(table.RemoveByName("Third"));
-    EXPECT_EQ(table.modified, 0);
+    EXPECT_FALSE(table.Modified());
     EXPECT_TRUE(table.Remove(first));
-    EXPECT_EQ(table.defaultRecord, nullptr);
-    EXPECT_EQ(table.modified, 1);
+    EXPECT_EQ(table.DefaultRecord(), nullptr);
+    EXPECT_TRUE(table.Modified());
 
-    table.modified = 0;
+    table.SetModified(false);
     EXPECT_EQ(table.Lookup("Second"), second);
     EXPECT_EQ(table.Clear(), 1);
     EXPECT_TRUE(table.Empty());
-    EXPECT_EQ(table.modified, 0);
+    EXPECT_FALSE(table.Modified());
     EXPECT_EQ(table.Clear(), 0);
 }
 
@@ -146,16 +146,16 @@ TEST_F(ConnectionTableTest, UniqueNamesAndRename) {
     EXPECT_EQ(full, std::string(254, 'y') + "1");
 
     // Renaming the default leaves no default; the record keeps its identity under its new name.
-    ASSERT_EQ(table.defaultRecord, work);
-    table.modified = 0;
+    ASSERT_EQ(table.DefaultRecord(), work);
+    table.SetModified(false);
     std::string name = "Local";
     EXPECT_FALSE(table.Rename(work, name));
     EXPECT_EQ(name, "Local1");
     EXPECT_EQ(work->name, "Local1");
     EXPECT_EQ(table.Lookup("Local1"), work);
     EXPECT_EQ(table.Lookup("Work"), nullptr);
-    EXPECT_EQ(table.defaultRecord, nullptr);
-    EXPECT_EQ(table.modified, 0);
+    EXPECT_EQ(table.DefaultRecord(), nullptr);
+    EXPECT_FALSE(table.Modified());
     name = "Local";
     EXPECT_TRUE(table.Rename(local, name));
     EXPECT_EQ(table.Lookup("Local"), local);
@@ -165,7 +165,7 @@ TEST_F(ConnectionTableTest, UniqueNamesAndRename) {
 TEST_F(ConnectionTableTest, FindOrAddFindsByNameOrTargetAndAddsOnlyWithAName) {
     ConnectionRecord* work = Add("Work", "cn_iptcp:h[1]:NS");
     ConnectionRecord* user = Add("UserNs", "cn_iptcp:h[1]:USER");
-    table.modified = 0;
+    table.SetModified(false);
 
     // No usable name: the first record in table order with the same target, never an add.
     EXPECT_EQ(table.FindOrAdd(nullptr, "cn_iptcp:h[1]"), user);
@@ -175,15 +175,15 @@ TEST_F(ConnectionTableTest, FindOrAddFindsByNameOrTargetAndAddsOnlyWithAName) {
     EXPECT_EQ(table.FindOrAdd(nullptr, "not a connection string"), nullptr);
     EXPECT_EQ(table.FindOrAdd(nullptr, nullptr), nullptr);
     EXPECT_EQ(table.Count(), 2u);
-    EXPECT_EQ(table.modified, 0);
+    EXPECT_FALSE(table.Modified());
 
     // A name: the equal record of that name or of the name followed by 1, 2, ...
     EXPECT_EQ(table.FindOrAdd(nullptr, "Work:cn_iptcp:h[1]:NS"), work);
     ConnectionRecord* work1 = table.FindOrAdd(nullptr, "Work:cn_iptcp:h[9]");
     ASSERT_NE(work1, nullptr);
     EXPECT_EQ(work1->name, "Work1");
-    EXPECT_EQ(work1->imageIndex, 0);
-    EXPECT_EQ(table.modified, 1);
+    EXPECT_EQ(work1->iconFilename.get(), nullptr);  // the default icon
+    EXPECT_TRUE(table.Modified());
     EXPECT_EQ(table.FindOrAdd("Work", "cn_iptcp:h[9]"), work1);
     ConnectionRecord* work2 = table.FindOrAdd("Work", "cn_iptcp:h[8]");
     ASSERT_NE(work2, nullptr);
@@ -196,7 +196,7 @@ TEST_F(ConnectionTableTest, FindOrAddFindsByNameOrTargetAndAddsOnlyWithAName) {
     ConnectionRecord* fresh = table.FindOrAdd("Fresh", nullptr);
     ASSERT_NE(fresh, nullptr);
     EXPECT_EQ(fresh->Format(), "cn_iptcp:127.0.0.1[1972]:USER");
-    EXPECT_EQ(fresh->imageIndex, 0);
+    EXPECT_EQ(fresh->iconFilename.get(), nullptr);
     EXPECT_EQ(table.Count(), 5u);
 }
 
@@ -213,10 +213,10 @@ TEST_F(ConnectionTableTest, NamesWithAColonStayUnique) {
     EXPECT_EQ(table.Find("a:b"), colon);
 
     // Adding a record under a bound name takes the name over, with its default marking.
-    ASSERT_EQ(table.defaultRecord, colon);
+    ASSERT_EQ(table.DefaultRecord(), colon);
     ConnectionRecord* replacement = Add("a:b", "cn_iptcp:h[3]");
     EXPECT_EQ(table.Find("a:b"), replacement);
-    EXPECT_EQ(table.defaultRecord, replacement);
+    EXPECT_EQ(table.DefaultRecord(), replacement);
     EXPECT_EQ(Names(table).size(), 2u);
     EXPECT_EQ(table.Count(), 2u);
 }

@@ -264,6 +264,42 @@ TEST(RegFile, ExportWalksSubkeysBelowSubkeysInsideABatchAndOutside) {
     }
 }
 
+// A large export reaches a sink in blocks, never whole; a sink that refuses a block stops it.
+TEST(RegFile, ExportHandsALargeKeyOverInBlocksAndStopsWhenTheSinkRefuses) {
+    Store registry;
+    for (int i = 0; i < 2000; ++i) {
+        registry.Set(std::string(kKey) + "\\Conn" + std::to_string(i), "", kRegSz, Sz("cn_iptcp:host[1972]:NS"));
+    }
+    const std::string whole = ExportRegFile(registry, kKey);
+    ASSERT_GT(whole.size(), 3u * 64 * 1024);
+    for (const size_t refuseAt : {size_t{0}, size_t{2}}) {  // 0: never refuses
+        SCOPED_TRACE(refuseAt);
+        std::vector<std::string> blocks;
+        const RegFileSink sink = [&](std::string_view block) {
+            blocks.emplace_back(block);
+            return blocks.size() != refuseAt;
+        };
+        std::string error;
+        long storeError = -1;
+        const bool done = ExportRegFile(registry, kKey, sink, &error, {}, &storeError);
+        EXPECT_EQ(storeError, kRegOk);
+        if (refuseAt == 0) {
+            EXPECT_TRUE(done);
+            EXPECT_GT(blocks.size(), 3u);
+            std::string joined;
+            for (const std::string& block : blocks) {
+                EXPECT_LT(block.size(), 65u * 1024);
+                joined += block;
+            }
+            EXPECT_EQ(joined, whole);
+        } else {
+            EXPECT_FALSE(done);
+            EXPECT_EQ(error, "cannot write the file");
+            EXPECT_EQ(blocks.size(), refuseAt);
+        }
+    }
+}
+
 TEST(RegFile, RoundTripGivesIdenticalBytes) {
     const std::string accented = platform::SystemCodePage().ToNarrow(WideFromUtf16(u"Caf\u00e9"));
     Store registry;
@@ -331,6 +367,7 @@ TEST(RegFile, ImportRefusesMalformedFilesAndChangesNothing) {
         {head + u"\"d\"=dword:123456789\r\n", "5: dword: needs 1 to 8 hexadecimal digits"},
         {head + u"\"d\"=dword:12g4\r\n", "5: unexpected text after the dword"},
         {head + u"\"h\"=hex:01,\\\r\n  02,3\r\n", "6: hex bytes must have two digits"},
+        {head + u"\"h\"=hex:01,\\\r\n  g0\r\n", "6: hex byte expected"},
         {head + u"\"h\"=hex:01 02\r\n", "5: \",\" expected between hex bytes"},
         {head + u"\"h\"=hex(x):01\r\n", "5: hex(N): needs a type of 1 to 8 hexadecimal digits"},
         {head + u"\"h\"=hex(2):41,00,00\r\n", "5: UTF-16 string data with an odd number of bytes"},
@@ -357,12 +394,12 @@ TEST(RegFile, ImportRefusesMalformedFilesAndChangesNothing) {
         EXPECT_EQ(error, "bad.reg:" + bad.error);
         EXPECT_EQ(registry.Snapshot(), before);
     }
-    // A UTF-16 file cut in the middle of a character; a REGEDIT4 file with a bad line.
+    // A UTF-16 file cut in the middle of a character; a REGEDIT4 file (LF line ends) with a bad line.
     Store registry;
     std::string error;
     EXPECT_FALSE(ImportRegFile(registry, Utf16File(head).substr(0, Utf16File(head).size() - 1), "cut.reg", error));
     EXPECT_EQ(error, "cut.reg:4: truncated UTF-16 text (odd number of bytes)");
-    EXPECT_FALSE(ImportRegFile(registry, "REGEDIT4\r\n[HKEY_CURRENT_USER\\T]\r\n\"d\"=dword:xyz\r\n", "v4.reg", error));
+    EXPECT_FALSE(ImportRegFile(registry, "REGEDIT4\n[HKEY_CURRENT_USER\\T]\n\"d\"=dword:xyz\n", "v4.reg", error));
     EXPECT_EQ(error, "v4.reg:3: dword: needs 1 to 8 hexadecimal digits");
     EXPECT_EQ(registry.Snapshot(), "");
 }

@@ -21,39 +21,22 @@
 #include <string>
 #include <thread>
 
-#include "frame/library_context.h"
-#include "store/connection_table.h"
+#include "save_crash_writer.h"
 
 extern char** environ;
 
 namespace tavix {
 namespace {
 
+using save_crash::LastGeneration;
 constexpr int kConnections = 1000;
 
-std::string ConnectionString(int i, long generation) {
-    return "cn_iptcp:host" + std::to_string(i) + "[1972]:G" + std::to_string(generation);
-}
-
-// Saves generations first, first + 1, ... (count of them, or without end when count is 0),
-// writing "N\n" to fd after generation N has landed. Exit status 0 when every save landed.
+// The writer process: its reports go to fd.
 int Writer(long first, long count, int fd) {
-    ContextGuard guard;
-    ConnectionTable table;
-    for (long generation = first; count == 0 || generation < first + count; ++generation) {
-        table.Clear();
-        for (int i = 0; i < kConnections; ++i) {
-            auto record = std::make_unique<ConnectionRecord>();
-            const std::string name = "c" + std::to_string(i);
-            record->Parse(name.c_str(), ConnectionString(i, generation).c_str());
-            table.Add(std::move(record));
-        }
-        table.Save();
-        if (table.modified != 0) return 1;  // the save did not land
-        const std::string line = std::to_string(generation) + "\n";
-        if (write(fd, line.data(), line.size()) < 0) return 1;
-    }
-    return 0;
+    return save_crash::WriteGenerations(kConnections, first, count, [fd](const std::string& generation) {
+        const std::string line = generation + "\n";
+        return write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    });
 }
 
 // Starts a writer process; its reports arrive on *reports.
@@ -70,15 +53,6 @@ pid_t StartWriter(long first, long count, int* reports) {
     close(fds[1]);
     *reports = fds[0];
     return pid;
-}
-
-// The last generation in a writer's reports ("N\n" lines), -1 for none.
-long LastGeneration(const std::string& text) {
-    long last = -1;
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        last = std::stol(text.substr(start, end - start));
-    }
-    return last;
 }
 
 // Appends a writer's reports to text: with `wait`, until one whole line has come (60 s at
@@ -99,21 +73,7 @@ void ReadReports(int fd, std::string& text, bool wait) {
     }
 }
 
-// The generation every stored connection carries; -1 when the store is empty, -2 when the
-// connections disagree or are not all there.
-long StoredGeneration() {
-    ContextGuard guard;
-    ConnectionTable table;
-    table.LoadAll();
-    if (table.Empty()) return -1;
-    if (table.Count() != kConnections) return -2;
-    const long generation = std::stol(table.Lookup("c0")->namespaceName.substr(1));
-    for (int i = 0; i < kConnections; ++i) {
-        const ConnectionRecord* record = table.Lookup(("c" + std::to_string(i)).c_str());
-        if (record == nullptr || record->Format() != ConnectionString(i, generation)) return -2;
-    }
-    return generation;
-}
+long StoredGeneration() { return save_crash::StoredGeneration(kConnections); }
 
 TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWhole) {
     std::mt19937 random(20261205);

@@ -19,11 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "frame/library_context.h"
 #include "platform/registry.h"
 #include "platform/win32/registry_win32.h"
-#include "store/connection_table.h"
 #include "store/registry_store.h"
+#include "save_crash_writer.h"
 
 namespace tavix {
 namespace {
@@ -33,10 +32,6 @@ using platform::kRegOk;
 
 constexpr int kConnections = 2000;
 
-std::string ConnectionString(int i, long generation) {
-    return "cn_iptcp:host" + std::to_string(i) + "[1972]:G" + std::to_string(generation);
-}
-
 bool Report(const std::string& line) {
     DWORD written = 0;
     const std::string text = line + "\n";
@@ -44,23 +39,8 @@ bool Report(const std::string& line) {
                      &written, nullptr) != 0;
 }
 
-// Saves generations first, first + 1, ... (count of them, or without end when count is 0),
-// reporting "N" after generation N has landed. Exit status 0 when every save landed.
-int Writer(long first, long count) {
-    ContextGuard guard;
-    ConnectionTable table;
-    for (long generation = first; count == 0 || generation < first + count; ++generation) {
-        table.Clear();
-        for (int i = 0; i < kConnections; ++i) {
-            auto record = std::make_unique<ConnectionRecord>();
-            const std::string name = "c" + std::to_string(i);
-            record->Parse(name.c_str(), ConnectionString(i, generation).c_str());
-            table.Add(std::move(record));
-        }
-        if (table.Save() != kRegOk || !Report(std::to_string(generation))) return 1;
-    }
-    return 0;
-}
+// The writer process: its reports go to its standard output.
+int Writer(long first, long count) { return save_crash::WriteGenerations(kConnections, first, count, Report); }
 
 // Waits for the named event, then adds connections prefix0, prefix1, ... to what the store
 // holds, `each` to a save, `saves` saves. Exit status 0 when every save landed.
@@ -145,13 +125,7 @@ public:
         }
     }
     // The last generation reported, -1 for none.
-    long LastGeneration() const {
-        long last = -1;
-        for (size_t start = 0, end; (end = text_.find('\n', start)) != std::string::npos; start = end + 1) {
-            last = std::stol(text_.substr(start, end - start));
-        }
-        return last;
-    }
+    long LastGeneration() const { return save_crash::LastGeneration(text_); }
 
 private:
     HANDLE process_ = nullptr;
@@ -168,21 +142,7 @@ bool JournalPresent() {
     return present;
 }
 
-// The generation every stored connection carries; -1 when the store is empty, -2 when the
-// connections disagree or are not all there.
-long StoredGeneration() {
-    ContextGuard guard;
-    ConnectionTable table;
-    if (table.LoadAll() != kRegOk) return -3;
-    if (table.Empty()) return -1;
-    if (table.Count() != kConnections) return -2;
-    const long generation = std::stol(table.Lookup("c0")->namespaceName.substr(1));
-    for (int i = 0; i < kConnections; ++i) {
-        const ConnectionRecord* record = table.Lookup(("c" + std::to_string(i)).c_str());
-        if (record == nullptr || record->Format() != ConnectionString(i, generation)) return -2;
-    }
-    return generation;
-}
+long StoredGeneration() { return save_crash::StoredGeneration(kConnections); }
 
 class SaveCrash : public ::testing::Test {
 protected:

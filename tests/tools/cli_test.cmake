@@ -235,6 +235,55 @@ if(NOT EMULATOR)
   expect_exact(0 "" delete "Zürich-Süd")
 endif()
 
+# For scripts: JSON that parses whatever a name or a string holds, with the parts of the string,
+# the icon and the default.
+file(WRITE "${scratch}/json.reg" "REGEDIT4\n\n"
+     "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Say \"hi\"]\n@=\"cn_iptcp:h[1]:NS${esc}[2J\"\n"
+     "\"IconFilename\"=\"C:\\\\icons\\\\a.ico\"\n\"IconIndex\"=dword:00000002\n")
+expect_run(0 "" import "${scratch}/json.reg")
+function(expect_json expected)
+  # Compared as data, the tool's output piped into Python's parser: the order of list's
+  # entries is the table's.
+  execute_process(COMMAND ${EMULATOR} ${CLI} ${ARGN}
+                  COMMAND python3 -c "import json, sys
+got = json.loads(sys.stdin.buffer.read().decode('utf-8'))
+want = json.loads(sys.argv[1])
+key = lambda c: c['name']
+if isinstance(got, list): got, want = sorted(got, key=key), sorted(want, key=key)
+sys.exit(0 if got == want else 'got ' + json.dumps(got))" "${expected}"
+                  RESULTS_VARIABLE statuses OUTPUT_VARIABLE out ERROR_VARIABLE why)
+  if(NOT statuses STREQUAL "0;0")
+    message(SEND_ERROR "tavixconnect ${ARGN}: exits ${statuses}: ${why}")
+  endif()
+endfunction()
+set(json_work "{\"name\": \"Work\", \"connectionString\": \"cn_iptcp:db1[1972]:SALES\", \"server\": \"db1\", \"port\": \"1972\", \"namespace\": \"SALES\", \"iconFile\": null, \"iconIndex\": null, \"default\": false}")
+set(json_say "{\"name\": \"Say \\\"hi\\\"\", \"connectionString\": \"cn_iptcp:h[1]:NS\\u001b[2J\", \"server\": \"h\", \"port\": \"1\", \"namespace\": \"NS\\u001b[2J\", \"iconFile\": \"C:\\\\icons\\\\a.ico\", \"iconIndex\": 2, \"default\": false}")
+set(json_quoted "{\"name\": \"Quoted\", \"connectionString\": \"cn_iptcp:q[2]:USER\", \"server\": \"q\", \"port\": \"2\", \"namespace\": \"USER\", \"iconFile\": null, \"iconIndex\": null, \"default\": true}")
+set(json_zeta "{\"name\": \"Zeta\", \"connectionString\": \"cn_iptcp:z[1]:USER\", \"server\": \"z\", \"port\": \"1\", \"namespace\": \"USER\", \"iconFile\": null, \"iconIndex\": null, \"default\": false}")
+expect_json("[${json_work}, ${json_say}, ${json_quoted}, ${json_zeta}]" list --json)
+expect_json("${json_say}" show "Say \"hi\"" --json)
+expect_run(1 "no connection named \"Nobody\"" show Nobody --json)
+
+# rename and copy keep the connection string and the icon; a rename takes the default along,
+# a change of case alone is a rename, and a name that is taken or cannot be stored is refused.
+expect_run(0 "" rename Quoted Renamed)
+expect_run(0 "" copy "Say \"hi\"" Copied)
+string(REPLACE "\"Quoted\"" "\"Renamed\"" json_renamed "${json_quoted}")
+string(REPLACE "Say \\\"hi\\\"" "Copied" json_copied "${json_say}")
+expect_json("[${json_work}, ${json_say}, ${json_renamed}, ${json_zeta}, ${json_copied}]" list --json)
+expect_run(0 "" rename copied COPIED)
+expect_run(0 "^name:       COPIED\n" show copied)
+expect_run(1 "a connection named \"Work\" exists already" rename Zeta WORK)
+expect_run(1 "a connection named \"Zeta\" exists already" copy Work Zeta)
+expect_run(1 "no connection named \"Nobody\"" rename Nobody Somebody)
+expect_run(1 "contains a \"\\\\\"" copy Work "a\\b")
+expect_run(2 "rename takes OLD NEW" rename Work)
+expect_run(0 "" rename Renamed Quoted)
+expect_run(0 "" delete COPIED)
+file(WRITE "${scratch}/json-gone.reg" "REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Say \"hi\"]\n")
+expect_run(0 "" import "${scratch}/json-gone.reg")
+expect_exact(0 "${listed}" list)
+
 # list prints each connection string as the library splits and joins it: what stands in front
 # of the protocol, blanks and a colon with nothing after it go; a string already so stays.
 set(key "[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections")

@@ -105,9 +105,8 @@ void HeadlessWindowSystem::CreateWindows(Run& run, const resources::DialogTempla
     };
 
     const CodePage& codePage = ActiveCodePage();
-    run.dialog = std::make_unique<Node>();
+    run.dialog = std::make_unique<Node>(Kind::Dialog);
     Node& dialog = *run.dialog;
-    dialog.kind = Kind::Dialog;
     dialog.style = source.style;
     dialog.text = codePage.ToNarrow(source.caption);
     const int depth = static_cast<int>(runs_.size());
@@ -118,8 +117,7 @@ void HeadlessWindowSystem::CreateWindows(Run& run, const resources::DialogTempla
     live_.insert(&dialog);
 
     for (const resources::DialogControl& item : source.controls) {
-        auto node = std::make_unique<Node>();
-        node->kind = KindOf(item);
+        auto node = std::make_unique<Node>(KindOf(item));
         node->parent = &dialog;
         node->id = item.id;
         node->style = item.style;
@@ -140,15 +138,12 @@ void HeadlessWindowSystem::CreateWindows(Run& run, const resources::DialogTempla
 // The windows exist: an owner-drawn list box of fixed height asks for its item height now.
 void HeadlessWindowSystem::MeasureOwnerDrawn(Run& run) {
     for (auto& control : run.controls) {
-        if (control->kind == Kind::ListBox && (control->style & ws::kLbsOwnerDrawFixed)) {
+        auto* box = control->As<internal::ListBoxControl>();
+        if (box && (control->style & ws::kLbsOwnerDrawFixed)) {
             MeasureItemRequest measure{kOdtListBox, control->id, 0, 0,
                                        static_cast<unsigned>(kDefaultItemHeight), 0};
-            Message message;
-            message.message = wm::kMeasureItem;
-            message.id = control->id;
-            message.measure = &measure;
-            ToDialog(run, message);
-            control->listBox.itemHeight = static_cast<int>(measure.height);
+            ToDialog(run, Message::MeasureItem(measure));
+            box->itemHeight = static_cast<int>(measure.height);
         }
     }
 }
@@ -197,7 +192,8 @@ void HeadlessWindowSystem::DestroyWindows(Run& run) {
     destroy.message = wm::kDestroy;
     ToDialog(run, destroy);
     for (auto& control : run.controls) {
-        if (control->listView.editor) live_.erase(control->listView.editor.get());
+        const auto* view = control->As<internal::ListViewControl>();
+        if (view && view->editor) live_.erase(view->editor.get());
         live_.erase(control.get());
     }
     live_.erase(run.dialog.get());
@@ -214,8 +210,7 @@ void HeadlessWindowSystem::CloseBox(Run& run) {
 }
 
 void HeadlessWindowSystem::ButtonCommand(Run& run, int id) {
-    Message command = internal::CommandMessage(id, DialogItem(run.dialog->handle(), id));
-    ToDialog(run, command);
+    ToDialog(run, Message::Command(id, DialogItem(run.dialog->handle(), id)));
 }
 
 void HeadlessWindowSystem::EndDialog(Window window, int code) {
@@ -256,7 +251,7 @@ void HeadlessWindowSystem::GotoDialogControl(Window, Window control) {
 }
 
 // ---- Events ------------------------------------------------------------------------------------
-intptr_t HeadlessWindowSystem::ToDialog(Run& run, Message& message, bool* handled) {
+intptr_t HeadlessWindowSystem::ToDialog(Run& run, const Message& message, bool* handled) {
     bool wasHandled = false;
     const intptr_t result = run.sink->OnMessage(run.dialog->handle(), message, wasHandled);
     if (handled) *handled = wasHandled;
@@ -266,21 +261,14 @@ intptr_t HeadlessWindowSystem::ToDialog(Run& run, Message& message, bool* handle
 void HeadlessWindowSystem::Command(Node* control, int code) {
     Run* run = control ? RunOf(control) : Active();
     if (run == nullptr) return;
-    Message message = control ? internal::CommandMessage(control->id, control->handle(), code)
-                              : internal::CommandMessage(kIdCancel, nullptr, code);
-    ToDialog(*run, message);
+    ToDialog(*run, control ? Message::Command(control->id, control->handle(), code)
+                           : Message::Command(kIdCancel, nullptr, code));
 }
 
 intptr_t HeadlessWindowSystem::Notify(Node* control, int code, ListViewNotification& data) {
     Run* run = RunOf(control);
     if (run == nullptr) return 0;
-    Message message;
-    message.message = wm::kNotify;
-    message.id = control->id;
-    message.code = code;
-    message.window = control->handle();
-    message.listView = &data;
-    return ToDialog(*run, message);
+    return ToDialog(*run, Message::Notify(control->id, control->handle(), code, data));
 }
 
 intptr_t HeadlessWindowSystem::ToControl(Node* node, Message message) {
@@ -335,10 +323,7 @@ intptr_t HeadlessWindowSystem::DefaultHandling(Node* node, const Message& messag
         case wm::kContextMenu:
         case wm::kHelp:
             // Passed up to the dialog, naming the window it began in.
-            if (Run* run = RunOf(node)) {
-                Message up = message;
-                ToDialog(*run, up);
-            }
+            if (Run* run = RunOf(node)) ToDialog(*run, message);
             return 0;
         default:
             return 0;
@@ -365,7 +350,9 @@ void HeadlessWindowSystem::FocusNotification(Node* node, bool gained) {
     switch (node->kind) {
         case Kind::Edit: Command(node, gained ? en::kSetFocus : en::kKillFocus); break;
         case Kind::ListBox:
-            if (node->listBox.curSel >= 0) PaintItem(node, node->listBox.curSel, oda::kFocus);
+            if (const int curSel = node->As<internal::ListBoxControl>()->curSel; curSel >= 0) {
+                PaintItem(node, curSel, oda::kFocus);
+            }
             Command(node, gained ? lbn::kSetFocus : lbn::kKillFocus);
             break;
         case Kind::ListView: {

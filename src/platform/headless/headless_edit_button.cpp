@@ -10,26 +10,26 @@ namespace tavix::platform::headless {
 
 // ---- Edits and buttons -------------------------------------------------------------------------
 void HeadlessWindowSystem::SetTextLimit(Window edit, int maxChars) {
-    if (Node* node = Find(edit)) node->edit.limit = maxChars;
+    if (auto* state = internal::StateOf<internal::EditControl>(Find(edit))) state->limit = maxChars;
 }
 
 void HeadlessWindowSystem::SelectAllText(Window) {}
 
 IconHandle HeadlessWindowSystem::SetButtonIcon(Window button, IconHandle icon) {
-    Node* node = Find(button);
-    if (node == nullptr) return nullptr;
-    std::swap(node->button.icon, icon);
+    auto* state = internal::StateOf<internal::ButtonControl>(Find(button));
+    if (state == nullptr) return nullptr;
+    std::swap(state->icon, icon);
     return icon;
 }
 
 IconHandle HeadlessWindowSystem::ButtonIcon(Window button) {
-    Node* node = Find(button);
-    return node ? node->button.icon : nullptr;
+    const auto* state = internal::StateOf<internal::ButtonControl>(Find(button));
+    return state ? state->icon : nullptr;
 }
 
 int HeadlessWindowSystem::TextLimit(Window edit) {
-    Node* node = Find(edit);
-    return node ? node->edit.limit : 0;
+    const auto* state = internal::StateOf<internal::EditControl>(Find(edit));
+    return state ? state->limit : 0;
 }
 
 }  // namespace tavix::platform::headless

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/headless/headless_window_system.h"
@@ -18,18 +19,6 @@ constexpr unsigned kOdtListBox = 2;
 constexpr int kDefaultItemHeight = 16;
 constexpr uint32_t kBsPushButton = 0x00;
 
-// WM_COMMAND from a control (or from the dialog manager on a button's behalf), packed as Windows
-// packs it: the id in the low word of wParam, the notification code in the high word.
-inline Message CommandMessage(int id, Window window, int code = 0) {
-    Message message;
-    message.message = wm::kCommand;
-    message.id = id;
-    message.code = code;
-    message.window = window;
-    message.wParam = static_cast<uintptr_t>((id & 0xFFFF) | ((code & 0xFFFF) << 16));
-    return message;
-}
-
 // A mouse message's lParam: the client point, x in the low word and y in the high word.
 inline intptr_t PointParam(Point client) {
     return (client.x & 0xFFFF) | ((client.y & 0xFFFF) << 16);
@@ -39,13 +28,38 @@ inline intptr_t PointParam(Point client) {
 
 namespace tavix::platform::headless {
 
-// Every window's state. The fields of one control kind are grouped; the dialogs use only a
-// window's own kind's group (the scroll bars belong to any window). Every window still carries
-// every group: the WindowSystem calls do not check the kind today (ListBoxAdd on an edit keeps
-// the item, SetTextLimit on a list box keeps the limit), so holding only the window's own kind
-// would change what such a call answers.
+// Every window's state: what every window has, and the state of its own kind of control
+// (none for a dialog, a static, a combo box, the label editor and unknown classes). A call for
+// one kind of control made on a window of another kind answers as for no window, and changes
+// nothing.
 struct HeadlessWindowSystem::Node {
-    internal::Kind kind = internal::Kind::Other;
+    struct EditControl {
+        int limit = 0;
+    };
+    struct ButtonControl {
+        IconHandle icon = nullptr;
+    };
+    struct ListBoxControl {
+        struct Item {
+            std::string text;
+            uintptr_t data = 0;
+            int height = internal::kDefaultItemHeight;
+        };
+        std::vector<Item> items;
+        int curSel = -1;
+        int columnWidth = 0;
+        int extent = 0;
+        int horzPos = 0;
+        int itemHeight = internal::kDefaultItemHeight;
+    };
+    struct ListViewControl {
+        std::vector<ListViewItem> items;
+        const ImageList* images = nullptr;
+        int editing = -1;
+        std::unique_ptr<Node> editor;
+    };
+
+    const internal::Kind kind;
     Node* parent = nullptr;
     int id = 0;
     uint32_t style = 0;
@@ -59,31 +73,25 @@ struct HeadlessWindowSystem::Node {
     ScrollInfo bars[2];
     bool barEnabled[2] = {true, true};
 
-    struct Edit {
-        int limit = 0;
-    } edit;
-    struct Button {
-        IconHandle icon = nullptr;
-    } button;
-    struct ListBox {
-        struct Item {
-            std::string text;
-            uintptr_t data = 0;
-            int height = internal::kDefaultItemHeight;
-        };
-        std::vector<Item> items;
-        int curSel = -1;
-        int columnWidth = 0;
-        int extent = 0;
-        int horzPos = 0;
-        int itemHeight = internal::kDefaultItemHeight;
-    } listBox;
-    struct ListView {
-        std::vector<ListViewItem> items;
-        const ImageList* images = nullptr;
-        int editing = -1;
-        std::unique_ptr<Node> editor;
-    } listView;
+    explicit Node(internal::Kind of) : kind(of) {
+        switch (of) {
+            case internal::Kind::Edit: state_.emplace<EditControl>(); break;
+            case internal::Kind::Button: state_.emplace<ButtonControl>(); break;
+            case internal::Kind::ListBox: state_.emplace<ListBoxControl>(); break;
+            case internal::Kind::ListView: state_.emplace<ListViewControl>(); break;
+            default: break;
+        }
+    }
+
+    // The state of the window's kind of control: null for a window of another kind.
+    template <typename State>
+    State* As() {
+        return std::get_if<State>(&state_);
+    }
+    template <typename State>
+    const State* As() const {
+        return std::get_if<State>(&state_);
+    }
 
     bool PushButton() const {
         return kind == internal::Kind::Button &&
@@ -93,6 +101,9 @@ struct HeadlessWindowSystem::Node {
     // Visible itself and within a visible dialog.
     bool Showing() const { return visible && (parent == nullptr || parent->visible); }
     Window handle() { return reinterpret_cast<Window>(this); }
+
+private:
+    std::variant<std::monostate, EditControl, ButtonControl, ListBoxControl, ListViewControl> state_;
 };
 
 struct HeadlessWindowSystem::Run {
@@ -106,6 +117,17 @@ struct HeadlessWindowSystem::Run {
 };
 
 namespace internal {
+
+using EditControl = HeadlessWindowSystem::Node::EditControl;
+using ButtonControl = HeadlessWindowSystem::Node::ButtonControl;
+using ListBoxControl = HeadlessWindowSystem::Node::ListBoxControl;
+using ListViewControl = HeadlessWindowSystem::Node::ListViewControl;
+
+// The state of node's kind of control; null for no window or one of another kind.
+template <typename State>
+State* StateOf(HeadlessWindowSystem::Node* node) {
+    return node ? node->As<State>() : nullptr;
+}
 
 // A window's client area: its rectangle less the frame and the scroll bars (for a dialog, all
 // of it).

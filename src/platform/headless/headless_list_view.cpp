@@ -9,27 +9,28 @@
 namespace tavix::platform::headless {
 
 using internal::Kind;
+using internal::ListViewControl;
+using internal::StateOf;
 
 // ---- List views --------------------------------------------------------------------------------
 void HeadlessWindowSystem::ListViewSetImageList(Window list, const ImageList* images) {
-    if (Node* node = Find(list)) node->listView.images = images;
+    if (auto* view = StateOf<ListViewControl>(Find(list))) view->images = images;
 }
 
 const ImageList* HeadlessWindowSystem::ListViewImages(Window list) {
-    Node* node = Find(list);
-    return node ? node->listView.images : nullptr;
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    return view ? view->images : nullptr;
 }
 
 int HeadlessWindowSystem::ListViewItemImage(Window list, int index) {
-    Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
-        return -1;
-    return node->listView.items[static_cast<size_t>(index)].image;
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) return -1;
+    return view->items[static_cast<size_t>(index)].image;
 }
 
 int HeadlessWindowSystem::ListViewCount(Window list) {
-    Node* node = Find(list);
-    return node ? static_cast<int>(node->listView.items.size()) : 0;
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    return view ? static_cast<int>(view->items.size()) : 0;
 }
 
 // Changes one item's state (within mask), label or image, with LVN_ITEMCHANGING before (not
@@ -38,8 +39,9 @@ int HeadlessWindowSystem::ListViewCount(Window list) {
 bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
                                         const std::string* text, const int* image,
                                         bool inserting) {
-    if (index < 0 || index >= static_cast<int>(list->listView.items.size())) return false;
-    ListViewItem& item = list->listView.items[static_cast<size_t>(index)];
+    auto* view = list->As<ListViewControl>();
+    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) return false;
+    ListViewItem& item = view->items[static_cast<size_t>(index)];
     const unsigned oldState = item.state;
     const unsigned state = (oldState & ~mask) | (newState & mask);
     unsigned changed = 0;
@@ -55,30 +57,30 @@ bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState
     data.changed = changed;
     data.data = item.data;
     if (!inserting && Notify(list, lvn::kItemChanging, data) != 0) return false;  // vetoed
-    if (index >= static_cast<int>(list->listView.items.size())) return false;
-    ListViewItem& target = list->listView.items[static_cast<size_t>(index)];
+    if (index >= static_cast<int>(view->items.size())) return false;
+    ListViewItem& target = view->items[static_cast<size_t>(index)];
     target.state = state;
     if (text) target.text = *text;
     if (image) target.image = *image;
 
     if ((state & ~oldState) & lvis::kFocused) {
-        for (int i = 0; i < static_cast<int>(list->listView.items.size()); ++i) {
+        for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
             if (i != index &&
-                (list->listView.items[static_cast<size_t>(i)].state & lvis::kFocused)) {
+                (view->items[static_cast<size_t>(i)].state & lvis::kFocused)) {
                 LvChangeItem(list, i, 0, lvis::kFocused, nullptr, nullptr);
             }
         }
     }
     if (((state & ~oldState) & lvis::kSelected) && (list->style & ws::kLvsSingleSel)) {
-        for (int i = 0; i < static_cast<int>(list->listView.items.size()); ++i) {
+        for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
             if (i != index &&
-                (list->listView.items[static_cast<size_t>(i)].state & lvis::kSelected)) {
+                (view->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
                 LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
             }
         }
     }
-    data.data = index < static_cast<int>(list->listView.items.size())
-                    ? list->listView.items[static_cast<size_t>(index)].data
+    data.data = index < static_cast<int>(view->items.size())
+                    ? view->items[static_cast<size_t>(index)].data
                     : data.data;
     Notify(list, lvn::kItemChanged, data);
     return true;
@@ -86,18 +88,19 @@ bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState
 
 int HeadlessWindowSystem::ListViewInsert(Window list, int index, const ListViewItem& item) {
     Node* node = Find(list);
-    if (node == nullptr || node->kind != Kind::ListView) return -1;
-    index = std::clamp(index, 0, static_cast<int>(node->listView.items.size()));
+    auto* view = StateOf<ListViewControl>(node);
+    if (view == nullptr) return -1;
+    index = std::clamp(index, 0, static_cast<int>(view->items.size()));
     ListViewItem inserted = item;
     inserted.state = 0;
-    node->listView.items.insert(node->listView.items.begin() + index, inserted);
-    if (node->listView.editing >= index) ++node->listView.editing;
+    view->items.insert(view->items.begin() + index, inserted);
+    if (view->editing >= index) ++view->editing;
     // As the common controls do it: an item inserted with a state reports that change first
     // (LVN_ITEMCHANGED, no LVN_ITEMCHANGING), then its insertion.
     if (item.state != 0) {
         LvChangeItem(node, index, item.state, lvis::kFocused | lvis::kSelected, nullptr, nullptr,
                      true);
-        if (index >= static_cast<int>(node->listView.items.size())) return -1;
+        if (index >= static_cast<int>(view->items.size())) return -1;
     }
     ListViewNotification data;
     data.item = index;
@@ -108,130 +111,132 @@ int HeadlessWindowSystem::ListViewInsert(Window list, int index, const ListViewI
 
 bool HeadlessWindowSystem::ListViewDelete(Window list, int index) {
     Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size())) {
+    auto* view = StateOf<ListViewControl>(node);
+    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) {
         return false;
     }
     // The item gives up its selection and focus first, then goes.
     LvChangeItem(node, index, 0, lvis::kFocused | lvis::kSelected, nullptr, nullptr);
-    if (index >= static_cast<int>(node->listView.items.size())) return false;
+    if (index >= static_cast<int>(view->items.size())) return false;
     ListViewNotification data;
     data.item = index;
-    data.data = node->listView.items[static_cast<size_t>(index)].data;
+    data.data = view->items[static_cast<size_t>(index)].data;
     Notify(node, lvn::kDeleteItem, data);
-    if (index >= static_cast<int>(node->listView.items.size())) return false;
-    if (node->listView.editing == index) {
-        node->listView.editing = -1;
-        if (node->listView.editor) live_.erase(node->listView.editor.get());
-        node->listView.editor.reset();
-    } else if (node->listView.editing > index) {
-        --node->listView.editing;
+    if (index >= static_cast<int>(view->items.size())) return false;
+    if (view->editing == index) {
+        view->editing = -1;
+        if (view->editor) live_.erase(view->editor.get());
+        view->editor.reset();
+    } else if (view->editing > index) {
+        --view->editing;
     }
-    node->listView.items.erase(node->listView.items.begin() + index);
+    view->items.erase(view->items.begin() + index);
     return true;
 }
 
 uintptr_t HeadlessWindowSystem::ListViewData(Window list, int index) {
-    Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
-        return 0;
-    return node->listView.items[static_cast<size_t>(index)].data;
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) return 0;
+    return view->items[static_cast<size_t>(index)].data;
 }
 
 unsigned HeadlessWindowSystem::ListViewState(Window list, int index, unsigned mask) {
-    Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
-        return 0;
-    return node->listView.items[static_cast<size_t>(index)].state & mask;
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) return 0;
+    return view->items[static_cast<size_t>(index)].state & mask;
 }
 
 std::string HeadlessWindowSystem::ListViewText(Window list, int index) {
-    Node* node = Find(list);
-    if (node == nullptr || index < 0 || index >= static_cast<int>(node->listView.items.size()))
-        return {};
-    return node->listView.items[static_cast<size_t>(index)].text.substr(0, 255);
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) return {};
+    return view->items[static_cast<size_t>(index)].text.substr(0, 255);
 }
 
 bool HeadlessWindowSystem::ListViewSetText(Window list, int index, std::string_view text) {
     Node* node = Find(list);
-    if (node == nullptr) return false;
+    if (StateOf<ListViewControl>(node) == nullptr) return false;
     const std::string label(text);
     return LvChangeItem(node, index, 0, 0, &label, nullptr);
 }
 
 bool HeadlessWindowSystem::ListViewSetImage(Window list, int index, int image) {
     Node* node = Find(list);
-    return node && LvChangeItem(node, index, 0, 0, nullptr, &image);
+    return StateOf<ListViewControl>(node) && LvChangeItem(node, index, 0, 0, nullptr, &image);
 }
 
 bool HeadlessWindowSystem::ListViewSetState(Window list, int index, unsigned state,
                                             unsigned mask) {
     Node* node = Find(list);
-    if (node == nullptr) return false;
+    const auto* view = StateOf<ListViewControl>(node);
+    if (view == nullptr) return false;
     if (index != -1) return LvChangeItem(node, index, state, mask, nullptr, nullptr);
-    for (int i = 0; i < static_cast<int>(node->listView.items.size()); ++i) {
+    for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
         LvChangeItem(node, i, state, mask, nullptr, nullptr);
     }
     return true;
 }
 
 int HeadlessWindowSystem::ListViewNextItem(Window list, int start, unsigned flags) {
-    Node* node = Find(list);
-    if (node == nullptr) return -1;
-    for (int i = std::max(start + 1, 0); i < static_cast<int>(node->listView.items.size()); ++i) {
-        if ((node->listView.items[static_cast<size_t>(i)].state & flags) == flags) return i;
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    if (view == nullptr) return -1;
+    for (int i = std::max(start + 1, 0); i < static_cast<int>(view->items.size()); ++i) {
+        if ((view->items[static_cast<size_t>(i)].state & flags) == flags) return i;
     }
     return -1;
 }
 
 int HeadlessWindowSystem::ListViewSelectedCount(Window list) {
-    Node* node = Find(list);
-    if (node == nullptr) return 0;
-    return static_cast<int>(std::count_if(node->listView.items.begin(), node->listView.items.end(),
+    const auto* view = StateOf<ListViewControl>(Find(list));
+    if (view == nullptr) return 0;
+    return static_cast<int>(std::count_if(view->items.begin(), view->items.end(),
                                           [](const ListViewItem& item) {
                                               return (item.state & lvis::kSelected) != 0;
                                           }));
 }
 
 void HeadlessWindowSystem::LvOpenEditor(Node* list, int index) {
-    list->listView.editing = index;
-    list->listView.editor = std::make_unique<Node>();
-    list->listView.editor->kind = Kind::LabelEditor;
-    list->listView.editor->parent = list;
-    list->listView.editor->text = list->listView.items[static_cast<size_t>(index)].text;
-    live_.insert(list->listView.editor.get());
+    auto* view = list->As<ListViewControl>();
+    if (view == nullptr) return;
+    view->editing = index;
+    view->editor = std::make_unique<Node>(Kind::LabelEditor);
+    view->editor->parent = list;
+    view->editor->text = view->items[static_cast<size_t>(index)].text;
+    live_.insert(view->editor.get());
 }
 
 void HeadlessWindowSystem::LvEndEdit(Node* list, std::optional<std::string> text) {
-    const int index = list->listView.editing;
-    if (index < 0) return;
+    auto* view = list->As<ListViewControl>();
+    if (view == nullptr || view->editing < 0) return;
+    const int index = view->editing;
     // The editor is gone before the list tells its parent, so that the parent may open it again.
-    list->listView.editing = -1;
-    if (list->listView.editor) live_.erase(list->listView.editor.get());
-    list->listView.editor.reset();
+    view->editing = -1;
+    if (view->editor) live_.erase(view->editor.get());
+    view->editor.reset();
     ListViewNotification data;
     data.item = index;
-    data.data = list->listView.items[static_cast<size_t>(index)].data;
+    data.data = view->items[static_cast<size_t>(index)].data;
     data.text = text;
     const intptr_t accept = Notify(list, lvn::kEndLabelEdit, data);
-    if (text && accept != 0 && index < static_cast<int>(list->listView.items.size())) {
+    if (text && accept != 0 && index < static_cast<int>(view->items.size())) {
         LvChangeItem(list, index, 0, 0, &*text, nullptr);
     }
 }
 
 Window HeadlessWindowSystem::ListViewEditLabel(Window list, int index) {
     Node* node = Find(list);
-    if (node == nullptr || !(node->style & ws::kLvsEditLabels) || index < 0 ||
-        index >= static_cast<int>(node->listView.items.size())) {
+    auto* view = StateOf<ListViewControl>(node);
+    if (view == nullptr || !(node->style & ws::kLvsEditLabels) || index < 0 ||
+        index >= static_cast<int>(view->items.size())) {
         return nullptr;
     }
-    if (node->listView.editing >= 0) LvEndEdit(node, std::nullopt);
+    if (view->editing >= 0) LvEndEdit(node, std::nullopt);
     ListViewNotification data;
     data.item = index;
-    data.data = node->listView.items[static_cast<size_t>(index)].data;
+    data.data = view->items[static_cast<size_t>(index)].data;
     if (Notify(node, lvn::kBeginLabelEdit, data) != 0) return nullptr;  // refused
-    if (index >= static_cast<int>(node->listView.items.size())) return nullptr;
+    if (index >= static_cast<int>(view->items.size())) return nullptr;
     LvOpenEditor(node, index);
-    return node->listView.editor->handle();
+    return view->editor->handle();
 }
 
 Rect HeadlessWindowSystem::LvItemRect(Node* list, int index) const {
@@ -243,8 +248,9 @@ Rect HeadlessWindowSystem::LvItemRect(Node* list, int index) const {
 
 int HeadlessWindowSystem::ListViewHitTest(Window list, Point point) {
     Node* node = Find(list);
-    if (node == nullptr) return -1;
-    for (int i = 0; i < static_cast<int>(node->listView.items.size()); ++i) {
+    const auto* view = StateOf<ListViewControl>(node);
+    if (view == nullptr) return -1;
+    for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
         const Rect rect = LvItemRect(node, i);
         if (point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
             point.y < rect.bottom) {
@@ -255,8 +261,10 @@ int HeadlessWindowSystem::ListViewHitTest(Window list, Point point) {
 }
 
 void HeadlessWindowSystem::LvSelectOnly(Node* list, int index) {
-    for (int i = 0; i < static_cast<int>(list->listView.items.size()); ++i) {
-        if (i != index && (list->listView.items[static_cast<size_t>(i)].state & lvis::kSelected)) {
+    const auto* view = list->As<ListViewControl>();
+    if (view == nullptr) return;
+    for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
+        if (i != index && (view->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
             LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
         }
     }

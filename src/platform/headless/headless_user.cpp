@@ -126,12 +126,8 @@ void HeadlessWindowSystem::EnterKey(Run& run, Node* focus, intptr_t code) {
 // F1: the key to the focused control, then WM_HELP about it (or about the dialog).
 void HeadlessWindowSystem::HelpKey(Run& run, Node* focus) {
     KeyDown(focus, vk::kF1);
-    Message help;
-    help.message = wm::kHelp;
     Node* about = focus ? focus : run.dialog.get();
-    help.window = about->handle();
-    help.id = about->id;
-    help.point = cursor_;
+    const Message help = Message::Help(about->id, about->handle(), cursor_);
     if (focus) {
         ToControl(focus, help);
     } else {
@@ -142,15 +138,10 @@ void HeadlessWindowSystem::HelpKey(Run& run, Node* focus) {
 // The menu key: WM_CONTEXTMENU from the keyboard (point -1, -1) for the focused control or the
 // dialog.
 void HeadlessWindowSystem::ContextMenuKey(Run& run, Node* focus) {
-    Message menu;
-    menu.message = wm::kContextMenu;
-    menu.point = {-1, -1};
     if (focus) {
-        menu.wParam = reinterpret_cast<uintptr_t>(focus->handle());
-        ToControl(focus, menu);
+        ToControl(focus, Message::ContextMenu(focus->handle(), {-1, -1}));
     } else {
-        menu.window = run.dialog->handle();
-        ToDialog(run, menu);
+        ToDialog(run, Message::ContextMenu(run.dialog->handle(), {-1, -1}));
     }
 }
 
@@ -194,11 +185,12 @@ bool User::Click(int id) {
 
 bool User::Type(int id, std::string_view text) {
     auto* node = system_.Find(Item(id));
-    if (!system_.Usable(node) || node->kind != Kind::Edit) return false;
+    const auto* edit = internal::StateOf<internal::EditControl>(node);
+    if (!system_.Usable(node) || edit == nullptr) return false;
     system_.MoveFocus(node);
     std::string typed(text);
-    if (node->edit.limit > 0 && typed.size() > static_cast<size_t>(node->edit.limit)) {
-        typed.resize(static_cast<size_t>(node->edit.limit));
+    if (edit->limit > 0 && typed.size() > static_cast<size_t>(edit->limit)) {
+        typed.resize(static_cast<size_t>(edit->limit));
     }
     system_.SetText(node->handle(), typed);
     system_.AfterAction();
@@ -248,21 +240,14 @@ bool User::RightClick(int id) {
     auto* node = id == 0 ? nullptr : system_.Find(Item(id));
     if (id != 0 && (node == nullptr || !system_.IsVisible(node->handle()))) return false;
     if (node && node->kind == Kind::ListView) return RightClickItem(id, -1);
-    Message menu;
-    menu.message = wm::kContextMenu;
     if (node && node->enabled) {
         system_.cursor_ = system_.ClientToScreen(node->handle(), system_.Center(node));
-        menu.point = system_.cursor_;
-        menu.wParam = reinterpret_cast<uintptr_t>(node->handle());
-        system_.ToControl(node, menu);
+        system_.ToControl(node, Message::ContextMenu(node->handle(), system_.cursor_));
     } else {
         // The dialog itself, or a disabled control, whose clicks go to the dialog.
         system_.cursor_ = node ? system_.ClientToScreen(node->handle(), system_.Center(node))
                                : system_.ClientToScreen(dialog_, {1, 1});
-        menu.point = system_.cursor_;
-        menu.window = dialog_;
-        menu.wParam = reinterpret_cast<uintptr_t>(dialog_);
-        system_.ToDialog(*run, menu);
+        system_.ToDialog(*run, Message::ContextMenu(dialog_, system_.cursor_));
     }
     system_.AfterAction();
     return true;
@@ -280,19 +265,19 @@ bool User::Help() { return PressKey(vk::kF1); }
 
 bool User::ClickItem(int listId, int index, bool ctrl) {
     auto* node = system_.Find(Item(listId));
-    if (!system_.Usable(node) || node->kind != Kind::ListView || index < 0 ||
-        index >= static_cast<int>(node->listView.items.size())) {
+    const auto* view = internal::StateOf<internal::ListViewControl>(node);
+    if (!system_.Usable(node) || view == nullptr || index < 0 ||
+        index >= static_cast<int>(view->items.size())) {
         return false;
     }
     const Rect rect = system_.LvItemRect(node, index);
     const Point point{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
     system_.cursor_ = system_.ClientToScreen(node->handle(), point);
     system_.ctrl_ = ctrl;
-    if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
+    if (view->editing >= 0) system_.LvEndEdit(node, std::nullopt);
     system_.MoveFocus(node);
     if (ctrl) {
-        const unsigned selected =
-            node->listView.items[static_cast<size_t>(index)].state & lvis::kSelected;
+        const unsigned selected = view->items[static_cast<size_t>(index)].state & lvis::kSelected;
         system_.LvChangeItem(node, index, (selected ^ lvis::kSelected) | lvis::kFocused,
                              lvis::kSelected | lvis::kFocused, nullptr, nullptr);
     } else {
@@ -308,12 +293,13 @@ bool User::ClickItem(int listId, int index, bool ctrl) {
 
 bool User::ClickEmpty(int listId) {
     auto* node = system_.Find(Item(listId));
-    if (!system_.Usable(node) || node->kind != Kind::ListView) return false;
+    const auto* view = internal::StateOf<internal::ListViewControl>(node);
+    if (!system_.Usable(node) || view == nullptr) return false;
     const Rect client = system_.ClientRect(node->handle());
     const Point point{client.right - 1, client.bottom - 1};
     if (system_.ListViewHitTest(node->handle(), point) >= 0) return false;  // no empty space
     system_.cursor_ = system_.ClientToScreen(node->handle(), point);
-    if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
+    if (view->editing >= 0) system_.LvEndEdit(node, std::nullopt);
     system_.MoveFocus(node);
     system_.LvSelectOnly(node, -1);
     ListViewNotification data;
@@ -348,8 +334,8 @@ bool User::DoubleClickEmpty(int listId) {
 
 bool User::RightClickItem(int listId, int index) {
     auto* node = system_.Find(Item(listId));
-    if (!system_.Usable(node) || node->kind != Kind::ListView ||
-        index >= static_cast<int>(node->listView.items.size())) {
+    const auto* view = internal::StateOf<internal::ListViewControl>(node);
+    if (!system_.Usable(node) || view == nullptr || index >= static_cast<int>(view->items.size())) {
         return false;
     }
     Point point;
@@ -362,11 +348,12 @@ bool User::RightClickItem(int listId, int index) {
         if (system_.ListViewHitTest(node->handle(), point) >= 0) return false;
     }
     system_.cursor_ = system_.ClientToScreen(node->handle(), point);
-    if (node->listView.editing >= 0) system_.LvEndEdit(node, std::nullopt);
+    if (view->editing >= 0) system_.LvEndEdit(node, std::nullopt);
     system_.MoveFocus(node);
     if (index < 0) {
         system_.LvSelectOnly(node, -1);
-    } else if (!(node->listView.items[static_cast<size_t>(index)].state & lvis::kSelected)) {
+    } else if (index < static_cast<int>(view->items.size()) &&
+               !(view->items[static_cast<size_t>(index)].state & lvis::kSelected)) {
         system_.LvSelectOnly(node, index);
     }
     ListViewNotification data;
@@ -374,11 +361,7 @@ bool User::RightClickItem(int listId, int index) {
     data.point = point;
     system_.Notify(node, nm::kRClick, data);
     if (Running()) {
-        Message menu;
-        menu.message = wm::kContextMenu;
-        menu.point = system_.cursor_;
-        menu.wParam = reinterpret_cast<uintptr_t>(node->handle());
-        system_.ToControl(node, menu);
+        system_.ToControl(node, Message::ContextMenu(node->handle(), system_.cursor_));
     }
     system_.AfterAction();
     return true;
@@ -386,7 +369,7 @@ bool User::RightClickItem(int listId, int index) {
 
 bool User::BeginLabelEdit(int listId, int index) {
     auto* node = system_.Find(Item(listId));
-    if (!system_.Usable(node) || node->kind != Kind::ListView) return false;
+    if (!system_.Usable(node) || internal::StateOf<internal::ListViewControl>(node) == nullptr) return false;
     system_.MoveFocus(node);
     const bool opened = system_.ListViewEditLabel(node->handle(), index) != nullptr;
     system_.AfterAction();
@@ -395,8 +378,8 @@ bool User::BeginLabelEdit(int listId, int index) {
 
 bool User::EndLabelEdit(int listId, std::optional<std::string> text) {
     auto* node = system_.Find(Item(listId));
-    if (!system_.Usable(node) || node->kind != Kind::ListView || node->listView.editing < 0)
-        return false;
+    const auto* view = internal::StateOf<internal::ListViewControl>(node);
+    if (!system_.Usable(node) || view == nullptr || view->editing < 0) return false;
     system_.LvEndEdit(node, std::move(text));
     system_.AfterAction();
     return true;
@@ -405,8 +388,8 @@ bool User::EndLabelEdit(int listId, std::optional<std::string> text) {
 bool User::Editing(int listId) const { return EditingItem(listId) >= 0; }
 
 int User::EditingItem(int listId) const {
-    auto* node = system_.Find(Item(listId));
-    return node ? node->listView.editing : -1;
+    const auto* view = internal::StateOf<internal::ListViewControl>(system_.Find(Item(listId)));
+    return view ? view->editing : -1;
 }
 
 }  // namespace tavix::platform::headless

@@ -274,7 +274,7 @@ private:
     void ModalTakesFocus(const std::function<void()>& modal);
 
     // Events (headless_dialog.cpp)
-    intptr_t ToDialog(Run& run, Message& message, bool* handled = nullptr);
+    intptr_t ToDialog(Run& run, const Message& message, bool* handled = nullptr);
     void Command(Node* control, int code);
     // The dialog manager's WM_COMMAND for a button id (Enter, Escape, the close box), naming
     // the button's window when the dialog has one.

@@ -1,6 +1,7 @@
 // Modules on POSIX: a module is named by its load address, its path found through dladdr.
 // Resource libraries are PE files read as data: a loaded one is a record of its path and bytes,
-// whose address is its handle. This library's own resources are compiled in.
+// whose address is its handle. This library's own resources are compiled in. The product
+// version of an ELF program or library is its product-version note (elf_note.h).
 //
 // The library's own module and its path are looked up once: a loaded library stays where it
 // was loaded, and resolving its path (realpath reads the link of every component) would
@@ -24,6 +25,7 @@
 
 #include "platform/codepage.h"
 #include "platform/name_fold.h"
+#include "platform/posix/elf_note.h"
 #include "resources/resource_reader.h"
 
 namespace tavix::platform {
@@ -241,6 +243,10 @@ std::optional<std::string> FileProductVersion(const std::string& path) {
         if (const auto info = resources::EmbeddedResources().Find(resources::kRtVersion, 1)) {
             version = resources::ProductVersion(*info);
         }
+    } else if (elf::FileVersion elfFile = elf::ReadProductVersion(path); elfFile.isElf) {
+        // A program or library of this platform: the note TAVIXCONNECT_PRODUCT_VERSION puts
+        // into it, compared as the text it is.
+        return std::move(elfFile.version);
     } else if (const auto bytes = ReadFile(path).bytes) {
         const auto resources = resources::ResourceSet::FromPe(*bytes);
         const auto info = resources ? resources->Find(resources::kRtVersion, 1) : std::nullopt;

@@ -135,7 +135,7 @@ void ReadListViewNotification(const NMHDR& header, Message& message,
         default:
             return;
     }
-    message.listView = &data;
+    message.Carry(data);
 }
 
 // One dialog-procedure call, cracked into the arguments of its message. Each method fills the
@@ -160,9 +160,7 @@ public:
     }
 
     INT_PTR Command(int id, int code, HWND control) {
-        message_.id = id;
-        message_.code = code;
-        message_.window = control;
+        message_ = Message::Command(id, control, code);
         return AskHandled();
     }
 
@@ -194,7 +192,7 @@ public:
         request.painter = &painter;
         message_.id = request.controlId;
         message_.window = item.hwndItem;
-        message_.draw = &request;
+        message_.Carry(request);
         return AskHandled();
     }
 
@@ -209,7 +207,7 @@ public:
         request.itemData = item.itemData;
         message_.id = request.controlId;
         message_.window = GetDlgItem(dialog_, request.controlId);
-        message_.measure = &request;
+        message_.Carry(request);
         bool handled = false;
         Ask(handled);
         if (!handled) return FALSE;
@@ -230,7 +228,7 @@ public:
         request.itemData2 = item.itemData2;
         message_.id = request.controlId;
         message_.window = item.hwndItem;
-        message_.compare = &request;
+        message_.Carry(request);
         bool handled = false;
         const intptr_t order = Ask(handled);
         return handled ? order : 0;
@@ -246,9 +244,8 @@ public:
     // window is the one clicked (the dialog itself, or null, for none of its controls); screen
     // is (-1, -1) when the menu key asked.
     INT_PTR ContextMenu(HWND window, Point screen) {
-        message_.window = window;
+        message_ = Message::ContextMenu(window, screen);
         message_.id = window && window != dialog_ ? GetDlgCtrlID(window) : 0;
-        message_.point = screen;
         return AskHandled();
     }
 

@@ -1,0 +1,823 @@
+// The controls' own operations: edits, buttons, the list view (a GtkIconView over a
+// GtkListStore, the image list as pixbufs, labels edited in place) and the owner-drawn list box
+// (a drawing area with a horizontal adjustment, painted by the dialog through a cairo painter).
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/gtk/gtk_window_system.h"
+
+namespace tavix::platform::gtk {
+
+namespace {
+
+enum Column { kTextColumn, kPixbufColumn, kColumns };
+
+GtkWindowSystem* SystemOf(gpointer data) { return static_cast<GtkWindowSystem*>(data); }
+
+GtkIconView* IconView(const Node* list) { return GTK_ICON_VIEW(list->inner); }
+
+bool NthIter(GtkListStore* store, int index, GtkTreeIter& iter) {
+    return gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store), &iter, nullptr, index) != FALSE;
+}
+
+// A GdkPixbuf (straight RGBA) of an icon's pixels (0xAARRGGBB, straight alpha).
+GdkPixbuf* PixbufOf(const icons::IconImage& image) {
+    if (image.width <= 0 || image.height <= 0) return nullptr;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, image.width, image.height);
+    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const size_t at = static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x);
+            const uint32_t argb = image.pixels[at];
+            guchar* out = pixels + y * stride + x * 4;
+            out[0] = static_cast<guchar>(argb >> 16);
+            out[1] = static_cast<guchar>(argb >> 8);
+            out[2] = static_cast<guchar>(argb);
+            out[3] = at < image.mask.size() && image.mask[at] ? 0 : static_cast<guchar>(argb >> 24);
+        }
+    }
+    return pixbuf;
+}
+
+// The painter of an owner-drawn item: fills in the theme's colours, the focus frame, images.
+class CairoPainter final : public Painter {
+public:
+    CairoPainter(GtkWidget* widget, cairo_t* cr, const Host& host) : widget_(widget), cr_(cr), host_(host) {}
+
+    void Fill(const Rect& rect, int sysColor) override {
+        GtkStyleContext* style = gtk_widget_get_style_context(widget_);
+        GdkRGBA color{1, 1, 1, 1};
+        if (sysColor == color::kHighlight) {
+            if (!gtk_style_context_lookup_color(style, "theme_selected_bg_color", &color)) {
+                color = GdkRGBA{0.21, 0.52, 0.89, 1};
+            }
+        } else if (sysColor == color::kWindowText) {
+            color = GdkRGBA{0, 0, 0, 1};
+        } else if (!gtk_style_context_lookup_color(style, "theme_base_color", &color)) {
+            color = GdkRGBA{1, 1, 1, 1};
+        }
+        gdk_cairo_set_source_rgba(cr_, &color);
+        cairo_rectangle(cr_, rect.left, rect.top, rect.Width(), rect.Height());
+        cairo_fill(cr_);
+    }
+
+    void FocusRect(const Rect& rect) override {
+        gtk_render_focus(gtk_widget_get_style_context(widget_), cr_, rect.left, rect.top,
+                         rect.Width(), rect.Height());
+    }
+
+    void DrawImage(const ImageList& images, int index, int x, int y) override {
+        IconHandle icon = images.GetIcon(index);
+        if (icon == nullptr) return;
+        std::optional<icons::IconImage> image = host_.readIcon ? host_.readIcon(icon) : std::nullopt;
+        if (host_.destroyIcon) host_.destroyIcon(icon);
+        if (!image) return;
+        if (GdkPixbuf* pixbuf = PixbufOf(*image)) {
+            gdk_cairo_set_source_pixbuf(cr_, pixbuf, x, y);
+            cairo_paint(cr_);
+            g_object_unref(pixbuf);
+        }
+    }
+
+private:
+    GtkWidget* widget_;
+    cairo_t* cr_;
+    const Host& host_;
+};
+
+// ---- Signal handlers ---------------------------------------------------------------------------
+
+void OnSelectionChanged(GtkIconView* view, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    if (system->quiet > 0) return;
+    if (Node* list = system->NodeOfWidget(GTK_WIDGET(view))) system->ListViewSelectionFromWidget(list);
+}
+
+gboolean OnListButton(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    Node* list = system->NodeOfWidget(widget);
+    if (list == nullptr) return FALSE;
+    system->ListViewButton(list, *event);
+    // Right clicks and double clicks are answered here; a left click is GTK's (selection).
+    return event->button == 3 || event->type == GDK_2BUTTON_PRESS ? TRUE : FALSE;
+}
+
+void OnEditingStarted(GtkCellRenderer* cell, GtkCellEditable* editable, const char* path, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    auto* list = static_cast<Node*>(g_object_get_data(G_OBJECT(cell), "tavix-list"));
+    if (system->Find(list ? list->handle() : nullptr)) system->EditingStarted(list, editable, std::atoi(path));
+}
+
+void OnEdited(GtkCellRendererText* cell, const char*, const char* text, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    auto* list = static_cast<Node*>(g_object_get_data(G_OBJECT(cell), "tavix-list"));
+    if (system->Find(list ? list->handle() : nullptr)) system->EditingEnded(list, std::string(text));
+}
+
+void OnEditingCanceled(GtkCellRenderer* cell, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    auto* list = static_cast<Node*>(g_object_get_data(G_OBJECT(cell), "tavix-list"));
+    if (system->Find(list ? list->handle() : nullptr)) system->EditingEnded(list, std::nullopt);
+}
+
+gboolean OnDrawBox(GtkWidget* widget, cairo_t* cr, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    if (Node* box = system->NodeOfWidget(widget)) system->PaintListBox(box, cr);
+    return TRUE;
+}
+
+gboolean OnBoxButton(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+    GtkWindowSystem* system = SystemOf(data);
+    if (Node* box = system->NodeOfWidget(widget)) system->ListBoxButton(box, *event);
+    return TRUE;
+}
+
+void OnBoxScrolled(GtkAdjustment*, gpointer data) {
+    auto* node = static_cast<Node*>(data);
+    if (auto* owner = static_cast<GtkWindowSystem*>(g_object_get_data(G_OBJECT(node->area), "tavix-system"))) {
+        if (owner->quiet == 0 && owner->Find(node->handle())) owner->ListBoxScrolled(node);
+    }
+}
+
+}  // namespace
+
+// ---- Creation ----------------------------------------------------------------------------------
+void GtkWindowSystem::CreateListView(Node& node) {
+    node.store = gtk_list_store_new(kColumns, G_TYPE_STRING, GDK_TYPE_PIXBUF);
+    GtkWidget* view = gtk_icon_view_new_with_model(GTK_TREE_MODEL(node.store));
+    GtkIconView* icons = GTK_ICON_VIEW(view);
+    gtk_icon_view_set_selection_mode(icons, (node.style & ws::kLvsSingleSel) ? GTK_SELECTION_SINGLE
+                                                                             : GTK_SELECTION_MULTIPLE);
+    gtk_icon_view_set_item_width(icons, 72);
+    gtk_icon_view_set_margin(icons, 2);
+    gtk_icon_view_set_row_spacing(icons, 2);
+    gtk_icon_view_set_column_spacing(icons, 2);
+    gtk_icon_view_set_item_padding(icons, 2);
+    // The view's own columns, so that its accessible items are named by their labels.
+    gtk_icon_view_set_pixbuf_column(icons, kPixbufColumn);
+    gtk_icon_view_set_text_column(icons, kTextColumn);
+    GtkCellRenderer* textCell = nullptr;
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(view));
+    for (GList* cell = cells; cell != nullptr; cell = cell->next) {
+        if (GTK_IS_CELL_RENDERER_TEXT(cell->data)) textCell = GTK_CELL_RENDERER(cell->data);
+    }
+    g_list_free(cells);
+    g_object_set(textCell, "wrap-mode", PANGO_WRAP_WORD_CHAR, nullptr);
+    g_object_set_data(G_OBJECT(textCell), "tavix-list", &node);
+    node.textCell = textCell;
+    g_signal_connect(view, "selection-changed", G_CALLBACK(OnSelectionChanged), this);
+    g_signal_connect(view, "button-press-event", G_CALLBACK(OnListButton), this);
+    g_signal_connect(textCell, "editing-started", G_CALLBACK(OnEditingStarted), this);
+    g_signal_connect(textCell, "edited", G_CALLBACK(OnEdited), this);
+    g_signal_connect(textCell, "editing-canceled", G_CALLBACK(OnEditingCanceled), this);
+
+    GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_container_add(GTK_CONTAINER(scrolled), view);
+    node.widget = scrolled;
+    node.inner = view;
+}
+
+void GtkWindowSystem::CreateListBox(Node& node) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
+    GtkWidget* area = gtk_drawing_area_new();
+    gtk_widget_set_can_focus(area, TRUE);
+    gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_KEY_PRESS_MASK | GDK_SCROLL_MASK);
+    gtk_widget_set_vexpand(area, TRUE);
+    gtk_container_add(GTK_CONTAINER(frame), area);
+    gtk_box_pack_start(GTK_BOX(box), frame, TRUE, TRUE, 0);
+    node.adjustment = gtk_adjustment_new(0, 0, 1, 1, 1, 1);
+    GtkWidget* bar = gtk_scrollbar_new(GTK_ORIENTATION_HORIZONTAL, node.adjustment);
+    gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
+    g_object_set_data(G_OBJECT(area), "tavix-system", this);
+    g_signal_connect(area, "draw", G_CALLBACK(OnDrawBox), this);
+    g_signal_connect(area, "button-press-event", G_CALLBACK(OnBoxButton), this);
+    g_signal_connect(node.adjustment, "value-changed", G_CALLBACK(OnBoxScrolled), &node);
+    node.widget = box;
+    node.inner = area;
+    node.area = area;
+}
+
+// ---- Edits and buttons -------------------------------------------------------------------------
+void GtkWindowSystem::SetTextLimit(Window edit, int maxChars) {
+    Node* node = Find(edit);
+    if (node == nullptr || node->kind != Kind::Edit) return;
+    node->limit = maxChars;
+    gtk_entry_set_max_length(GTK_ENTRY(node->inner), std::max(0, maxChars));
+}
+
+void GtkWindowSystem::SelectAllText(Window edit) {
+    Node* node = Find(edit);
+    if (node && node->kind == Kind::Edit) gtk_editable_select_region(GTK_EDITABLE(node->inner), 0, -1);
+}
+
+IconHandle GtkWindowSystem::SetButtonIcon(Window button, IconHandle icon) {
+    Node* node = Find(button);
+    if (node == nullptr || node->kind != Kind::Button) return nullptr;
+    std::swap(node->icon, icon);
+    GtkWidget* image = nullptr;
+    if (IsRealIcon(node->icon) && host_.readIcon) {
+        if (std::optional<icons::IconImage> pixels = host_.readIcon(node->icon)) {
+            if (GdkPixbuf* pixbuf = PixbufOf(*pixels)) {
+                image = gtk_image_new_from_pixbuf(pixbuf);
+                g_object_unref(pixbuf);
+            }
+        }
+    }
+    gtk_button_set_image(GTK_BUTTON(node->inner), image);
+    gtk_button_set_always_show_image(GTK_BUTTON(node->inner), TRUE);
+    return icon;
+}
+
+// ---- List view ---------------------------------------------------------------------------------
+GdkPixbuf* GtkWindowSystem::Pixbuf(const ImageList* images, int index) const {
+    if (images == nullptr || index < 0 || host_.readIcon == nullptr) return nullptr;
+    IconHandle icon = images->GetIcon(index);
+    if (icon == nullptr) return nullptr;
+    std::optional<icons::IconImage> image = host_.readIcon(icon);
+    if (host_.destroyIcon) host_.destroyIcon(icon);
+    return image ? PixbufOf(*image) : nullptr;
+}
+
+// The widget shows item index as the model holds it: label, image, selection, cursor.
+void GtkWindowSystem::LvShowItem(Node* list, int index) {
+    GtkTreeIter iter;
+    if (list->store == nullptr || !NthIter(list->store, index, iter)) return;
+    const ListViewItem& item = list->items[static_cast<size_t>(index)];
+    ++quiet;
+    GdkPixbuf* pixbuf = Pixbuf(list->images, item.image);
+    gtk_list_store_set(list->store, &iter, kTextColumn, item.text.c_str(), kPixbufColumn, pixbuf, -1);
+    if (pixbuf) g_object_unref(pixbuf);
+    // The view's accessible items carry their label as text only: each is named by it too.
+    if (AtkObject* child = atk_object_ref_accessible_child(gtk_widget_get_accessible(list->inner), index)) {
+        atk_object_set_name(child, item.text.c_str());
+        g_object_unref(child);
+    }
+    GtkTreePath* path = gtk_tree_path_new_from_indices(index, -1);
+    if (item.state & lvis::kSelected) {
+        gtk_icon_view_select_path(IconView(list), path);
+    } else {
+        gtk_icon_view_unselect_path(IconView(list), path);
+    }
+    if ((item.state & lvis::kFocused) && list->editing < 0) {
+        gtk_icon_view_set_cursor(IconView(list), path, nullptr, FALSE);
+        gtk_icon_view_scroll_to_path(IconView(list), path, FALSE, 0, 0);
+    }
+    gtk_tree_path_free(path);
+    --quiet;
+}
+
+void GtkWindowSystem::ListViewSetImageList(Window list, const ImageList* images) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView) return;
+    node->images = images;
+    for (int i = 0; i < static_cast<int>(node->items.size()); ++i) LvShowItem(node, i);
+}
+
+int GtkWindowSystem::ListViewCount(Window list) {
+    Node* node = Find(list);
+    return node && node->kind == Kind::ListView ? static_cast<int>(node->items.size()) : 0;
+}
+
+// Changes one item's state (within mask), label or image, with LVN_ITEMCHANGING before (not for
+// an item being inserted) and LVN_ITEMCHANGED after, the focus (one item at most) and a single
+// selection kept, as the headless list view does.
+bool GtkWindowSystem::LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
+                                   const std::string* text, const int* image, bool inserting) {
+    if (index < 0 || index >= static_cast<int>(list->items.size())) return false;
+    ListViewItem& item = list->items[static_cast<size_t>(index)];
+    const unsigned oldState = item.state;
+    const unsigned state = (oldState & ~mask) | (newState & mask);
+    unsigned changed = 0;
+    if (state != oldState) changed |= lvif::kState;
+    if (text && *text != item.text) changed |= lvif::kText;
+    if (image && *image != item.image) changed |= lvif::kImage;
+    if (changed == 0) return true;
+
+    ListViewNotification data;
+    data.item = index;
+    data.newState = state;
+    data.oldState = oldState;
+    data.changed = changed;
+    data.data = item.data;
+    if (!inserting && Notify(list, lvn::kItemChanging, data) != 0) {
+        LvShowItem(list, index);  // vetoed: the widget goes back to what the model holds
+        return false;
+    }
+    if (!live_.contains(list) || index >= static_cast<int>(list->items.size())) return false;
+    ListViewItem& target = list->items[static_cast<size_t>(index)];
+    target.state = state;
+    if (text) target.text = *text;
+    if (image) target.image = *image;
+    LvShowItem(list, index);
+
+    if ((state & ~oldState) & lvis::kFocused) {
+        for (int i = 0; i < static_cast<int>(list->items.size()); ++i) {
+            if (i != index && (list->items[static_cast<size_t>(i)].state & lvis::kFocused)) {
+                LvChangeItem(list, i, 0, lvis::kFocused, nullptr, nullptr);
+            }
+        }
+    }
+    if (((state & ~oldState) & lvis::kSelected) && (list->style & ws::kLvsSingleSel)) {
+        for (int i = 0; i < static_cast<int>(list->items.size()); ++i) {
+            if (i != index && (list->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
+                LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
+            }
+        }
+    }
+    if (index < static_cast<int>(list->items.size())) data.data = list->items[static_cast<size_t>(index)].data;
+    Notify(list, lvn::kItemChanged, data);
+    return true;
+}
+
+int GtkWindowSystem::ListViewInsert(Window list, int index, const ListViewItem& item) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView) return -1;
+    index = std::clamp(index, 0, static_cast<int>(node->items.size()));
+    ListViewItem inserted = item;
+    inserted.state = 0;
+    node->items.insert(node->items.begin() + index, inserted);
+    if (node->editing >= index) ++node->editing;
+    ++quiet;
+    gtk_list_store_insert_with_values(node->store, nullptr, index, kTextColumn, item.text.c_str(), -1);
+    --quiet;
+    LvShowItem(node, index);
+    // As the common controls do it: an item inserted with a state reports that change first
+    // (LVN_ITEMCHANGED, no LVN_ITEMCHANGING), then its insertion.
+    if (item.state != 0) {
+        LvChangeItem(node, index, item.state, lvis::kFocused | lvis::kSelected, nullptr, nullptr, true);
+        if (index >= static_cast<int>(node->items.size())) return -1;
+    }
+    ListViewNotification data;
+    data.item = index;
+    data.data = item.data;
+    Notify(node, lvn::kInsertItem, data);
+    return index;
+}
+
+bool GtkWindowSystem::ListViewDelete(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView || index < 0 ||
+        index >= static_cast<int>(node->items.size())) {
+        return false;
+    }
+    LvChangeItem(node, index, 0, lvis::kFocused | lvis::kSelected, nullptr, nullptr);
+    if (!live_.contains(node) || index >= static_cast<int>(node->items.size())) return false;
+    ListViewNotification data;
+    data.item = index;
+    data.data = node->items[static_cast<size_t>(index)].data;
+    Notify(node, lvn::kDeleteItem, data);
+    if (!live_.contains(node) || index >= static_cast<int>(node->items.size())) return false;
+    if (node->editing == index) {
+        node->editing = -1;
+        node->editor = nullptr;
+    } else if (node->editing > index) {
+        --node->editing;
+    }
+    node->items.erase(node->items.begin() + index);
+    GtkTreeIter iter;
+    ++quiet;
+    if (NthIter(node->store, index, iter)) gtk_list_store_remove(node->store, &iter);
+    --quiet;
+    return true;
+}
+
+uintptr_t GtkWindowSystem::ListViewData(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->items.size())) return 0;
+    return node->items[static_cast<size_t>(index)].data;
+}
+
+unsigned GtkWindowSystem::ListViewState(Window list, int index, unsigned mask) {
+    Node* node = Find(list);
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->items.size())) return 0;
+    return node->items[static_cast<size_t>(index)].state & mask;
+}
+
+std::string GtkWindowSystem::ListViewText(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || index < 0 || index >= static_cast<int>(node->items.size())) return {};
+    return node->items[static_cast<size_t>(index)].text.substr(0, 255);
+}
+
+bool GtkWindowSystem::ListViewSetText(Window list, int index, std::string_view text) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView) return false;
+    const std::string label(text);
+    return LvChangeItem(node, index, 0, 0, &label, nullptr);
+}
+
+bool GtkWindowSystem::ListViewSetImage(Window list, int index, int image) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView) return false;
+    const bool done = LvChangeItem(node, index, 0, 0, nullptr, &image);
+    if (done && live_.contains(node)) LvShowItem(node, index);  // the image list may have changed
+    return done;
+}
+
+bool GtkWindowSystem::ListViewSetState(Window list, int index, unsigned state, unsigned mask) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView) return false;
+    if (index != -1) return LvChangeItem(node, index, state, mask, nullptr, nullptr);
+    for (int i = 0; i < static_cast<int>(node->items.size()) && live_.contains(node); ++i) {
+        LvChangeItem(node, i, state, mask, nullptr, nullptr);
+    }
+    return true;
+}
+
+int GtkWindowSystem::ListViewNextItem(Window list, int start, unsigned flags) {
+    Node* node = Find(list);
+    if (node == nullptr) return -1;
+    for (int i = std::max(start + 1, 0); i < static_cast<int>(node->items.size()); ++i) {
+        if ((node->items[static_cast<size_t>(i)].state & flags) == flags) return i;
+    }
+    return -1;
+}
+
+int GtkWindowSystem::ListViewSelectedCount(Window list) {
+    Node* node = Find(list);
+    if (node == nullptr) return 0;
+    return static_cast<int>(std::count_if(node->items.begin(), node->items.end(), [](const ListViewItem& item) {
+        return (item.state & lvis::kSelected) != 0;
+    }));
+}
+
+// The user changed the selection in the widget: the model follows item by item, the items that
+// lose their selection first, then the ones that gain it, the cursor's item taking the focus.
+void GtkWindowSystem::ListViewSelectionFromWidget(Node* list) {
+    GtkTreePath* cursor = nullptr;
+    int focused = -1;
+    if (gtk_icon_view_get_cursor(IconView(list), &cursor, nullptr) && cursor) {
+        focused = gtk_tree_path_get_indices(cursor)[0];
+        gtk_tree_path_free(cursor);
+    }
+    std::vector<bool> selected(list->items.size());
+    for (size_t i = 0; i < selected.size(); ++i) {
+        GtkTreePath* path = gtk_tree_path_new_from_indices(static_cast<int>(i), -1);
+        selected[i] = gtk_icon_view_path_is_selected(IconView(list), path) != FALSE;
+        gtk_tree_path_free(path);
+    }
+    for (size_t i = 0; i < selected.size() && live_.contains(list) && i < list->items.size(); ++i) {
+        if (!selected[i] && (list->items[i].state & lvis::kSelected)) {
+            LvChangeItem(list, static_cast<int>(i), 0, lvis::kSelected, nullptr, nullptr);
+        }
+    }
+    for (size_t i = 0; i < selected.size() && live_.contains(list) && i < list->items.size(); ++i) {
+        if (selected[i] && !(list->items[i].state & lvis::kSelected)) {
+            const unsigned state = static_cast<int>(i) == focused ? lvis::kSelected | lvis::kFocused : lvis::kSelected;
+            LvChangeItem(list, static_cast<int>(i), state, state, nullptr, nullptr);
+        }
+    }
+    if (focused >= 0 && live_.contains(list) && focused < static_cast<int>(list->items.size()) &&
+        !(list->items[static_cast<size_t>(focused)].state & lvis::kFocused)) {
+        LvChangeItem(list, focused, lvis::kFocused, lvis::kFocused, nullptr, nullptr);
+    }
+}
+
+void GtkWindowSystem::LvSelectOnly(Node* list, int index) {
+    for (int i = 0; i < static_cast<int>(list->items.size()); ++i) {
+        if (i != index && (list->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
+            LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
+        }
+    }
+    if (index >= 0) {
+        LvChangeItem(list, index, lvis::kSelected | lvis::kFocused, lvis::kSelected | lvis::kFocused, nullptr,
+                     nullptr);
+    }
+}
+
+// Clicks the widget does not answer itself: the right button (select the item under it, then
+// NM_RCLICK and the context menu), the double click (NM_DBLCLK); after a left click NM_CLICK.
+void GtkWindowSystem::ListViewButton(Node* list, const GdkEventButton& event) {
+    const Point point{static_cast<int>(event.x), static_cast<int>(event.y)};
+    const int index = ListViewHitTest(list->handle(), point);
+    ListViewNotification data;
+    data.item = index;
+    data.point = point;
+    if (event.type == GDK_2BUTTON_PRESS && event.button == 1) {
+        Notify(list, nm::kDblClk, data);
+        return;
+    }
+    if (event.type != GDK_BUTTON_PRESS) return;
+    if (event.button == 3) {
+        MoveFocus(list);
+        if (index < 0) {
+            LvSelectOnly(list, -1);
+        } else if (!(list->items[static_cast<size_t>(index)].state & lvis::kSelected)) {
+            LvSelectOnly(list, index);
+        }
+        Notify(list, nm::kRClick, data);
+        if (live_.contains(list) && !list->run->ended) {
+            ToControl(list, Message::ContextMenu(list->handle(), Point{static_cast<int>(event.x_root),
+                                                                       static_cast<int>(event.y_root)}));
+        }
+    } else if (event.button == 1) {
+        Notify(list, nm::kClick, data);
+    }
+}
+
+int GtkWindowSystem::ListViewHitTest(Window list, Point point) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView) return -1;
+    GtkTreePath* path = gtk_icon_view_get_path_at_pos(IconView(node), point.x, point.y);
+    if (path == nullptr) return -1;
+    const int index = gtk_tree_path_get_indices(path)[0];
+    gtk_tree_path_free(path);
+    return index;
+}
+
+// Opens the label editor (LVN_BEGINLABELEDIT may refuse). The text cell is editable only while
+// the backend opens it, so that every edit starts here, as the dialogs expect.
+Window GtkWindowSystem::ListViewEditLabel(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListView || !(node->style & ws::kLvsEditLabels) || index < 0 ||
+        index >= static_cast<int>(node->items.size())) {
+        return nullptr;
+    }
+    if (node->editing >= 0 && node->editor) {
+        gtk_cell_editable_editing_done(GTK_CELL_EDITABLE(node->editor));
+    }
+    ListViewNotification data;
+    data.item = index;
+    data.data = node->items[static_cast<size_t>(index)].data;
+    if (Notify(node, lvn::kBeginLabelEdit, data) != 0) return nullptr;
+    if (!live_.contains(node) || index >= static_cast<int>(node->items.size())) return nullptr;
+    node->editing = index;
+    node->editor = nullptr;
+    GtkTreePath* path = gtk_tree_path_new_from_indices(index, -1);
+    g_object_set(node->textCell, "editable", TRUE, nullptr);
+    gtk_widget_grab_focus(node->inner);
+    gtk_icon_view_set_cursor(IconView(node), path, node->textCell, TRUE);
+    g_object_set(node->textCell, "editable", FALSE, nullptr);
+    gtk_tree_path_free(path);
+    if (node->editor == nullptr) {
+        node->editing = -1;
+        return nullptr;
+    }
+    return reinterpret_cast<Window>(node->editor);
+}
+
+void GtkWindowSystem::EditingStarted(Node* list, GtkCellEditable* editable, int index) {
+    if (list->editing != index) return;
+    list->editor = GTK_WIDGET(editable);
+    if (GTK_IS_ENTRY(editable)) {
+        gtk_entry_set_max_length(GTK_ENTRY(editable), 255);
+        atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(editable)),
+                            list->items[static_cast<size_t>(index)].text.c_str());
+    }
+}
+
+// The edit ended (text) or was cancelled (nothing): the editor is gone before the list tells its
+// dialog, so that the dialog may open it again.
+void GtkWindowSystem::EditingEnded(Node* list, std::optional<std::string> text) {
+    if (list->editing < 0) return;
+    const int index = list->editing;
+    list->editing = -1;
+    list->editor = nullptr;
+    ListViewNotification data;
+    data.item = index;
+    data.data = list->items[static_cast<size_t>(index)].data;
+    data.text = text;
+    const intptr_t accept = Notify(list, lvn::kEndLabelEdit, data);
+    if (live_.contains(list) && index < static_cast<int>(list->items.size())) {
+        if (text && accept != 0) {
+            LvChangeItem(list, index, 0, 0, &*text, nullptr);
+        } else {
+            LvShowItem(list, index);
+        }
+    }
+}
+
+// ---- List box (owner-drawn) --------------------------------------------------------------------
+void GtkWindowSystem::ListBoxReset(Window list) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListBox) return;
+    node->boxItems.clear();
+    node->curSel = -1;
+    gtk_widget_queue_draw(node->area);
+}
+
+int GtkWindowSystem::ListBoxAdd(Window list, std::string_view text, uintptr_t data) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListBox) return -1;
+    int index = static_cast<int>(node->boxItems.size());
+    // A sorted list box asks its owner where each item goes (WM_COMPAREITEM).
+    if ((node->style & ws::kLbsSort) && !(node->style & ws::kLbsHasStrings)) {
+        index = 0;
+        while (index < static_cast<int>(node->boxItems.size())) {
+            CompareItemRequest compare{2, node->id, node->handle(), index,
+                                       node->boxItems[static_cast<size_t>(index)].data, -1, data};
+            bool handled = false;
+            const intptr_t order = ToDialog(*node->run, Message::CompareItem(compare), &handled);
+            if (order > 0) break;
+            ++index;
+        }
+    }
+    Node::ListBoxItem item{std::string(text), data, node->itemHeight};
+    if (node->style & ws::kLbsOwnerDrawVariable) {
+        MeasureItemRequest measure{2, node->id, index, 0, static_cast<unsigned>(node->itemHeight), data};
+        ToDialog(*node->run, Message::MeasureItem(measure, node->handle()));
+        item.height = static_cast<int>(measure.height);
+    }
+    node->boxItems.insert(node->boxItems.begin() + index, item);
+    if (node->curSel >= index) ++node->curSel;
+    gtk_widget_queue_draw(node->area);
+    return index;
+}
+
+int GtkWindowSystem::ListBoxCount(Window list) {
+    Node* node = Find(list);
+    return node && node->kind == Kind::ListBox ? static_cast<int>(node->boxItems.size()) : 0;
+}
+
+void GtkWindowSystem::ListBoxSetCurSel(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListBox) return;
+    node->curSel = index >= 0 && index < static_cast<int>(node->boxItems.size()) ? index : -1;
+    gtk_widget_queue_draw(node->area);
+}
+
+int GtkWindowSystem::ListBoxCurSel(Window list) {
+    Node* node = Find(list);
+    return node && node->kind == Kind::ListBox ? node->curSel : -1;
+}
+
+void GtkWindowSystem::ListBoxSetColumnWidth(Window list, int width) {
+    if (Node* node = Find(list)) node->columnWidth = width;
+}
+
+void GtkWindowSystem::ListBoxSetHorizontalExtent(Window list, int extent) {
+    if (Node* node = Find(list)) node->extent = extent;
+}
+
+void GtkWindowSystem::ListBoxSetItemHeight(Window list, int index, int height) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListBox) return;
+    if (index >= 0 && index < static_cast<int>(node->boxItems.size())) {
+        node->boxItems[static_cast<size_t>(index)].height = height;
+    } else {
+        node->itemHeight = height;
+    }
+}
+
+int GtkWindowSystem::ListBoxItemHeight(Window list, int index) {
+    Node* node = Find(list);
+    if (node == nullptr || node->kind != Kind::ListBox) return 0;
+    if (index >= 0 && index < static_cast<int>(node->boxItems.size())) {
+        return node->boxItems[static_cast<size_t>(index)].height;
+    }
+    return node->itemHeight;
+}
+
+// Every item asks its owner to paint it (WM_DRAWITEM), through a cairo painter.
+void GtkWindowSystem::PaintListBox(Node* box, cairo_t* cr) {
+    const int width = gtk_widget_get_allocated_width(box->area);
+    const int height = gtk_widget_get_allocated_height(box->area);
+    CairoPainter painter(box->area, cr, host_);
+    painter.Fill(Rect{0, 0, width, height}, color::kWindow);
+    const bool focused = gtk_widget_has_focus(box->area);
+    // The items are drawn in the list's own coordinates, scrolled by its horizontal position.
+    cairo_translate(cr, -box->horzPos, 0);
+    for (int i = 0; i < static_cast<int>(box->boxItems.size()); ++i) {
+        const auto& item = box->boxItems[static_cast<size_t>(i)];
+        DrawItemRequest request;
+        request.controlType = 2;
+        request.controlId = box->id;
+        request.item = i;
+        request.action = oda::kDrawEntire;
+        request.state = (i == box->curSel ? oda::kStateSelected : 0u) |
+                        (i == box->curSel && focused ? oda::kStateFocus : 0u);
+        request.control = box->handle();
+        request.rect = Rect{-box->horzPos, 0, std::max(width, box->extent) - box->horzPos, item.height};
+        request.itemData = item.data;
+        request.painter = &painter;
+        ToDialog(*box->run, Message::DrawItem(request));
+        if (!live_.contains(box)) return;
+    }
+}
+
+void GtkWindowSystem::ListBoxButton(Node* box, const GdkEventButton& event) {
+    Message message;
+    message.message = event.type == GDK_2BUTTON_PRESS ? wm::kLButtonDblClk : wm::kLButtonDown;
+    if (event.button == 3) {
+        ContextMenuAt(box, Point{static_cast<int>(event.x_root), static_cast<int>(event.y_root)});
+        return;
+    }
+    if (event.button != 1) return;
+    const Point point{static_cast<int>(event.x), static_cast<int>(event.y)};
+    message.lParam = (point.x & 0xFFFF) | ((point.y & 0xFFFF) << 16);
+    message.point = point;
+    ToControl(box, message);
+}
+
+void GtkWindowSystem::ListBoxClick(Node* box, int x) {
+    if (box->columnWidth <= 0 || box->boxItems.empty()) return;
+    const int index = (x + ScrollPos(box->handle(), sb::kHorz)) / box->columnWidth;
+    if (index >= 0 && index < static_cast<int>(box->boxItems.size()) && index != box->curSel) {
+        box->curSel = index;
+        gtk_widget_queue_draw(box->area);
+        if (box->style & ws::kLbsNotify) Command(box, lbn::kSelChange);
+    }
+}
+
+void GtkWindowSystem::ListBoxKey(Node* box, int key) {
+    int index = box->curSel;
+    const int count = static_cast<int>(box->boxItems.size());
+    switch (key) {
+        case vk::kLeft: case vk::kUp: index = std::max(0, index - 1); break;
+        case vk::kRight: case vk::kDown: index = std::min(count - 1, index + 1); break;
+        case vk::kHome: index = 0; break;
+        case vk::kEnd: index = count - 1; break;
+        default: return;
+    }
+    if (index != box->curSel && index >= 0) {
+        box->curSel = index;
+        gtk_widget_queue_draw(box->area);
+        if (box->style & ws::kLbsNotify) Command(box, lbn::kSelChange);
+    }
+}
+
+// The user moved the scroll bar: WM_HSCROLL with the thumb's position, through the hook.
+void GtkWindowSystem::ListBoxScrolled(Node* box) {
+    const int pos = ScrollPosFromValue(box->bars[sb::kHorz], gtk_adjustment_get_value(box->adjustment));
+    if (pos == box->bars[sb::kHorz].pos) return;
+    Message message;
+    message.message = wm::kHScroll;
+    message.wParam = static_cast<uintptr_t>(sb::kThumbPosition) | (static_cast<uintptr_t>(pos & 0xFFFF) << 16);
+    ToControl(box, message);
+}
+
+// The list box's own handling of a scroll request: the position moves and the items repaint.
+void GtkWindowSystem::ListBoxHScroll(Node* box, int code, int thumb) {
+    const int width = ClientRect(box->handle()).right;
+    int pos = box->horzPos;
+    switch (code) {
+        case sb::kLineLeft: pos -= 1; break;
+        case sb::kLineRight: pos += 1; break;
+        case sb::kPageLeft: pos -= width; break;
+        case sb::kPageRight: pos += width; break;
+        case sb::kThumbPosition:
+        case sb::kThumbTrack: pos = thumb; break;
+        case sb::kLeft: pos = 0; break;
+        case sb::kRight: pos = box->extent - width; break;
+        default: return;
+    }
+    box->horzPos = std::max(0, std::min(pos, box->extent - width));
+    SetScrollPos(box->handle(), sb::kHorz, ScrollPosForCode(box->bars[sb::kHorz], code, thumb), true);
+    gtk_widget_queue_draw(box->area);
+}
+
+// ---- Scroll bars -------------------------------------------------------------------------------
+int GtkWindowSystem::SetScrollInfo(Window window, int bar, const ScrollInfo& info, bool) {
+    Node* node = Find(window);
+    if (node == nullptr || (bar != sb::kHorz && bar != sb::kVert)) return 0;
+    ScrollInfo& held = node->bars[bar];
+    if (info.mask & sb::kRange) {
+        held.min = info.min;
+        held.max = info.max;
+    }
+    if (info.mask & sb::kPage) held.page = info.page;
+    if (info.mask & sb::kPos) held.pos = info.pos;
+    held.pos = ScrollPosFromValue(held, held.pos);
+    if (node->adjustment && bar == sb::kHorz) {
+        const AdjustmentRange range = AdjustmentFromScrollInfo(held);
+        ++quiet;
+        gtk_adjustment_configure(node->adjustment, range.value, range.lower, range.upper, 1,
+                                 std::max(1.0, range.page), range.page);
+        --quiet;
+        gtk_widget_queue_draw(node->area);
+    }
+    return held.pos;
+}
+
+ScrollInfo GtkWindowSystem::GetScrollInfo(Window window, int bar) {
+    Node* node = Find(window);
+    if (node == nullptr || (bar != sb::kHorz && bar != sb::kVert)) return {};
+    ScrollInfo info = node->bars[bar];
+    info.mask = sb::kAll;
+    info.trackPos = info.pos;
+    return info;
+}
+
+int GtkWindowSystem::ScrollPos(Window window, int bar) {
+    Node* node = Find(window);
+    return node && (bar == sb::kHorz || bar == sb::kVert) ? node->bars[bar].pos : 0;
+}
+
+int GtkWindowSystem::SetScrollPos(Window window, int bar, int pos, bool redraw) {
+    Node* node = Find(window);
+    if (node == nullptr || (bar != sb::kHorz && bar != sb::kVert)) return 0;
+    const int old = node->bars[bar].pos;
+    ScrollInfo info;
+    info.mask = sb::kPos;
+    info.pos = pos;
+    SetScrollInfo(window, bar, info, redraw);
+    return old;
+}
+
+}  // namespace tavix::platform::gtk

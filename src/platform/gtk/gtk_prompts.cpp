@@ -1,0 +1,144 @@
+// What the user is asked outside the dialogs: popup menus, message boxes, the file-open dialog.
+#include <string>
+
+#include "platform/gtk/gtk_window_system.h"
+
+namespace tavix::platform::gtk {
+
+namespace {
+
+struct MenuRun {
+    GMainLoop* loop = nullptr;
+    int chosen = 0;
+};
+
+void OnMenuItem(GtkMenuItem* item, gpointer data) {
+    static_cast<MenuRun*>(data)->chosen = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "tavix-id"));
+}
+
+// The menu closes before its item is activated: the loop ends once both are done.
+void OnMenuDone(GtkMenuShell*, gpointer data) {
+    g_idle_add(
+        [](gpointer loop) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        static_cast<MenuRun*>(data)->loop);
+}
+
+GtkMessageType MessageType(unsigned style) {
+    switch (style & 0xF0) {
+        case kMbIconQuestion: return GTK_MESSAGE_QUESTION;
+        case kMbIconExclamation: return GTK_MESSAGE_WARNING;
+        case 0x10: return GTK_MESSAGE_ERROR;
+        case 0x40: return GTK_MESSAGE_INFO;
+        default: return GTK_MESSAGE_OTHER;
+    }
+}
+
+}  // namespace
+
+int GtkWindowSystem::TrackPopupMenu(const std::vector<MenuItem>& items, Point screen, Window owner) {
+    if (!OnGtkThread()) return 0;
+    MenuRun run;
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    GtkWidget* menu = gtk_menu_new();
+    for (const MenuItem& item : items) {
+        GtkWidget* entry = item.IsSeparator() ? gtk_separator_menu_item_new()
+                                              : gtk_menu_item_new_with_mnemonic(GtkMnemonic(item.text).c_str());
+        if (!item.IsSeparator()) {
+            g_object_set_data(G_OBJECT(entry), "tavix-id", GINT_TO_POINTER(item.id));
+            gtk_widget_set_sensitive(entry, !item.grayed);
+            g_signal_connect(entry, "activate", G_CALLBACK(OnMenuItem), &run);
+        }
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
+    }
+    gtk_widget_show_all(menu);
+    g_signal_connect(menu, "deactivate", G_CALLBACK(OnMenuDone), &run);
+    GtkWidget* window = OwnerWindow(owner);
+    if (window) gtk_menu_attach_to_widget(GTK_MENU(menu), window, nullptr);
+    GdkWindow* target = window ? gtk_widget_get_window(window) : nullptr;
+    if (target) {
+        int x = 0, y = 0;
+        gdk_window_get_origin(target, &x, &y);
+        const GdkRectangle at{screen.x - x, screen.y - y, 1, 1};
+        gtk_menu_popup_at_rect(GTK_MENU(menu), target, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                               gtk_get_current_event());
+        gtk_menu_shell_select_first(GTK_MENU_SHELL(menu), TRUE);
+        g_main_loop_run(run.loop);
+    }
+    gtk_widget_destroy(menu);
+    g_main_loop_unref(run.loop);
+    return run.chosen;
+}
+
+// A modal message box with the buttons in the language asked for. A box without a Cancel
+// button cannot be closed but by one of its buttons, as on Windows.
+int GtkWindowSystem::ShowMessage(Window owner, std::string_view text, std::string_view caption, unsigned style,
+                                 uint16_t language) {
+    const MessageButtons buttons = ButtonsFor(style, language);
+    if (!OnGtkThread()) return buttons.defaultAnswer;
+    GtkWidget* parent = OwnerWindow(owner);
+    GtkWidget* box = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,
+                                            MessageType(style), GTK_BUTTONS_NONE, "%s", std::string(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(box), std::string(caption).c_str());
+    atk_object_set_name(gtk_widget_get_accessible(box), std::string(caption).c_str());
+    for (const MessageButton& button : buttons.buttons) {
+        gtk_dialog_add_button(GTK_DIALOG(box), GtkMnemonic(button.text).c_str(), button.answer);
+    }
+    gtk_dialog_set_default_response(GTK_DIALOG(box), buttons.defaultAnswer);
+    gtk_window_set_deletable(GTK_WINDOW(box), buttons.escapeAnswer != 0);
+    int answer = 0;
+    while (answer <= 0) {
+        const int response = gtk_dialog_run(GTK_DIALOG(box));
+        if (response > 0) {
+            answer = response;
+        } else if (buttons.escapeAnswer != 0) {
+            answer = buttons.escapeAnswer;
+        }
+    }
+    gtk_widget_destroy(box);
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    return answer;
+}
+
+// The open-file dialog with the request's filters in order (the first one chosen), starting at
+// the initial file's folder.
+std::optional<std::string> GtkWindowSystem::OpenFileDialog(const FileDialogRequest& request) {
+    if (!OnGtkThread()) return std::nullopt;
+    GtkWidget* parent = OwnerWindow(request.owner);
+    GtkWidget* chooser = gtk_file_chooser_dialog_new(nullptr, parent ? GTK_WINDOW(parent) : nullptr,
+                                                     GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL,
+                                                     "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+    for (const auto& [description, pattern] : request.filters) {
+        GtkFileFilter* filter = gtk_file_filter_new();
+        gtk_file_filter_set_name(filter, description.c_str());
+        for (const std::string& one : FilterPatterns(pattern)) {
+            gtk_file_filter_add_pattern(filter, one.c_str());
+            std::string upper = one;
+            for (char& c : upper) c = static_cast<char>(g_ascii_toupper(c));
+            if (upper != one) gtk_file_filter_add_pattern(filter, upper.c_str());
+        }
+        gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
+    }
+    if (!request.initialFile.empty()) {
+        if (g_path_is_absolute(request.initialFile.c_str())) {
+            gchar* folder = g_path_get_dirname(request.initialFile.c_str());
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), folder);
+            g_free(folder);
+        }
+    }
+    std::optional<std::string> chosen;
+    if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        if (gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser))) {
+            chosen = file;
+            g_free(file);
+        }
+    }
+    gtk_widget_destroy(chooser);
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    return chosen;
+}
+
+}  // namespace tavix::platform::gtk

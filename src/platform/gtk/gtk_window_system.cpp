@@ -1,0 +1,846 @@
+// Modal dialogs from templates, the events between GTK, the controls and the dialog, and the
+// operations every window has. The controls' own operations are in gtk_controls.cpp, the
+// user's answers (message boxes, menus, the file dialog) in gtk_prompts.cpp.
+#include "platform/gtk/gtk_window_system.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tavix::platform::gtk {
+
+namespace {
+
+constexpr char kNodeKey[] = "tavix-node";
+
+// The theme's minimum sizes would push controls out of the cells the template gives them: the
+// library's own widgets, and only they, take this style (one provider per widget, never one
+// for the whole screen).
+constexpr char kDialogCss[] =
+    "* { min-height: 0; min-width: 0; }"
+    "button { padding: 0 6px; }"
+    "entry { padding-top: 0; padding-bottom: 0; }";
+
+void StyleTree(GtkWidget* widget, GtkCssProvider* css) {
+    gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
+                                   GTK_STYLE_PROVIDER(css), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    if (GTK_IS_CONTAINER(widget)) {
+        gtk_container_forall(
+            GTK_CONTAINER(widget),
+            [](GtkWidget* child, gpointer data) { StyleTree(child, static_cast<GtkCssProvider*>(data)); },
+            css);
+    }
+}
+
+std::string Utf8(const WString& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool SameClassName(const WString& name, std::u16string_view expected) {
+    if (name.size() != expected.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char16_t a = name[i], b = expected[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char16_t>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char16_t>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+Kind KindOf(const resources::DialogControl& control) {
+    using resources::ControlClass;
+    switch (control.kind) {
+        case ControlClass::Button: return Kind::Button;
+        case ControlClass::Edit: return Kind::Edit;
+        case ControlClass::Static: return Kind::Static;
+        case ControlClass::ListBox: return Kind::ListBox;
+        default: break;
+    }
+    if (SameClassName(control.className, u"SysListView32")) return Kind::ListView;
+    return Kind::Other;
+}
+
+// The base units of the font the dialogs are drawn in: the desktop's, measured with Pango.
+BaseUnits MeasureFont(GtkWidget* widget) {
+    PangoLayout* layout = gtk_widget_create_pango_layout(
+        widget, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    return BaseUnitsFromMetrics(width, height);
+}
+
+// ---- Signal handlers: each finds its node and passes the event on --------------------------
+
+GtkWindowSystem* g_system = nullptr;
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    auto* run = static_cast<Run*>(data);
+    g_system->CloseBox(*run);
+    return TRUE;  // the window stays until the dialog ends
+}
+
+gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
+    return g_system->KeyPress(*static_cast<Run*>(data), *event) ? TRUE : FALSE;
+}
+
+void OnSetFocus(GtkWindow* window, GtkWidget* widget, gpointer) {
+    Node* before = g_system->NodeOfWidget(gtk_window_get_focus(window));
+    Node* after = g_system->NodeOfWidget(widget);
+    if (before == after) return;
+    if (before && before->kind != Kind::Dialog) g_system->FocusChanged(before, false);
+    if (after && after->kind != Kind::Dialog) g_system->FocusChanged(after, true);
+}
+
+void OnClicked(GtkButton* button, gpointer) {
+    if (g_system->quiet > 0) return;
+    if (Node* node = g_system->NodeOfWidget(GTK_WIDGET(button))) g_system->Command(node, bn::kClicked);
+}
+
+void OnEntryChanged(GtkEditable* entry, gpointer) {
+    if (g_system->quiet > 0) return;
+    if (Node* node = g_system->NodeOfWidget(GTK_WIDGET(entry))) {
+        g_system->Command(node, en::kUpdate);
+        g_system->Command(node, en::kChange);
+    }
+}
+
+// Right click on a control or the dialog's background: the context-menu event about it (an
+// edit shows its own menu, as it does on Windows).
+gboolean OnButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer) {
+    if (event->type != GDK_BUTTON_PRESS || event->button != 3) return FALSE;
+    Node* node = g_system->NodeOfWidget(widget);
+    if (node == nullptr || node->kind == Kind::Edit) return FALSE;
+    g_system->ContextMenuAt(node, Point{static_cast<int>(event->x_root), static_cast<int>(event->y_root)});
+    return TRUE;
+}
+
+}  // namespace
+
+GtkWindowSystem::GtkWindowSystem(const Host& host) : host_(host), thread_(std::this_thread::get_id()) {
+    g_system = this;
+    css_ = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css_, kDialogCss, -1, nullptr);
+}
+
+Node* GtkWindowSystem::Find(Window window) const {
+    auto* node = reinterpret_cast<Node*>(window);
+    return node && live_.contains(node) ? node : nullptr;
+}
+
+Node* GtkWindowSystem::NodeOfWidget(GtkWidget* widget) const {
+    for (; widget != nullptr; widget = gtk_widget_get_parent(widget)) {
+        if (auto* node = static_cast<Node*>(g_object_get_data(G_OBJECT(widget), kNodeKey))) {
+            return live_.contains(node) ? node : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+// ---- Modal dialogs -----------------------------------------------------------------------------
+int GtkWindowSystem::RunModal(uint32_t templateId, Window parent, DialogSink& sink) {
+    // GTK belongs to the thread that initialised it: any other gets no dialog.
+    if (!OnGtkThread() || host_.loadTemplate == nullptr) return -1;
+    std::optional<resources::DialogTemplate> source = host_.loadTemplate(templateId);
+    if (!source) return -1;
+
+    Run run;
+    run.templateId = templateId;
+    run.sink = &sink;
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    CreateWindows(run, *source, parent);
+    runs_.push_back(&run);
+
+    // An owner-drawn list box of fixed height asks for its item height once the windows exist.
+    for (auto& control : run.controls) {
+        if (control->kind == Kind::ListBox && (control->style & ws::kLbsOwnerDrawFixed)) {
+            MeasureItemRequest measure{2, control->id, 0, 0, 16, 0};
+            ToDialog(run, Message::MeasureItem(measure));
+            control->itemHeight = static_cast<int>(measure.height);
+        }
+    }
+    InitDialog(run);
+    if (!run.ended) {
+        for (auto& control : run.controls) {
+            if (control->style & ws::kVisible) gtk_widget_show_all(control->widget);
+        }
+        gtk_widget_show(run.fixed);
+        gtk_window_present(GTK_WINDOW(run.window));
+        g_main_loop_run(run.loop);
+    }
+    gtk_widget_hide(run.window);
+    DestroyWindows(run);
+    runs_.pop_back();
+    g_main_loop_unref(run.loop);
+    Flush();
+    if (Run* outer = Active()) gtk_window_present(GTK_WINDOW(outer->window));
+    return run.code;
+}
+
+void GtkWindowSystem::CreateWindows(Run& run, const resources::DialogTemplate& source, Window parent) {
+    run.dialog = std::make_unique<Node>();
+    Node& dialog = *run.dialog;
+    dialog.kind = Kind::Dialog;
+    dialog.style = source.style;
+    dialog.run = &run;
+    run.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    run.fixed = gtk_fixed_new();
+    dialog.widget = run.window;
+    dialog.inner = run.fixed;
+    live_.insert(&dialog);
+    g_object_set_data(G_OBJECT(run.window), kNodeKey, &dialog);
+    gtk_container_add(GTK_CONTAINER(run.window), run.fixed);
+    gtk_window_set_title(GTK_WINDOW(run.window), Utf8(source.caption).c_str());
+    gtk_window_set_modal(GTK_WINDOW(run.window), TRUE);
+    gtk_window_set_resizable(GTK_WINDOW(run.window), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(run.window), GDK_WINDOW_TYPE_HINT_DIALOG);
+    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(run.window), runs_.empty() ? FALSE : TRUE);
+    if (GtkWidget* owner = OwnerWindow(parent)) {
+        gtk_window_set_transient_for(GTK_WINDOW(run.window), GTK_WINDOW(owner));
+        gtk_window_set_position(GTK_WINDOW(run.window), GTK_WIN_POS_CENTER_ON_PARENT);
+    } else {
+        gtk_window_set_position(GTK_WINDOW(run.window), GTK_WIN_POS_CENTER);
+    }
+    run.units = MeasureFont(run.window);
+    const Rect size = DialogUnitsToPixels(run.units, 0, 0, source.cx, source.cy);
+    gtk_widget_set_size_request(run.fixed, size.Width(), size.Height());
+    dialog.rect = size;
+
+    // The labels that name the controls for assistive technologies, in dialog units.
+    std::vector<Rect> labelRects;
+    std::vector<size_t> labelIndex;
+    for (size_t i = 0; i < source.controls.size(); ++i) {
+        const auto& item = source.controls[i];
+        if (KindOf(item) == Kind::Static && !item.text.empty()) {
+            labelRects.push_back(Rect{item.x, item.y, item.x + item.cx, item.y + item.cy});
+            labelIndex.push_back(i);
+        }
+    }
+    for (const auto& item : source.controls) {
+        const std::string text = Utf8(item.text);
+        Node* node = CreateControl(run, item, text);
+        if (node == nullptr) continue;
+        if (node->kind == Kind::Button && (item.style & ws::kBsTypeMask) == ws::kBsDefPushButton &&
+            run.defaultId == 0) {
+            run.defaultId = item.id;
+            gtk_widget_set_can_default(node->inner, TRUE);
+            gtk_window_set_default(GTK_WINDOW(run.window), node->inner);
+        }
+        if (node->kind == Kind::Edit || node->kind == Kind::ListView || node->kind == Kind::ListBox) {
+            const int label = LabelFor(Rect{item.x, item.y, item.x + item.cx, item.y + item.cy}, labelRects);
+            if (label >= 0) {
+                const auto& named = source.controls[labelIndex[static_cast<size_t>(label)]];
+                atk_object_set_name(gtk_widget_get_accessible(node->inner),
+                                    WithoutMnemonic(Utf8(named.text)).c_str());
+                for (auto& other : run.controls) {
+                    if (other->kind == Kind::Static && other->id == named.id &&
+                        other->rect == DialogUnitsToPixels(run.units, named.x, named.y, named.cx, named.cy)) {
+                        gtk_label_set_mnemonic_widget(GTK_LABEL(other->inner), node->inner);
+                    }
+                }
+            }
+        }
+    }
+    StyleTree(run.window, css_);
+    g_signal_connect(run.window, "delete-event", G_CALLBACK(OnDelete), &run);
+    g_signal_connect(run.window, "key-press-event", G_CALLBACK(OnKeyPress), &run);
+    g_signal_connect(run.window, "set-focus", G_CALLBACK(OnSetFocus), nullptr);
+    gtk_widget_add_events(run.window, GDK_BUTTON_PRESS_MASK);
+    g_signal_connect(run.window, "button-press-event", G_CALLBACK(OnButtonPress), nullptr);
+}
+
+Node* GtkWindowSystem::CreateControl(Run& run, const resources::DialogControl& item,
+                                     const std::string& text) {
+    auto node = std::make_unique<Node>();
+    node->kind = KindOf(item);
+    node->id = item.id;
+    node->style = item.style;
+    node->run = &run;
+    node->rect = DialogUnitsToPixels(run.units, item.x, item.y, item.cx, item.cy);
+    GtkWidget* widget = nullptr;
+    switch (node->kind) {
+        case Kind::Static:
+            if (text.empty() && item.cy <= 2) {
+                widget = gtk_separator_new(GTK_ORIENTATION_HORIZONTAL);
+            } else {
+                widget = gtk_label_new(nullptr);
+                gtk_label_set_text_with_mnemonic(GTK_LABEL(widget), GtkMnemonic(text).c_str());
+                gtk_label_set_xalign(GTK_LABEL(widget), 0);
+                gtk_label_set_yalign(GTK_LABEL(widget), 0.5);
+                gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
+            }
+            break;
+        case Kind::Edit:
+            widget = gtk_entry_new();
+            gtk_entry_set_activates_default(GTK_ENTRY(widget), TRUE);
+            gtk_entry_set_width_chars(GTK_ENTRY(widget), 1);
+            gtk_entry_set_text(GTK_ENTRY(widget), text.c_str());
+            g_signal_connect(widget, "changed", G_CALLBACK(OnEntryChanged), nullptr);
+            break;
+        case Kind::Button:
+            widget = gtk_button_new_with_mnemonic(GtkMnemonic(text).c_str());
+            if (item.style & ws::kBsIcon) {
+                gtk_button_set_label(GTK_BUTTON(widget), nullptr);
+                atk_object_set_name(gtk_widget_get_accessible(widget), WithoutMnemonic(text).c_str());
+            }
+            g_signal_connect(widget, "clicked", G_CALLBACK(OnClicked), nullptr);
+            break;
+        case Kind::ListView:
+            CreateListView(*node);
+            widget = node->widget;
+            break;
+        case Kind::ListBox:
+            CreateListBox(*node);
+            widget = node->widget;
+            break;
+        default:
+            // Controls the dialogs keep hidden (the namespace combo box) exist as placeholders.
+            widget = gtk_label_new(nullptr);
+            break;
+    }
+    node->widget = widget;
+    if (node->inner == nullptr) node->inner = widget;
+    g_object_set_data(G_OBJECT(widget), kNodeKey, node.get());
+    g_object_set_data(G_OBJECT(node->inner), kNodeKey, node.get());
+    gtk_widget_set_size_request(widget, node->rect.Width(), node->rect.Height());
+    gtk_fixed_put(GTK_FIXED(run.fixed), widget, node->rect.left, node->rect.top);
+    gtk_widget_set_sensitive(widget, (item.style & ws::kDisabled) == 0);
+    gtk_widget_set_can_focus(node->inner, (item.style & ws::kTabStop) != 0 || node->kind == Kind::ListView);
+    if (node->kind != Kind::Edit) {
+        gtk_widget_add_events(node->inner, GDK_BUTTON_PRESS_MASK);
+        g_signal_connect(node->inner, "button-press-event", G_CALLBACK(OnButtonPress), nullptr);
+    }
+    if (node->kind == Kind::Static && GTK_IS_LABEL(widget)) {
+        // A static text receives no clicks of its own: its events go to the dialog's window.
+        gtk_widget_set_has_window(widget, FALSE);
+    }
+    Node* made = node.get();
+    live_.insert(made);
+    run.controls.push_back(std::move(node));
+    return made;
+}
+
+// WM_INITDIALOG naming the first tab stop; the focus goes there when the dialog answers true.
+void GtkWindowSystem::InitDialog(Run& run) {
+    Node* firstTabStop = nullptr;
+    for (auto& control : run.controls) {
+        if ((control->style & ws::kTabStop) && (control->style & ws::kVisible) &&
+            !(control->style & ws::kDisabled)) {
+            firstTabStop = control.get();
+            break;
+        }
+    }
+    Message init;
+    init.message = wm::kInitDialog;
+    init.wParam = reinterpret_cast<uintptr_t>(firstTabStop ? firstTabStop->handle() : nullptr);
+    const intptr_t setFocus = ToDialog(run, init);
+    if (setFocus != 0 && !run.ended && firstTabStop) {
+        MoveFocus(firstTabStop);
+        if (firstTabStop->kind == Kind::Edit) SelectAllText(firstTabStop->handle());
+    }
+}
+
+// WM_DESTROY, then the windows are gone.
+void GtkWindowSystem::DestroyWindows(Run& run) {
+    Message destroy;
+    destroy.message = wm::kDestroy;
+    ToDialog(run, destroy);
+    ++quiet;
+    for (auto& control : run.controls) {
+        live_.erase(control.get());
+        if (control->store) g_object_unref(control->store);
+        control->store = nullptr;
+    }
+    live_.erase(run.dialog.get());
+    gtk_widget_destroy(run.window);
+    --quiet;
+}
+
+void GtkWindowSystem::Flush() {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+GtkWidget* GtkWindowSystem::OwnerWindow(Window owner) const {
+    if (Node* node = Find(owner)) return node->run->window;
+    if (Run* run = Active()) return run->window;
+    return nullptr;
+}
+
+void GtkWindowSystem::CloseBox(Run& run) {
+    Message close;
+    close.message = wm::kClose;
+    bool handled = false;
+    ToDialog(run, close, &handled);
+    if (handled || run.ended) return;
+    ButtonCommand(run, kIdCancel);
+}
+
+void GtkWindowSystem::EndDialog(Window window, int code) {
+    Node* node = Find(window);
+    if (node == nullptr || node->kind != Kind::Dialog || node->run->ended) return;
+    node->run->ended = true;
+    node->run->code = code;
+    g_main_loop_quit(node->run->loop);
+}
+
+Window GtkWindowSystem::DialogItem(Window window, int id) {
+    Node* node = Find(window);
+    if (node == nullptr || node->kind != Kind::Dialog) return nullptr;
+    for (auto& control : node->run->controls) {
+        if (control->id == id) return control->handle();
+    }
+    return nullptr;
+}
+
+int GtkWindowSystem::ControlId(Window window) {
+    Node* node = Find(window);
+    return node ? node->id : 0;
+}
+
+Window GtkWindowSystem::Parent(Window window) {
+    Node* node = Find(window);
+    return node && node->kind != Kind::Dialog ? node->run->dialog->handle() : nullptr;
+}
+
+void GtkWindowSystem::GotoDialogControl(Window, Window control) {
+    if (Node* node = Find(control)) {
+        MoveFocus(node);
+        if (node->kind == Kind::Edit) SelectAllText(control);
+    }
+}
+
+// ---- Events ------------------------------------------------------------------------------------
+intptr_t GtkWindowSystem::ToDialog(Run& run, const Message& message, bool* handled) {
+    bool wasHandled = false;
+    const intptr_t result = run.sink->OnMessage(run.dialog->handle(), message, wasHandled);
+    if (handled) *handled = wasHandled;
+    return result;
+}
+
+void GtkWindowSystem::Command(Node* control, int code) {
+    if (control == nullptr || control->kind == Kind::Dialog) return;
+    ToDialog(*control->run, Message::Command(control->id, control->handle(), code));
+}
+
+void GtkWindowSystem::ButtonCommand(Run& run, int id) {
+    ToDialog(run, Message::Command(id, DialogItem(run.dialog->handle(), id)));
+}
+
+intptr_t GtkWindowSystem::Notify(Node* control, int code, ListViewNotification& data) {
+    if (control == nullptr) return 0;
+    return ToDialog(*control->run, Message::Notify(control->id, control->handle(), code, data));
+}
+
+intptr_t GtkWindowSystem::ToControl(Node* node, Message message) {
+    if (node == nullptr) return 0;
+    message.window = node->handle();
+    message.id = node->id;
+    if (node->hook) {
+        bool handled = false;
+        const intptr_t result = node->hook->OnControlMessage(node->handle(), message, handled);
+        if (handled || !live_.contains(node)) return result;
+    }
+    return DefaultHandling(node, message);
+}
+
+intptr_t GtkWindowSystem::CallDefault(Window control, const Message& message) {
+    Node* node = Find(control);
+    return node ? DefaultHandling(node, message) : 0;
+}
+
+// What a control does with a message nobody handled, as the common controls do it.
+intptr_t GtkWindowSystem::DefaultHandling(Node* node, const Message& message) {
+    switch (message.message) {
+        case wm::kGetDlgCode:
+            switch (node->kind) {
+                case Kind::Edit: return dlgc::kWantChars | dlgc::kHasSetSel | dlgc::kWantArrows;
+                case Kind::ListBox:
+                case Kind::ListView: return dlgc::kWantChars | dlgc::kWantArrows;
+                case Kind::Button:
+                    return dlgc::kButton | ((node->style & ws::kBsTypeMask) == ws::kBsDefPushButton
+                                                ? dlgc::kDefPushButton
+                                                : dlgc::kUndefPushButton);
+                default: return 0;
+            }
+        case wm::kSetFocus:
+        case wm::kKillFocus: {
+            const bool gained = message.message == wm::kSetFocus;
+            if (node->kind == Kind::Edit) Command(node, gained ? en::kSetFocus : en::kKillFocus);
+            if (node->kind == Kind::ListBox) {
+                if (node->area) gtk_widget_queue_draw(node->area);
+                Command(node, gained ? lbn::kSetFocus : lbn::kKillFocus);
+            }
+            if (node->kind == Kind::ListView) {
+                ListViewNotification data;
+                Notify(node, gained ? nm::kSetFocus : nm::kKillFocus, data);
+            }
+            return 0;
+        }
+        case wm::kKeyDown:
+            if (node->kind == Kind::ListView) {
+                ListViewNotification data;
+                data.key = static_cast<int>(message.wParam);
+                Notify(node, lvn::kKeyDown, data);
+            } else if (node->kind == Kind::ListBox) {
+                ListBoxKey(node, static_cast<int>(message.wParam));
+            }
+            return 0;
+        case wm::kLButtonDown:
+            MoveFocus(node);
+            if (node->kind == Kind::ListBox) {
+                ListBoxClick(node, static_cast<int16_t>(message.lParam & 0xFFFF));
+            }
+            return 0;
+        case wm::kLButtonDblClk:
+            if (node->kind == Kind::ListBox && (node->style & ws::kLbsNotify)) Command(node, lbn::kDblClk);
+            return 0;
+        case wm::kHScroll:
+            if (node->kind == Kind::ListBox) {
+                ListBoxHScroll(node, static_cast<int>(message.wParam & 0xFFFF),
+                               static_cast<int>((message.wParam >> 16) & 0xFFFF));
+            }
+            return 0;
+        case wm::kContextMenu:
+        case wm::kHelp:
+            // Passed up to the dialog, naming the window it began in.
+            if (live_.contains(node)) ToDialog(*node->run, message);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+void GtkWindowSystem::FocusChanged(Node* node, bool gained) {
+    Message message;
+    message.message = gained ? wm::kSetFocus : wm::kKillFocus;
+    ToControl(node, message);
+}
+
+void GtkWindowSystem::MoveFocus(Node* target) {
+    if (target == nullptr) return;
+    gtk_widget_grab_focus(target->inner);  // "set-focus" raises the kill- and set-focus events
+}
+
+void GtkWindowSystem::ContextMenuAt(Node* node, Point screen) {
+    if (node->kind == Kind::Dialog) {
+        ToDialog(*node->run, Message::ContextMenu(node->handle(), screen));
+    } else {
+        ToControl(node, Message::ContextMenu(node->handle(), screen));
+    }
+}
+
+// A key in the running dialog, routed as the dialog manager routes it: the focused control says
+// (WM_GETDLGCODE) which keys it wants; Tab, Enter, Escape, F1 and the menu key are the dialog
+// manager's otherwise. Keys the dialog manager leaves to the control reach it as WM_KEYDOWN
+// (list views and list boxes) before GTK's own handling (an edit's typing, a list's cursor).
+bool GtkWindowSystem::KeyPress(Run& run, const GdkEventKey& event) {
+    if (&run != Active() || run.ended) return true;
+    modifiers_ = event.state;
+    const int key = VirtualKeyFromKeyval(event.keyval);
+    Node* focus = NodeOfWidget(gtk_window_get_focus(GTK_WINDOW(run.window)));
+    if (focus && focus->kind == Kind::Dialog) focus = nullptr;
+    // The label editor has the keys to itself: Enter ends the edit, Escape cancels it.
+    if (focus && focus->kind == Kind::ListView && focus->editing >= 0) return false;
+    if (event.state & GDK_MOD1_MASK) return false;  // Alt+mnemonic: GTK's
+    Message query;
+    query.message = wm::kGetDlgCode;
+    query.wParam = static_cast<uintptr_t>(key);
+    const intptr_t code = focus ? ToControl(focus, query) : 0;
+    const bool wantsAll = (code & dlgc::kWantAllKeys) != 0;
+    const bool shift = (event.state & GDK_SHIFT_MASK) != 0;
+    if (!wantsAll) {
+        switch (key) {
+            case vk::kTab: {
+                std::vector<Node*> stops;
+                for (auto& control : run.controls) {
+                    if ((control->style & ws::kTabStop) && gtk_widget_is_sensitive(control->widget) &&
+                        gtk_widget_get_visible(control->widget)) {
+                        stops.push_back(control.get());
+                    }
+                }
+                if (stops.empty()) return true;
+                auto at = std::find(stops.begin(), stops.end(), focus);
+                const auto count = static_cast<long>(stops.size());
+                long next = at == stops.end() ? 0 : (at - stops.begin()) + (shift ? -1 : 1);
+                next = (next % count + count) % count;
+                GotoDialogControl(run.dialog->handle(), stops[static_cast<size_t>(next)]->handle());
+                return true;
+            }
+            case vk::kReturn:
+                if (focus && (code & (dlgc::kDefPushButton | dlgc::kUndefPushButton))) {
+                    Command(focus, bn::kClicked);
+                } else if (run.defaultId != 0) {
+                    Node* button = Find(DialogItem(run.dialog->handle(), run.defaultId));
+                    if (button == nullptr || gtk_widget_is_sensitive(button->widget)) {
+                        ButtonCommand(run, run.defaultId);
+                    }
+                } else {
+                    ButtonCommand(run, kIdOk);
+                }
+                return true;
+            case vk::kEscape:
+                ButtonCommand(run, kIdCancel);
+                return true;
+            case vk::kF1: {
+                if (focus) {
+                    Message down;
+                    down.message = wm::kKeyDown;
+                    down.wParam = static_cast<uintptr_t>(key);
+                    ToControl(focus, down);
+                }
+                Node* about = focus && live_.contains(focus) ? focus : run.dialog.get();
+                const Message help = Message::Help(about->id, about->handle(), CursorPos());
+                if (about != run.dialog.get()) {
+                    ToControl(about, help);
+                } else {
+                    ToDialog(run, help);
+                }
+                return true;
+            }
+            case vk::kApps:
+                ContextMenuAt(focus ? focus : run.dialog.get(), Point{-1, -1});
+                return true;
+            default:
+                break;
+        }
+        if (event.keyval == GDK_KEY_F10 && shift) {
+            ContextMenuAt(focus ? focus : run.dialog.get(), Point{-1, -1});
+            return true;
+        }
+    }
+    if (focus && key != 0 && (focus->kind == Kind::ListView || focus->kind == Kind::ListBox)) {
+        Message down;
+        down.message = wm::kKeyDown;
+        down.wParam = static_cast<uintptr_t>(key);
+        ToControl(focus, down);
+        // The owner-drawn list box is the hook's: GTK has nothing to add.
+        return focus->kind == Kind::ListBox || !live_.contains(focus) || run.ended;
+    }
+    return false;
+}
+
+// ---- Any window --------------------------------------------------------------------------------
+std::string GtkWindowSystem::Text(Window window) {
+    Node* node = Find(window);
+    if (node == nullptr) return {};
+    switch (node->kind) {
+        case Kind::Dialog: return gtk_window_get_title(GTK_WINDOW(node->widget)) ?: "";
+        case Kind::Edit: return gtk_entry_get_text(GTK_ENTRY(node->inner));
+        case Kind::Button: {
+            if (node->style & ws::kBsIcon) {
+                return atk_object_get_name(gtk_widget_get_accessible(node->inner)) ?: "";
+            }
+            const char* label = gtk_button_get_label(GTK_BUTTON(node->inner));
+            return label ? WindowsMnemonic(label) : "";
+        }
+        case Kind::Static:
+            if (GTK_IS_LABEL(node->inner)) return WindowsMnemonic(gtk_label_get_label(GTK_LABEL(node->inner)));
+            return {};
+        default: return {};
+    }
+}
+
+void GtkWindowSystem::SetText(Window window, std::string_view text) {
+    Node* node = Find(window);
+    if (node == nullptr) return;
+    const std::string value(text);
+    switch (node->kind) {
+        case Kind::Dialog: gtk_window_set_title(GTK_WINDOW(node->widget), value.c_str()); break;
+        case Kind::Edit:
+            // The edit's own "changed" signal raises EN_UPDATE and EN_CHANGE, as WM_SETTEXT does;
+            // GTK raises it twice for a replacement (delete, insert): once is the dialogs'.
+            ++quiet;
+            gtk_entry_set_text(GTK_ENTRY(node->inner), value.c_str());
+            --quiet;
+            Command(node, en::kUpdate);
+            Command(node, en::kChange);
+            break;
+        case Kind::Button:
+            if (!(node->style & ws::kBsIcon)) gtk_button_set_label(GTK_BUTTON(node->inner), GtkMnemonic(value).c_str());
+            break;
+        case Kind::Static:
+            if (GTK_IS_LABEL(node->inner)) {
+                gtk_label_set_text_with_mnemonic(GTK_LABEL(node->inner), GtkMnemonic(value).c_str());
+            }
+            break;
+        default: break;
+    }
+}
+
+void GtkWindowSystem::Enable(Window window, bool enable) {
+    if (Node* node = Find(window)) gtk_widget_set_sensitive(node->widget, enable);
+}
+
+bool GtkWindowSystem::IsEnabled(Window window) {
+    Node* node = Find(window);
+    return node && gtk_widget_get_sensitive(node->widget);
+}
+
+void GtkWindowSystem::Show(Window window, bool show) {
+    Node* node = Find(window);
+    if (node == nullptr) return;
+    if (show) node->style |= ws::kVisible; else node->style &= ~ws::kVisible;
+    if (node->kind == Kind::Dialog) return;  // the modal loop shows the dialog
+    if (show) gtk_widget_show_all(node->widget); else gtk_widget_hide(node->widget);
+}
+
+// The window's own visible flag, as the headless system keeps it: a control of a dialog that is
+// not shown yet still answers true.
+bool GtkWindowSystem::IsVisible(Window window) {
+    Node* node = Find(window);
+    return node && (node->kind == Kind::Dialog ? gtk_widget_get_visible(node->widget)
+                                               : (node->style & ws::kVisible) != 0);
+}
+
+Window GtkWindowSystem::Focus() {
+    Run* run = Active();
+    if (run == nullptr) return nullptr;
+    Node* node = NodeOfWidget(gtk_window_get_focus(GTK_WINDOW(run->window)));
+    if (node && node->kind == Kind::ListView && node->editor) return reinterpret_cast<Window>(node->editor);
+    return node && node->kind != Kind::Dialog ? node->handle() : nullptr;
+}
+
+void GtkWindowSystem::SetFocus(Window window) {
+    if (Node* node = Find(window)) MoveFocus(node);
+}
+
+void GtkWindowSystem::Invalidate(Window window, const Rect*, bool) {
+    Node* node = Find(window);
+    if (node == nullptr) return;
+    if (node->kind == Kind::ListView) {
+        for (int i = 0; i < static_cast<int>(node->items.size()); ++i) LvShowItem(node, i);
+    }
+    gtk_widget_queue_draw(node->area ? node->area : node->widget);
+}
+
+Rect GtkWindowSystem::ClientRect(Window window) {
+    Node* node = Find(window);
+    if (node == nullptr) return {};
+    if (node->kind == Kind::ListBox && node->area) {
+        const int width = gtk_widget_get_allocated_width(node->area);
+        const int height = gtk_widget_get_allocated_height(node->area);
+        if (width > 1) return Rect{0, 0, width, height};
+        return Rect{0, 0, node->rect.Width() - 2, node->rect.Height() - 2 - 12};
+    }
+    return Rect{0, 0, node->rect.Width(), node->rect.Height()};
+}
+
+Rect GtkWindowSystem::WindowRect(Window window) {
+    Node* node = Find(window);
+    if (node == nullptr) return {};
+    const Point origin = ClientToScreen(window, Point{0, 0});
+    return Rect{origin.x, origin.y, origin.x + node->rect.Width(), origin.y + node->rect.Height()};
+}
+
+void GtkWindowSystem::SetWindowSize(Window window, int width, int height) {
+    Node* node = Find(window);
+    if (node == nullptr) return;
+    node->rect.right = node->rect.left + width;
+    node->rect.bottom = node->rect.top + height;
+    if (node->kind == Kind::Dialog) {
+        gtk_widget_set_size_request(node->run->fixed, width, height);
+    } else {
+        gtk_widget_set_size_request(node->widget, width, height);
+    }
+}
+
+Point GtkWindowSystem::ClientToScreen(Window window, Point client) {
+    Node* node = Find(window);
+    if (node == nullptr) return client;
+    GdkWindow* top = gtk_widget_get_window(node->run->window);
+    int x = 0, y = 0;
+    if (top) gdk_window_get_origin(top, &x, &y);
+    GtkWidget* target = node->kind == Kind::ListBox && node->area ? node->area : node->inner;
+    int wx = 0, wy = 0;
+    if (gtk_widget_get_realized(target) &&
+        gtk_widget_translate_coordinates(target, node->run->window, 0, 0, &wx, &wy)) {
+        return Point{x + wx + client.x, y + wy + client.y};
+    }
+    const Rect& r = node->kind == Kind::Dialog ? Rect{} : node->rect;
+    return Point{x + r.left + client.x, y + r.top + client.y};
+}
+
+Point GtkWindowSystem::ScreenToClient(Window window, Point screen) {
+    const Point origin = ClientToScreen(window, Point{0, 0});
+    return Point{screen.x - origin.x, screen.y - origin.y};
+}
+
+intptr_t GtkWindowSystem::Send(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+    Node* node = Find(window);
+    if (node == nullptr) return 0;
+    Message sent;
+    sent.message = message;
+    sent.wParam = wParam;
+    sent.lParam = lParam;
+    return ToControl(node, sent);
+}
+
+bool GtkWindowSystem::Subclass(Window control, ControlHook& hook) {
+    Node* node = Find(control);
+    if (node == nullptr) return false;
+    node->hook = &hook;
+    return true;
+}
+
+void GtkWindowSystem::Unsubclass(Window control) {
+    if (Node* node = Find(control)) node->hook = nullptr;
+}
+
+bool GtkWindowSystem::IsKeyDown(int virtualKey) {
+    GdkModifierType state{};
+    if (gtk_get_current_event_state(&state)) modifiers_ = state;
+    if (virtualKey == vk::kControl) return (modifiers_ & GDK_CONTROL_MASK) != 0;
+    if (virtualKey == vk::kShift) return (modifiers_ & GDK_SHIFT_MASK) != 0;
+    return false;
+}
+
+Point GtkWindowSystem::CursorPos() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkSeat* seat = display ? gdk_display_get_default_seat(display) : nullptr;
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    int x = 0, y = 0;
+    if (pointer) gdk_device_get_position(pointer, nullptr, &x, &y);
+    return Point{x, y};
+}
+
+void GtkWindowSystem::Beep(unsigned) {
+    if (GdkDisplay* display = gdk_display_get_default()) gdk_display_beep(display);
+}
+
+}  // namespace tavix::platform::gtk
+
+// The module's entry: GTK initialised once, on the calling thread, which alone may use it; null
+// when no display can be opened (remembered by the library, which asks once).
+extern "C" __attribute__((visibility("default"))) tavix::platform::WindowSystem* tavix_gtk3_window_system(
+    const tavix::platform::gtk::Host* host) {
+    using tavix::platform::gtk::GtkWindowSystem;
+    if (host == nullptr || host->version != tavix::platform::gtk::kHostVersion) return nullptr;
+    static GtkWindowSystem* system = [&]() -> GtkWindowSystem* {
+        if (!gtk_init_check(nullptr, nullptr)) return nullptr;
+        return new GtkWindowSystem(*host);
+    }();
+    return system;
+}

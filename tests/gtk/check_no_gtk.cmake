@@ -1,0 +1,15 @@
+# libTavixConnect.so needs no GTK library (it loads its GTK module at run time); the module
+# does, which shows that the check reads what it should.
+foreach(file LIBRARY MODULE)
+  execute_process(COMMAND ${READELF} -d ${${file}} OUTPUT_VARIABLE needed RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "readelf -d ${${file}} failed")
+  endif()
+  string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]*(gtk|gdk|atk|glib|gobject|pango|cairo)[^]\n]*\\]" gtk "${needed}")
+  if(file STREQUAL "LIBRARY" AND gtk)
+    message(FATAL_ERROR "${${file}} needs ${gtk}")
+  endif()
+  if(file STREQUAL "MODULE" AND NOT gtk MATCHES "libgtk-3")
+    message(FATAL_ERROR "${${file}} does not need libgtk-3:\n${needed}")
+  endif()
+endforeach()

@@ -1,0 +1,25 @@
+#!/bin/bash
+# The display suite of the GTK dialogs: an Xvfb display, a D-Bus session in which the
+# accessibility bus starts by activation, and the AT-SPI driver in the system Python.
+#
+#   run_display_suite.sh CLIENT LIBRARY CLI ARTIFACTS [STORY ...]
+set -u
+client=$(realpath "$1") library=$(realpath "$2") cli=$(realpath "$3") artifacts=$(realpath -m "$4")
+shift 4
+here=$(cd "$(dirname "$0")" && pwd)
+
+display=
+for n in $(seq 90 130); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "no free display number"; exit 1; }
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null' EXIT
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+[ -e "/tmp/.X11-unix/X$display" ] || { echo "Xvfb did not start"; exit 1; }
+
+mkdir -p "$artifacts"
+export DISPLAY=":$display" NO_AT_BRIDGE=0 GTK_A11Y=atspi
+unset WAYLAND_DISPLAY GTK_MODULES
+dbus-run-session -- /usr/bin/python3 "$here/display_driver.py" "$client" "$library" "$cli" "$artifacts" "$@"
