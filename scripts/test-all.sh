@@ -2,7 +2,8 @@
 # Installs what is missing, builds every configuration and runs every test:
 #   Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, the headless dialog
 #   tests under valgrind, Windows x64 under Wine,
-#   real dialogs of the Windows x64 build under Wine on a virtual display (screenshots in
+#   the GTK dialogs of the Linux build on a virtual display through AT-SPI (screenshots in
+#   build/linux/artifacts/gtk/), real dialogs of the Windows x64 build under Wine on a virtual display (screenshots in
 #   build/artifacts/screenshots/), the Windows x86 export table, and a bounded run of each
 #   fuzzer.
 # Ends with a line "N passed, N failed" counting the suites; exits non-zero when any failed.
@@ -15,6 +16,11 @@ tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" \
     libpng-dev icoutils python3 clang libclang-rt-14-dev \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
     binutils-mingw-w64-i686 wine64 wine xvfb xauth valgrind || exit 1
+# The GTK dialogs of Linux desktops: GTK 3 to build them, and for their display suite a virtual
+# display, a D-Bus session with the accessibility bus, and the AT-SPI bindings of the system
+# Python (screenshots with ImageMagick).
+tavix_require_packages libgtk-3-dev xvfb xauth dbus at-spi2-core python3-pyatspi x11-apps \
+    imagemagick fonts-dejavu-core || exit 1
 
 passed=0
 failed=0
@@ -36,7 +42,13 @@ step() {
 
 native_suite() {
     local preset=$1
-    tavix_build "$preset" && ctest --preset "$preset" --parallel "$(nproc)"
+    tavix_build "$preset" && ctest --preset "$preset" --parallel "$(nproc)" -LE display
+}
+
+# The GTK dialogs on a virtual display, driven through AT-SPI (the linux suite has built them);
+# screenshots in build/linux/artifacts/gtk/.
+gtk_display_suite() {
+    ctest --preset linux -L display --output-on-failure
 }
 
 # The dialogs' user stories, run headless, under valgrind: no leak, no read of memory that was
@@ -118,6 +130,7 @@ x86_suite() {
 }
 
 step "linux" native_suite linux
+step "linux GTK dialogs (xvfb, at-spi)" gtk_display_suite
 step "linux-asan" native_suite linux-asan
 step "valgrind (headless dialogs)" valgrind_suite
 step "windows-x64 (wine)" wine_suite

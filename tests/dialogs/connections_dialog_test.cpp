@@ -1,6 +1,4 @@
-// The Connections manager run headless, one test per user story: the scripted user acts in the
-// dialogs (template 200, the Properties dialog 300) and the tests check what the user saw and
-// what the store holds afterwards.
+// The Connections manager run headless, one test per user story: what the user saw, what the store holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -287,9 +285,8 @@ TEST_F(ConnectionsDialogTest, NewConnection) {
     }
 }
 
-// Renaming: a taken or empty name, or one the store cannot hold, is replaced (beep, editor
-// again), a cancelled edit changes nothing, a change of case is a rename. Cancel then asks; No drops the change, Yes saves it
-// (a renamed default is the default no more); Connect saves without asking.
+// Renaming: a taken or empty name, or one the store cannot hold, is replaced (beep, editor again); a
+// change of case is a rename. Cancel then asks (a renamed default is the default no more).
 TEST_F(ConnectionsDialogTest, RenameInPlaceThenClose) {
     struct Case { std::string item; std::optional<std::string> typed; std::string label; bool refused; int button, answer; std::string stored; };
     const std::string unchanged = "*A=cn_iptcp:a[1]:USER B=cn_iptcp:b[1]:USER";
@@ -469,8 +466,7 @@ TEST_F(ConnectionsDialogTest, PropertiesNameCollision) {
     });
 }
 
-// F1 and a right click on a control reach the help viewer with each dialog's table of control
-// and help ids: the command 17 for F1, 16 for the context menu.
+// F1 (command 17) and a right click (16) reach the help viewer with each dialog's help-id table.
 TEST_F(ConnectionsDialogTest, HelpRequests) {
     using Table = std::vector<uint32_t>;
     static std::vector<std::pair<unsigned, Table>> calls;

@@ -3,9 +3,11 @@
  *
  *   dialog_client LIBRARY [--name N] [--connstring CS] [--title T] [--no-icon] [--twice]
  *
- * --twice calls the dialog a second time in the same process after the first returns.
+ * --twice calls the dialog a second time in the same process after the first returns;
+ * --thread makes the first call on a thread of its own (the second is the main thread's).
  * Strings are UTF-8 on the command line and in the output; "(null)" stands for no string. */
 #include <dlfcn.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -59,6 +61,42 @@ static void Print(const char* key, const OLECHAR* text) {
     putchar('\n');
 }
 
+static ConnectionDialogFn dialog;
+static SysAllocStringFn alloc;
+static SysFreeStringFn release;
+static DestroyIconFn destroyIcon;
+static const char *name, *connstring, *title;
+static int wantIcon = 1;
+
+/* One call of the dialog and what it handed back. */
+static void* Call(void* unused) {
+    (void)unused;
+    OLECHAR* wideName = name ? Wide(name) : NULL;
+    OLECHAR* wideConn = connstring ? Wide(connstring) : NULL;
+    OLECHAR* wideTitle = title ? Wide(title) : NULL;
+    BSTR nameVar = wideName ? alloc(wideName) : NULL;
+    BSTR connVar = wideConn ? alloc(wideConn) : NULL;
+    HICON icon = (HICON)(uintptr_t)0x5EED; /* a value the library must leave after Cancel */
+    const BSTR givenName = nameVar, givenConn = connVar;
+    const int result = dialog(&nameVar, &connVar, wideTitle, wantIcon ? &icon : NULL);
+    printf("result: %d\n", result);
+    Print("name", nameVar);
+    Print("connection", connVar);
+    printf("same variables: %s\n", nameVar == givenName && connVar == givenConn ? "yes" : "no");
+    if (wantIcon) {
+        printf("icon: %s\n", icon == (HICON)(uintptr_t)0x5EED ? "untouched" : icon ? "yes" : "none");
+        if (icon && icon != (HICON)(uintptr_t)0x5EED) destroyIcon(icon);
+    }
+    printf("end\n");
+    fflush(stdout);
+    release(nameVar);
+    release(connVar);
+    free(wideName);
+    free(wideConn);
+    free(wideTitle);
+    return NULL;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: dialog_client LIBRARY [--name N] [--connstring CS] [--title T] [--no-icon] [--twice]\n");
@@ -69,48 +107,32 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s\n", dlerror());
         return 2;
     }
-    ConnectionDialogFn dialog = (ConnectionDialogFn)dlsym(library, "ConnectionDialog");
-    SysAllocStringFn alloc = (SysAllocStringFn)dlsym(library, "SysAllocString");
-    SysFreeStringFn release = (SysFreeStringFn)dlsym(library, "SysFreeString");
-    DestroyIconFn destroyIcon = (DestroyIconFn)dlsym(library, "DestroyIcon");
+    dialog = (ConnectionDialogFn)dlsym(library, "ConnectionDialog");
+    alloc = (SysAllocStringFn)dlsym(library, "SysAllocString");
+    release = (SysFreeStringFn)dlsym(library, "SysFreeString");
+    destroyIcon = (DestroyIconFn)dlsym(library, "DestroyIcon");
     if (!dialog || !alloc || !release || !destroyIcon) return 2;
 
-    const char *name = NULL, *connstring = NULL, *title = NULL;
-    int wantIcon = 1, times = 1;
+    int times = 1, onThread = 0;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--name") == 0 && i + 1 < argc) name = argv[++i];
         else if (strcmp(argv[i], "--connstring") == 0 && i + 1 < argc) connstring = argv[++i];
         else if (strcmp(argv[i], "--title") == 0 && i + 1 < argc) title = argv[++i];
         else if (strcmp(argv[i], "--no-icon") == 0) wantIcon = 0;
         else if (strcmp(argv[i], "--twice") == 0) times = 2;
+        else if (strcmp(argv[i], "--thread") == 0) onThread = 1;
         else return 2;
     }
     printf("pid: %ld\n", (long)getpid());
     fflush(stdout);
     for (int run = 0; run < times; ++run) {
-        OLECHAR* wideName = name ? Wide(name) : NULL;
-        OLECHAR* wideConn = connstring ? Wide(connstring) : NULL;
-        OLECHAR* wideTitle = title ? Wide(title) : NULL;
-        BSTR nameVar = wideName ? alloc(wideName) : NULL;
-        BSTR connVar = wideConn ? alloc(wideConn) : NULL;
-        HICON icon = (HICON)(uintptr_t)0x5EED; /* a value the library must leave after Cancel */
-        const BSTR givenName = nameVar, givenConn = connVar;
-        const int result = dialog(&nameVar, &connVar, wideTitle, wantIcon ? &icon : NULL);
-        printf("result: %d\n", result);
-        Print("name", nameVar);
-        Print("connection", connVar);
-        printf("same variables: %s\n", nameVar == givenName && connVar == givenConn ? "yes" : "no");
-        if (wantIcon) {
-            printf("icon: %s\n", icon == (HICON)(uintptr_t)0x5EED ? "untouched" : icon ? "yes" : "none");
-            if (icon && icon != (HICON)(uintptr_t)0x5EED) destroyIcon(icon);
+        if (run == 0 && onThread) {
+            pthread_t thread;
+            if (pthread_create(&thread, NULL, Call, NULL) != 0) return 2;
+            pthread_join(thread, NULL);
+        } else {
+            Call(NULL);
         }
-        printf("end\n");
-        fflush(stdout);
-        release(nameVar);
-        release(connVar);
-        free(wideName);
-        free(wideConn);
-        free(wideTitle);
     }
     return 0;
 }

@@ -247,9 +247,10 @@ def story_new_properties_refused_port_connect(store):
                                      w.getState().contains(pyatspi.STATE_SHOWING)), None),
                        "the refusal of port 65536")
     screenshot("properties_refused_port")
+    refusal_name = refusal.name
     press(control(refusal, pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    client.gone(refusal.name)
-    check(port.getState().contains(pyatspi.STATE_FOCUSED), "the focus goes back to the port")
+    client.gone(refusal_name)
+    wait_for(lambda: port.getState().contains(pyatspi.STATE_FOCUSED), "the focus back on the port")
     type_into(port, "1973")
     press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
     client.gone("Connection Properties")
@@ -317,6 +318,116 @@ def story_two_dialogs_in_one_process(store):
     check(out["exit"] == 0 and out["result"] == "0", "both dialogs ran: %r" % out)
 
 
+def story_change_icon_through_the_file_chooser(store):
+    icon_file = os.environ["TAVIX_ICON_FILE"]  # a library with several icons
+    store_set(store, "A", "cn_iptcp:a[1]")
+    client = Client(store)
+    window, view = connections(client)
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Properties..."))
+    props = client.window("Connection Properties")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "Icon..."))
+    change = client.window("Change Icon")
+    file_name = control(change, pyatspi.ROLE_TEXT, "File Name:")
+    row = control(change, pyatspi.ROLE_DRAWING_AREA, "Current Icon:")
+    screenshot("change_icon_default")
+    press(control(change, pyatspi.ROLE_PUSH_BUTTON, "Browse..."))
+    chooser = wait_for(lambda: next((w for w in client.application() if w is not None and
+                                     find(w, pyatspi.ROLE_FILE_CHOOSER) is not None and
+                                     w.getState().contains(pyatspi.STATE_SHOWING)), None),
+                       "the file chooser")
+    check(find(chooser, pyatspi.ROLE_COMBO_BOX) is not None, "the chooser's filter list")
+    # A slash typed in the chooser opens its location entry, where the path goes.
+    key(ord("/"))
+    location = wait_for(lambda: next((t for t in [find(chooser, pyatspi.ROLE_TEXT)]
+                                      if t is not None and
+                                      t.getState().contains(pyatspi.STATE_FOCUSED)), None),
+                        "the chooser's location entry")
+    type_into(location, icon_file)
+    screenshot("file_chooser")
+    key(KEY_RETURN)
+    wait_for(lambda: file_name.queryText().getText(0, -1) == icon_file, "the chosen file's name")
+    row.queryComponent().grabFocus()
+    wait_for(lambda: row.getState().contains(pyatspi.STATE_FOCUSED), "the icon row's focus")
+    key(0xFF53)  # Right: the second icon
+    screenshot("change_icon_chosen")
+    press(control(change, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Change Icon")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Connection Properties")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Connect"))
+    out = client.result()
+    check(out["result"] == "1" and out["name"] == "A" and out["icon"] == "yes", "Connect: %r" % out)
+    shown = subprocess.run([CLI, "show", "A"], capture_output=True, text=True,
+                           env=dict(os.environ, XDG_CONFIG_HOME=store)).stdout
+    check("icon:       %s, index 1" % icon_file in shown, "the icon saved: %r" % shown)
+
+
+def menu_items(client):
+    """The labels of the open popup menu's items, and which can be chosen."""
+    menu = wait_for(lambda: next((m for w in client.application() if w is not None
+                                  for m in [find(w, pyatspi.ROLE_MENU, showing=False)] if m is not None and
+                                  m.getState().contains(pyatspi.STATE_SHOWING)), None), "the popup menu")
+    entries = [item for item in menu if item.getRole() == pyatspi.ROLE_MENU_ITEM]
+    return {item.name: item for item in entries}, [
+        item.name for item in entries if item.getState().contains(pyatspi.STATE_SENSITIVE)]
+
+
+def right_click(accessible):
+    x, y, width, height = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(x + width // 2, y + height // 2, "b3c")
+    time.sleep(0.3)
+
+
+def story_context_menu(store):
+    store_set(store, "A", "cn_iptcp:a[1]")
+    client = Client(store)
+    window, view = connections(client)
+    item = wait_for(lambda: next((i for i in view if i.name == "A"), None), "item A")
+    right_click(item)
+    entries, enabled = menu_items(client)
+    check(list(entries) == ["New Connection", "Delete Connection", "Properties"] and
+          enabled == list(entries), "the item's menu: %r %r" % (list(entries), enabled))
+    screenshot("context_menu")
+    press(entries["Properties"])
+    props = client.window("Connection Properties")
+    check(control(props, pyatspi.ROLE_TEXT, "Connection Name:").queryText().getText(0, -1) == "A",
+          "Properties of the item clicked")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
+    client.gone("Connection Properties")
+    # The menu key on the list with nothing selected: only New can be chosen; Escape closes it.
+    view.querySelection().clearSelection()
+    view.queryComponent().grabFocus()
+    wait_for(lambda: items(view)[1] == [], "nothing selected")
+    key(0xFF67)
+    entries, enabled = menu_items(client)
+    check(enabled == ["New Connection"], "greyed without a selection: %r" % enabled)
+    key(KEY_ESCAPE)
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
+    out = client.result()
+    check(out["result"] == "0", "Cancel: %r" % out)
+
+
+def story_refused_on_another_thread(store):
+    # GTK started on the first call's thread; the main thread's call then gets no dialog.
+    client = Client(store, "--thread", "--twice", "--connstring", "T:cn_iptcp:t[1]")
+    window = client.window("Connections")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
+    press(control(client.window("Save"), pyatspi.ROLE_PUSH_BUTTON, "No"))
+    out = client.result()  # the second call's answer
+    check(out["exit"] == 0 and out["result"] == "0" and out["connection"] == "T:cn_iptcp:t[1]" and
+          out["same variables"] == "yes" and out["icon"] == "untouched", "refused: %r" % out)
+
+
+def story_refused_beside_gtk4(store):
+    # A program that runs GTK 4 (here: a library defining one of its functions) gets no dialog.
+    fake = os.path.join(os.path.dirname(CLIENT), "libtavix_fake_gtk4.so")
+    client = Client(store, "--connstring", "G:cn_iptcp:g[1]", env={"LD_PRELOAD": fake})
+    out = client.result()
+    check(out["exit"] == 0 and out["result"] == "0" and out["connection"] == "G:cn_iptcp:g[1]" and
+          out["same variables"] == "yes" and out["icon"] == "untouched", "refused: %r" % out)
+    check(store_list(store) == [], "the store untouched: %r" % store_list(store))
+
+
 STORIES = [
     story_connect_on_an_empty_store,
     story_preselection_cancelled_with_no,
@@ -324,6 +435,10 @@ STORIES = [
     story_select_all_delete_cancel_yes,
     story_german_save_prompt,
     story_two_dialogs_in_one_process,
+    story_change_icon_through_the_file_chooser,
+    story_context_menu,
+    story_refused_on_another_thread,
+    story_refused_beside_gtk4,
 ]
 
 

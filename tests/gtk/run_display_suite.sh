@@ -2,10 +2,13 @@
 # The display suite of the GTK dialogs: an Xvfb display, a D-Bus session in which the
 # accessibility bus starts by activation, and the AT-SPI driver in the system Python.
 #
-#   run_display_suite.sh CLIENT LIBRARY CLI ARTIFACTS [STORY ...]
+#   run_display_suite.sh CLIENT LIBRARY CLI ARTIFACTS ICON_FILE [STORY ...]
+#
+# ICON_FILE is a library with several icons, for the Change Icon story.
 set -u
 client=$(realpath "$1") library=$(realpath "$2") cli=$(realpath "$3") artifacts=$(realpath -m "$4")
-shift 4
+export TAVIX_ICON_FILE=$(realpath "$5")
+shift 5
 here=$(cd "$(dirname "$0")" && pwd)
 
 display=

@@ -16,16 +16,15 @@ std::string ClassName(HWND window) {
     return name;
 }
 
+BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM list) {
+    if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
 // The visible top-level windows of a thread, newest first.
 std::vector<HWND> ThreadWindows(DWORD thread) {
     std::vector<HWND> windows;
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM list) -> BOOL {
-            if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumThreadWindows(thread, CollectVisibleWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 

@@ -270,19 +270,24 @@ TEST_F(ChangeIcon, RowPaintsItsCells) {
     }, 200);
 }
 
+// The help viewer's calls: each command with the help-id table it was handed.
+std::vector<std::pair<unsigned, std::vector<uint32_t>>> helpCalls;
+
+// A help viewer entry point (the viewer's calling convention, __stdcall on 32-bit Windows).
+HWND TAVIXAPI RecordHelpCall(HWND, const char*, unsigned command, uintptr_t data) {
+    std::vector<uint32_t> table;
+    for (auto* p = reinterpret_cast<const uint32_t*>(data); p && (p[0] || p[1]); p += 2) {
+        table.insert(table.end(), {p[0], p[1]});
+    }
+    helpCalls.emplace_back(command, table);
+    return reinterpret_cast<HWND>(uintptr_t{1});
+}
+
 // F1 and the context menu reach the help viewer with the dialog's help-id table.
 TEST_F(ChangeIcon, HelpRequests) {
-    static std::vector<std::pair<unsigned, std::vector<uint32_t>>> calls;
+    auto& calls = helpCalls;
     calls.clear();
-    help::HelpEntry viewer = [](HWND, const char*, unsigned command, uintptr_t data) -> HWND {
-        std::vector<uint32_t> table;
-        for (auto* p = reinterpret_cast<const uint32_t*>(data); p && (p[0] || p[1]); p += 2) {
-            table.insert(table.end(), {p[0], p[1]});
-        }
-        calls.emplace_back(command, table);
-        return reinterpret_cast<HWND>(uintptr_t{1});
-    };
-    help::BindViewer(viewer, OwnModule());
+    help::BindViewer(RecordHelpCall, OwnModule());
     help::SetUseCount(1);
     ChangeIconDialog dialog;
     Run(dialog, "", -1, [](User& u) {

@@ -1,6 +1,5 @@
-// The icon reader on .ico and PE files built by make_test_icons.py, icotool, windres and the
-// MinGW linker, checked against the images the files were made from and against icotool's own
-// decoding of a file it made, and on damaged copies of those files.
+// The icon reader on .ico and PE fixtures (make_test_icons.py, icotool, windres), against the images
+// they were made from, icotool's own decoding, and damaged copies.
 #include "icons/icon_reader.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +42,19 @@ IconImage Raw(const std::string& name) { return LoadRaw(IconFixtures() / (name +
 
 const char* const kPeFiles[] = {"icons64.dll", "icons32.exe"};
 
+void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    bytes.at(at) = static_cast<uint8_t>(value);
+    bytes.at(at + 1) = static_cast<uint8_t>(value >> 8);
+}
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    Put16(bytes, at, value & 0xFFFF);
+    Put16(bytes, at + 2, value >> 16);
+}
+uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 |
+           uint32_t{bytes.at(at + 2)} << 16 | uint32_t{bytes.at(at + 3)} << 24;
+}
+
 // ---- Reading what the files hold ------------------------------------------------------------
 
 TEST(IconReader, DecodesEachImageFormatToTheImageItWasMadeFrom) {
@@ -57,7 +69,7 @@ TEST(IconReader, DecodesEachImageFormatToTheImageItWasMadeFrom) {
     }
 }
 
-TEST(IconReader, PicksTheImageNearestTheWantedSize) {
+TEST(IconReader, PicksTheNearestImageThatDecodes) {
     const fs::path file = IconFixtures() / "sizes.ico";
     TAVIX_REQUIRE_FIXTURE(file);
     const std::vector<uint8_t> bytes = ReadBytes(file);
@@ -70,6 +82,16 @@ TEST(IconReader, PicksTheImageNearestTheWantedSize) {
         ASSERT_EQ(extracted.answer, Answer::kIcon);
         EXPECT_EQ(extracted.image, all.images[static_cast<size_t>(image)]);
     }
+    // An image that does not decode gives way to the next nearest. Entry 4 (32 x 32, 32 bits)
+    // points nowhere: entry 2 (32 x 32, 4 bits) is next.
+    std::vector<uint8_t> damaged = bytes;
+    Put32(damaged, 6 + 4 * 16 + 12, 0xFFFFFF00);
+    EXPECT_EQ(Extract(damaged).image, all.images[2]);
+    EXPECT_FALSE(ReadIconImages(MemorySource(damaged), 0).images[4].has_value());
+    // Then entry 2's data is cut short: entries 0 (16 x 16) and 1 (48 x 48) are as near; the
+    // 16 x 16 has the deeper colours.
+    Put32(damaged, 6 + 2 * 16 + 8, 40);
+    EXPECT_EQ(Extract(damaged).image, all.images[0]);
 }
 
 // A PNG file decoded by libpng: pixels 0xAARRGGBB; nullopt when it does not decode.
@@ -187,20 +209,19 @@ TEST(IconReader, TellsAnIconFromNoIconFromAFileThatHoldsNone) {
 
 // ---- Damaged files --------------------------------------------------------------------------
 
-void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    bytes.at(at) = static_cast<uint8_t>(value);
-    bytes.at(at + 1) = static_cast<uint8_t>(value >> 8);
-}
-void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    Put16(bytes, at, value & 0xFFFF);
-    Put16(bytes, at + 2, value >> 16);
-}
-uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
-    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 |
-           uint32_t{bytes.at(at + 2)} << 16 | uint32_t{bytes.at(at + 3)} << 24;
-}
-
 using Edit = std::function<void(std::vector<uint8_t>&)>;
+
+// A copy of a file changed by `edit` decodes to the fixture image `decodesTo`, or (null) gives no
+// icon; never an image larger than it says.
+void ExpectEdited(std::vector<uint8_t> bytes, const Edit& edit, int index, const char* decodesTo) {
+    edit(bytes);
+    const Extracted extracted = Extract(bytes, index);
+    ExpectWellFormed(extracted);
+    ASSERT_EQ(extracted.answer, decodesTo ? Answer::kIcon : Answer::kNoIcon);
+    if (decodesTo) {
+        EXPECT_EQ(extracted.image, Raw(decodesTo));
+    }
+}
 
 TEST(IconReader, IcoFilesThatLie) {
     const fs::path bmp = IconFixtures() / "bmp4.ico";
@@ -230,35 +251,8 @@ TEST(IconReader, IcoFilesThatLie) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<uint8_t> bytes = ReadBytes(c.file);
-        c.edit(bytes);
-        const Extracted extracted = Extract(bytes);
-        ExpectWellFormed(extracted);
-        ASSERT_EQ(extracted.answer, c.decodes ? Answer::kIcon : Answer::kNoIcon);
-        if (c.decodes) {
-            EXPECT_EQ(extracted.image, Raw("bmp4"));
-        }
+        ExpectEdited(ReadBytes(c.file), c.edit, 0, c.decodes ? "bmp4" : nullptr);
     }
-}
-
-TEST(IconReader, AnImageThatDoesNotDecodeGivesWayToTheNextNearest) {
-    const fs::path file = IconFixtures() / "sizes.ico";
-    TAVIX_REQUIRE_FIXTURE(file);
-    std::vector<uint8_t> bytes = ReadBytes(file);
-    const IconImages all = ReadIconImages(MemorySource(bytes), 0);
-    ASSERT_EQ(all.images.size(), 5u);
-    // Entry 4 (32 x 32, 32 bits) points nowhere: entry 2 (32 x 32, 4 bits) is next.
-    Put32(bytes, 6 + 4 * 16 + 12, 0xFFFFFF00);
-    Extracted extracted = Extract(bytes);
-    ASSERT_EQ(extracted.answer, Answer::kIcon);
-    EXPECT_EQ(extracted.image, all.images[2]);
-    EXPECT_FALSE(ReadIconImages(MemorySource(bytes), 0).images[4].has_value());
-    // Then entry 2's data is cut short: entry 0 (16 x 16) and entry 1 (48 x 48) are as near;
-    // the 16 x 16 has the deeper colours.
-    Put32(bytes, 6 + 2 * 16 + 8, 40);
-    extracted = Extract(bytes);
-    ASSERT_EQ(extracted.answer, Answer::kIcon);
-    EXPECT_EQ(extracted.image, all.images[0]);
 }
 
 TEST(IconReader, TruncatedIcoFilesGiveNoIconAndAreNeverReadPastTheirEnd) {
@@ -369,14 +363,7 @@ TEST(IconReader, PeFilesThatLie) {
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
-            std::vector<uint8_t> bytes = original;
-            c.edit(bytes);
-            const Extracted extracted = Extract(bytes, c.index);
-            ExpectWellFormed(extracted);
-            ASSERT_EQ(extracted.answer, c.decodes ? Answer::kIcon : Answer::kNoIcon);
-            if (c.decodes) {
-                EXPECT_EQ(extracted.image, Raw("sizes"));
-            }
+            ExpectEdited(original, c.edit, c.index, c.decodes ? "sizes" : nullptr);
         }
         // Cut short: no icon until the icon directories are there, never a read past the end
         // (every prefix through the headers, then one every 97 bytes).

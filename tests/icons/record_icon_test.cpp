@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "dialogs/unique_icon.h"
 #include "frame/library_context.h"
 #include "icon_test_support.h"
 #include "icons/record_icon.h"
@@ -39,11 +40,7 @@ protected:
 };
 
 // The pixels of an icon, which is destroyed.
-std::optional<icons::IconImage> Picture(platform::IconHandle icon) {
-    std::optional<icons::IconImage> picture = platform::ReadIcon(icon);
-    if (icon != nullptr) platform::Icons().DestroyIcon(icon);
-    return picture;
-}
+std::optional<icons::IconImage> Picture(platform::IconHandle icon) { return platform::ReadIcon(UniqueIcon(icon).get()); }
 
 TEST_F(RecordIconTest, WithoutAnIconFileTheRecordSharesTheDefault) {
     // No image list yet: no slot; a caller asking gets the library's default icon itself.

@@ -263,13 +263,12 @@ TEST_F(JournalTest, ASaveKilledAtAnyWriteLeavesTheOldSetOrIsFinishedWhole) {
 }
 
 TEST_F(JournalTest, AJournalCutShortOrDamagedIsDeletedAndNothingApplied) {
+    // Which journals do not decode is JournalFormat's; here: what finishing does with one.
     const std::vector<uint8_t> journal = EncodeChangeSet(StorableSample());
     std::vector<uint8_t> damaged = journal;
     damaged[journal.size() / 2] ^= 0x20;
     struct Case { const char* what; uint32_t type; std::vector<uint8_t> bytes; };
     const Case cases[] = {
-        {"cut in half", kRegBinary, std::vector<uint8_t>(journal.begin(), journal.begin() + journal.size() / 2)},
-        {"without its checksum", kRegBinary, std::vector<uint8_t>(journal.begin(), journal.end() - 4)},
         {"a byte changed", kRegBinary, damaged},
         {"empty", kRegBinary, {}},
         {"a string", kRegSz, journal},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TavixConnect.h"
+#include "dialogs/unique_icon.h"
 #include "frame/library_context.h"
 #include "platform/automation.h"
 #include "platform/codepage.h"
@@ -447,11 +448,7 @@ protected:
         const WString n = Wide(name), c = Wide(connString), i = Wide(iconFile);
         SetConnection(n.c_str(), c.c_str(), iconFile.empty() ? nullptr : i.c_str(), 0, save);
     }
-    static auto Picture(platform::IconHandle icon) {
-        const auto picture = platform::ReadIcon(icon);
-        if (icon != nullptr) platform::Icons().DestroyIcon(icon);
-        return picture;
-    }
+    static auto Picture(platform::IconHandle icon) { return platform::ReadIcon(UniqueIcon(icon).get()); }
 };
 
 // FindConnection hands out the picture the connection shows: its own icon's, or the default.

@@ -1,7 +1,5 @@
-// .reg files through the SQLite store: the exact text of an export, round trips, files written
-// by Windows, REGEDIT4 files, malformed files and files outside the connections key refused
-// with the store left as it was, and exports that refuse what would not import back the same.
-// (Under Wine the command-line tool's test imports and exports through the Windows registry.)
+// .reg files through the SQLite store: exact exports, round trips, Windows and REGEDIT4 files, refusals
+// that leave the store as it was. (Under Wine the CLI test imports and exports through the registry.)
 #include "store/reg_file.h"
 
 #include <gtest/gtest.h>

@@ -38,10 +38,18 @@ GtkMessageType MessageType(unsigned style) {
 
 }  // namespace
 
+// A prompt has closed: its window is gone, and the keyboard goes back to the running dialog.
+void GtkWindowSystem::ReturnToDialog() {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    --prompts_;
+    if (Run* run = Active()) gtk_window_present(GTK_WINDOW(run->window));
+}
+
 int GtkWindowSystem::TrackPopupMenu(const std::vector<MenuItem>& items, Point screen, Window owner) {
     if (!OnGtkThread()) return 0;
     MenuRun run;
     run.loop = g_main_loop_new(nullptr, FALSE);
+    ++prompts_;
     GtkWidget* menu = gtk_menu_new();
     for (const MenuItem& item : items) {
         GtkWidget* entry = item.IsSeparator() ? gtk_separator_menu_item_new()
@@ -58,17 +66,26 @@ int GtkWindowSystem::TrackPopupMenu(const std::vector<MenuItem>& items, Point sc
     GtkWidget* window = OwnerWindow(owner);
     if (window) gtk_menu_attach_to_widget(GTK_MENU(menu), window, nullptr);
     GdkWindow* target = window ? gtk_widget_get_window(window) : nullptr;
+    // (-1, -1): the keyboard asked, and the menu opens on the focused control.
+    GtkWidget* focus = window && screen.x == -1 && screen.y == -1 ? gtk_window_get_focus(GTK_WINDOW(window)) : nullptr;
     if (target) {
-        int x = 0, y = 0;
-        gdk_window_get_origin(target, &x, &y);
-        const GdkRectangle at{screen.x - x, screen.y - y, 1, 1};
-        gtk_menu_popup_at_rect(GTK_MENU(menu), target, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
-                               gtk_get_current_event());
+        GdkEvent* trigger = gtk_get_current_event();
+        if (focus) {
+            gtk_menu_popup_at_widget(GTK_MENU(menu), focus, GDK_GRAVITY_CENTER, GDK_GRAVITY_NORTH_WEST, trigger);
+        } else {
+            int x = 0, y = 0;
+            gdk_window_get_origin(target, &x, &y);
+            const GdkRectangle at{screen.x - x, screen.y - y, 1, 1};
+            gtk_menu_popup_at_rect(GTK_MENU(menu), target, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                                   trigger);
+        }
+        if (trigger) gdk_event_free(trigger);
         gtk_menu_shell_select_first(GTK_MENU_SHELL(menu), TRUE);
         g_main_loop_run(run.loop);
     }
     gtk_widget_destroy(menu);
     g_main_loop_unref(run.loop);
+    ReturnToDialog();
     return run.chosen;
 }
 
@@ -79,9 +96,11 @@ int GtkWindowSystem::ShowMessage(Window owner, std::string_view text, std::strin
     const MessageButtons buttons = ButtonsFor(style, language);
     if (!OnGtkThread()) return buttons.defaultAnswer;
     GtkWidget* parent = OwnerWindow(owner);
+    ++prompts_;
     GtkWidget* box = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,
                                             MessageType(style), GTK_BUTTONS_NONE, "%s", std::string(text).c_str());
     gtk_window_set_title(GTK_WINDOW(box), std::string(caption).c_str());
+    gtk_window_set_position(GTK_WINDOW(box), parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     atk_object_set_name(gtk_widget_get_accessible(box), std::string(caption).c_str());
     for (const MessageButton& button : buttons.buttons) {
         gtk_dialog_add_button(GTK_DIALOG(box), GtkMnemonic(button.text).c_str(), button.answer);
@@ -98,7 +117,7 @@ int GtkWindowSystem::ShowMessage(Window owner, std::string_view text, std::strin
         }
     }
     gtk_widget_destroy(box);
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    ReturnToDialog();
     return answer;
 }
 
@@ -107,10 +126,13 @@ int GtkWindowSystem::ShowMessage(Window owner, std::string_view text, std::strin
 std::optional<std::string> GtkWindowSystem::OpenFileDialog(const FileDialogRequest& request) {
     if (!OnGtkThread()) return std::nullopt;
     GtkWidget* parent = OwnerWindow(request.owner);
+    ++prompts_;
     GtkWidget* chooser = gtk_file_chooser_dialog_new(nullptr, parent ? GTK_WINDOW(parent) : nullptr,
                                                      GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL,
                                                      "_Open", GTK_RESPONSE_ACCEPT, nullptr);
     gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+    gtk_window_set_position(GTK_WINDOW(chooser), parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    gtk_window_set_default_size(GTK_WINDOW(chooser), 640, 420);
     for (const auto& [description, pattern] : request.filters) {
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, description.c_str());
@@ -137,7 +159,7 @@ std::optional<std::string> GtkWindowSystem::OpenFileDialog(const FileDialogReque
         }
     }
     gtk_widget_destroy(chooser);
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    ReturnToDialog();
     return chosen;
 }
 

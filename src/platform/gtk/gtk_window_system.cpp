@@ -115,9 +115,13 @@ void OnSetFocus(GtkWindow* window, GtkWidget* widget, gpointer) {
     if (after && after->kind != Kind::Dialog) g_system->FocusChanged(after, true);
 }
 
+// A click reaches the dialog from the main loop: the command may run a modal loop of its own (a
+// nested dialog, a message box), which must not run inside the handler of whatever clicked the
+// button (an assistive technology's action is a D-Bus call, and no other call is dispatched
+// until it returns).
 void OnClicked(GtkButton* button, gpointer) {
     if (g_system->quiet > 0) return;
-    if (Node* node = g_system->NodeOfWidget(GTK_WIDGET(button))) g_system->Command(node, bn::kClicked);
+    if (Node* node = g_system->NodeOfWidget(GTK_WIDGET(button))) g_system->QueueClick(node);
 }
 
 void OnEntryChanged(GtkEditable* entry, gpointer) {
@@ -144,6 +148,45 @@ GtkWindowSystem::GtkWindowSystem(const Host& host) : host_(host), thread_(std::t
     g_system = this;
     css_ = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css_, kDialogCss, -1, nullptr);
+}
+
+// Clicks wait while their dialog is not the one the user may use (a nested dialog or a prompt
+// runs): its owner is disabled on Windows, and a click there does nothing until it is back.
+void GtkWindowSystem::QueueClick(Node* node) {
+    clicks_.push_back(node);
+    ArmClicks(0);
+}
+
+// One source at a time looks at the queue; it is gone before a click is delivered, so that a
+// click inside the dialog the command opens gets a source of its own.
+void GtkWindowSystem::ArmClicks(unsigned delay) {
+    if (clickSource_ != 0) return;
+    clickSource_ = g_timeout_add_full(
+        G_PRIORITY_HIGH, delay,
+        [](gpointer data) -> gboolean {
+            static_cast<GtkWindowSystem*>(data)->DeliverClick();
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+}
+
+void GtkWindowSystem::DeliverClick() {
+    clickSource_ = 0;
+    while (!clicks_.empty()) {
+        Node* node = Find(clicks_.front() ? clicks_.front()->handle() : nullptr);
+        if (node == nullptr || node->run->ended) {
+            clicks_.pop_front();
+            continue;
+        }
+        if (node->run != Active() || prompts_ > 0) {
+            ArmClicks(20);  // not now: look again shortly (a timeout, not an idle that would spin)
+            return;
+        }
+        clicks_.pop_front();
+        if (!clicks_.empty()) ArmClicks(0);
+        Command(node, bn::kClicked);
+        return;
+    }
 }
 
 Node* GtkWindowSystem::Find(Window window) const {
@@ -193,9 +236,9 @@ int GtkWindowSystem::RunModal(uint32_t templateId, Window parent, DialogSink& si
     }
     gtk_widget_hide(run.window);
     DestroyWindows(run);
+    Flush();  // while this dialog still counts as the one running: nothing reaches its owner yet
     runs_.pop_back();
     g_main_loop_unref(run.loop);
-    Flush();
     if (Run* outer = Active()) gtk_window_present(GTK_WINDOW(outer->window));
     return run.code;
 }
@@ -290,7 +333,8 @@ Node* GtkWindowSystem::CreateControl(Run& run, const resources::DialogControl& i
                 gtk_label_set_text_with_mnemonic(GTK_LABEL(widget), GtkMnemonic(text).c_str());
                 gtk_label_set_xalign(GTK_LABEL(widget), 0);
                 gtk_label_set_yalign(GTK_LABEL(widget), 0.5);
-                gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
+                // A desktop font may need more room than the template's font did: a label takes
+                // at least its cell, and its whole text where that is wider.
             }
             break;
         case Kind::Edit:
@@ -325,7 +369,13 @@ Node* GtkWindowSystem::CreateControl(Run& run, const resources::DialogControl& i
     if (node->inner == nullptr) node->inner = widget;
     g_object_set_data(G_OBJECT(widget), kNodeKey, node.get());
     g_object_set_data(G_OBJECT(node->inner), kNodeKey, node.get());
-    gtk_widget_set_size_request(widget, node->rect.Width(), node->rect.Height());
+    int width = node->rect.Width();
+    if (node->kind == Kind::Static && GTK_IS_LABEL(widget)) {
+        int natural = 0;
+        gtk_widget_get_preferred_width(widget, nullptr, &natural);
+        width = std::max(width, natural);
+    }
+    gtk_widget_set_size_request(widget, width, node->rect.Height());
     gtk_fixed_put(GTK_FIXED(run.fixed), widget, node->rect.left, node->rect.top);
     gtk_widget_set_sensitive(widget, (item.style & ws::kDisabled) == 0);
     gtk_widget_set_can_focus(node->inner, (item.style & ws::kTabStop) != 0 || node->kind == Kind::ListView);

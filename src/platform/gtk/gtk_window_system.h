@@ -9,6 +9,7 @@
 
 #include <gtk/gtk.h>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -179,6 +180,7 @@ public:
     bool OnGtkThread() const { return std::this_thread::get_id() == thread_; }
     const Host& host() const { return host_; }
     int quiet = 0;  // > 0 while the backend itself changes widgets: their signals are its own
+    void QueueClick(Node* node);
 
 private:
     void CreateWindows(Run& run, const resources::DialogTemplate& source, Window parent);
@@ -198,6 +200,9 @@ private:
     void CreateListBox(Node& node);
     GtkWidget* OwnerWindow(Window owner) const;
     void Flush();
+    void ReturnToDialog();
+    void ArmClicks(unsigned delay);
+    void DeliverClick();
 
     Host host_;
     std::thread::id thread_;
@@ -205,6 +210,9 @@ private:
     std::unordered_set<Node*> live_;
     GtkCssProvider* css_ = nullptr;
     unsigned modifiers_ = 0;
+    std::deque<Node*> clicks_;  // buttons clicked, waiting for their dialog
+    guint clickSource_ = 0;
+    int prompts_ = 0;  // message boxes, file dialogs and menus open
 };
 
 }  // namespace tavix::platform::gtk
