@@ -16,6 +16,9 @@ tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" \
     libpng-dev icoutils python3 clang libclang-rt-14-dev \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
     binutils-mingw-w64-i686 wine64 wine xvfb xauth valgrind || exit 1
+# Installing and packaging: pkg-config for the consumer, dpkg-dev for the packages'
+# dependencies, man-db to find the installed manual page.
+tavix_require_packages pkg-config dpkg-dev man-db || exit 1
 # The GTK dialogs of Linux desktops: GTK 3 to build them, and for their display suite a virtual
 # display, a D-Bus session with the accessibility bus, and the AT-SPI bindings of the system
 # Python (screenshots with ImageMagick).

@@ -51,19 +51,41 @@ if [ -f "$build/libTavixConnect-gtk3.so" ] || [ -f "$build/TavixConnectGtk3.so" 
 fi
 echo "install tree: ok"
 
+# As a part of another project: configured there, everything of it stays below its own binary
+# directory and its tests are off. (Configured only: building would compile the library again.)
+mkdir -p "$work/outer"
+cat >"$work/outer/CMakeLists.txt" <<OUTER
+cmake_minimum_required(VERSION 3.25)
+project(Outer LANGUAGES C CXX)
+add_subdirectory("$source_dir" tavix)
+add_executable(consumer "$source_dir/tests/install/consumer.c")
+target_link_libraries(consumer PRIVATE TavixConnect::TavixConnect \${CMAKE_DL_LIBS})
+OUTER
+cmake -S "$work/outer" -B "$work/outer/build" -DCMAKE_BUILD_TYPE=Release >/dev/null ||
+    fail "the project does not configure as a subproject"
+[ -f "$work/outer/build/tavix/generated/TavixConnect.map" ] || fail "as a subproject, its generated files are not in its binary directory"
+[ ! -e "$work/outer/build/generated" ] || fail "as a subproject, it wrote into the top-level binary directory"
+grep -q 'add_test' "$work/outer/build/tavix/CTestTestfile.cmake" 2>/dev/null && fail "as a subproject, it adds its tests"
+echo "subproject: ok"
+
 # The Debian packages, installed as a user installs them.
 if [ "$(id -u)" != 0 ] || ! command -v dpkg >/dev/null; then
     echo "packages: not installed (needs root and dpkg)"
     exit 0
 fi
+# One run at a time on a machine: the packages are installed system-wide.
+exec 9>/tmp/tavixconnect-test-install.lock
+flock 9
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB >/dev/null)
 runtime=$(ls "$work"/tavixconnect_*.deb)
 dpkg-deb -f "$runtime" Depends | grep -q libsqlite3 || fail "the package does not declare its dependencies"
-if dpkg -s tavixconnect >/dev/null 2>&1; then fail "tavixconnect is installed on this machine already"; fi
+if dpkg-query -W -f='${Status}' tavixconnect 2>/dev/null | grep -q ' installed$'; then
+    fail "tavixconnect is installed on this machine already"
+fi
 dpkg -i "$runtime" >/dev/null
-trap 'dpkg -r tavixconnect >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+trap 'dpkg -P tavixconnect >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 expect "packaged tool" "tavixconnect 1.0.0.0" "$(/usr/bin/tavixconnect --version)"
 man -w tavixconnect >/dev/null || fail "man -w tavixconnect finds no page"
-dpkg -r tavixconnect >/dev/null
-[ ! -e /usr/bin/tavixconnect ] || fail "dpkg -r left /usr/bin/tavixconnect"
+dpkg -P tavixconnect >/dev/null
+[ ! -e /usr/bin/tavixconnect ] || fail "dpkg -P left /usr/bin/tavixconnect"
 echo "packages: ok"
