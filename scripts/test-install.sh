@@ -49,6 +49,13 @@ bash -c "source '$prefix/share/bash-completion/completions/tavixconnect' && comp
 if [ -f "$build/libTavixConnect-gtk3.so" ] || [ -f "$build/TavixConnectGtk3.so" ]; then
     ls "$libdir" | grep -qi gtk || fail "the GTK window system is not installed beside the library"
 fi
+# The installed library opens its dialogs on a display: the dialog stays up until the
+# timeout ends it (3 would be "no window system").
+if command -v xvfb-run >/dev/null && ls "$libdir" | grep -q 'gtk3'; then
+    status=0
+    XDG_CONFIG_HOME=$work/config xvfb-run -a timeout 10 "$tool" dialog >/dev/null 2>&1 || status=$?
+    [ "$status" = 124 ] || fail "the installed tool showed no dialog on a display (exit $status)"
+fi
 echo "install tree: ok"
 
 # As a part of another project: configured there, everything of it stays below its own binary
