@@ -124,6 +124,17 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 #endif
 }
 
+// The connection named name, read from the store: kExitOk, or the command's failure (no such
+// connection, one the library cannot use, a failed store), its line printed.
+int ReadUsable(const WideString& name, StoredConnection& connection) {
+    std::string unusable;
+    const long read = ReadConnection(UserRegistry(), Narrow(name), connection, unusable);
+    if (read == kRegNotFound) return Fail(kExitNo, "no connection named " + Quoted(name));
+    if (read != kRegOk) return FailRead(read);
+    if (!unusable.empty()) return Fail(kExitNo, "the connection " + Quoted(name) + " cannot be used: " + Escaped(unusable));
+    return kExitOk;
+}
+
 bool ReadFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -208,11 +219,7 @@ int Show(const Args& args) {
     if (const std::string refusal = NameRefusal(name); !refusal.empty()) return Fail(kExitNo, refusal);
     WarnAboutStore();
     StoredConnection connection;
-    std::string unusable;
-    const long read = ReadConnection(UserRegistry(), Narrow(name), connection, unusable);
-    if (read == kRegNotFound) return Fail(kExitNo, "no connection named " + Quoted(name));
-    if (read != kRegOk) return FailRead(read);
-    if (!unusable.empty()) return Fail(kExitNo, "the connection " + Quoted(name) + " cannot be used: " + Escaped(unusable));
+    if (const int failed = ReadUsable(name, connection); failed != kExitOk) return failed;
     if (args.Has("--json")) {
         const std::string utf8Name = Utf8FromNarrow(connection.name);
         const std::string iconFile = Utf8FromNarrow(connection.iconFile);
@@ -315,11 +322,8 @@ int CopyConnection(const Args& args, bool rename) {
     }
     WarnAboutStore();
     StoredConnection source;
+    if (const int failed = ReadUsable(from, source); failed != kExitOk) return failed;
     std::string unusable;
-    const long read = ReadConnection(UserRegistry(), Narrow(from), source, unusable);
-    if (read == kRegNotFound) return Fail(kExitNo, "no connection named " + Quoted(from));
-    if (read != kRegOk) return FailRead(read);
-    if (!unusable.empty()) return Fail(kExitNo, "the connection " + Quoted(from) + " cannot be used: " + Escaped(unusable));
     const bool sameName = tavix::platform::Fold(Narrow(from), tavix::platform::SystemCodePage()) ==
                           tavix::platform::Fold(Narrow(to), tavix::platform::SystemCodePage());
     if (sameName && !rename) return Fail(kExitNo, "a connection named " + Quoted(to) + " exists already");
