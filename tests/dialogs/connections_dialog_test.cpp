@@ -53,8 +53,7 @@ protected:
         system.ClearLog();
     }
 
-    // Makes the store hold these connections ("name=connection string"), the first one the
-    // default; icons name an icon file (icon 0) for the connections of the same position.
+    // Stores "name=connection string" entries, the first the default; icons[i] (index 0) is entry i's.
     void Store(const Names& connections, const Names& icons = {}) {
         Reset();
         for (size_t i = 0; i < connections.size(); ++i) {
@@ -443,8 +442,7 @@ TEST_F(ConnectionsDialogTest, PropertiesRefuseBadValues) {
     }
 }
 
-// A name the Properties dialog gives that another connection has is replaced: a beep, the
-// focus in the list and the label editor open on the item, which shows the numbered name.
+// A taken name from the Properties dialog: a beep, the label editor open on the item's numbered name.
 TEST_F(ConnectionsDialogTest, PropertiesNameCollision) {
     Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[1]"});
     system.AnswerMessageBox(kIdNo);

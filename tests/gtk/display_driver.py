@@ -93,6 +93,7 @@ class Client:
         lines = dict(line.split(": ", 1) for line in out.splitlines() if ": " in line)
         lines["exit"] = self.process.returncode
         lines["stderr"] = err
+        check("result" in lines, "the client gave no answer: %r" % lines)
         return lines
 
 
@@ -161,6 +162,17 @@ def items(view):
         if child.getState().contains(pyatspi.STATE_SELECTED):
             selected.append(child.name)
     return labels, selected
+
+
+def wait_active(window):
+    """Key events go to the window with the keyboard focus: wait until it is this one."""
+    wait_for(lambda: window.getState().contains(pyatspi.STATE_ACTIVE), "%r to be active" % window.name)
+
+
+def has_focus(view):
+    """The list has the focus: it, or the item at its cursor, says so."""
+    return view.getState().contains(pyatspi.STATE_FOCUSED) or any(
+        item.getState().contains(pyatspi.STATE_FOCUSED) for item in view)
 
 
 def screenshot(name):
@@ -273,7 +285,8 @@ def story_select_all_delete_cancel_yes(store):
     view.queryComponent().grabFocus()
     view.querySelection().selectAll()
     wait_for(lambda: len(items(view)[1]) == 3, "all three selected")
-    wait_for(lambda: view.getState().contains(pyatspi.STATE_FOCUSED), "the list's focus")
+    wait_for(lambda: has_focus(view), "the list's focus")
+    wait_active(window)
     key(KEY_DELETE)
     wait_for(lambda: items(view)[0] == [], "the Delete key removes the selected connections")
     screenshot("connections_all_deleted")
@@ -338,6 +351,7 @@ def story_change_icon_through_the_file_chooser(store):
                        "the file chooser")
     check(find(chooser, pyatspi.ROLE_COMBO_BOX) is not None, "the chooser's filter list")
     # A slash typed in the chooser opens its location entry, where the path goes.
+    wait_active(chooser)
     key(ord("/"))
     location = wait_for(lambda: next((t for t in [find(chooser, pyatspi.ROLE_TEXT)]
                                       if t is not None and
@@ -349,6 +363,7 @@ def story_change_icon_through_the_file_chooser(store):
     wait_for(lambda: file_name.queryText().getText(0, -1) == icon_file, "the chosen file's name")
     row.queryComponent().grabFocus()
     wait_for(lambda: row.getState().contains(pyatspi.STATE_FOCUSED), "the icon row's focus")
+    wait_active(change)
     key(0xFF53)  # Right: the second icon
     screenshot("change_icon_chosen")
     press(control(change, pyatspi.ROLE_PUSH_BUTTON, "OK"))
@@ -399,7 +414,8 @@ def story_context_menu(store):
     view.querySelection().clearSelection()
     view.queryComponent().grabFocus()
     wait_for(lambda: items(view)[1] == [], "nothing selected")
-    wait_for(lambda: view.getState().contains(pyatspi.STATE_FOCUSED), "the list's focus")
+    wait_for(lambda: has_focus(view), "the list's focus")
+    wait_active(window)
     key(0xFF67)
     entries, enabled = menu_items(client)
     check(enabled == ["New Connection"], "greyed without a selection: %r" % enabled)

@@ -66,8 +66,7 @@ bool UnderWine() {
 }
 
 #if !defined(_WIN32)
-// The hive of every test in this program lives in a directory of its own, chosen before any
-// test can first use UserRegistry().
+// Every test's hive lives in a scratch directory, chosen before UserRegistry() is first used.
 struct ScratchConfigHome {
     ScratchConfigHome() {
         char pattern[] = "/tmp/tavix-registry-test-XXXXXX";
@@ -193,8 +192,7 @@ TEST_F(UserRegistryTest, SubkeysEnumerateInTheHiveOrder) {
     EXPECT_STREQ(name, first);
 }
 
-// SubkeyAtOrAfter answers by the upper-cased names, whatever order the hive enumerates in:
-// a name as the store writes it, the next one after a name, none past the last.
+// Whatever order the hive enumerates in: a name as stored, the next one after a name, none past the last.
 TEST_F(UserRegistryTest, SubkeyAtOrAfterFindsByUpperCasedName) {
     for (const char* name : {"b", "_a", "A", "[x", "Zed", "alpha"}) {
         Key key(reg);
@@ -377,8 +375,7 @@ std::string Repeat(const std::string& text, int count) {
     return out;
 }
 
-// A save as the connection store makes one: in one batch, "Connections" deleted and made again
-// with count subkeys whose values carry the generation.
+// A save as the store makes one: in one batch, "Connections" made anew with count subkeys of this generation.
 bool Save(Registry& reg, int count, uint32_t generation) {
     reg.BeginBatch();
     const long cleared = reg.DeleteTree(kCurrentUser, "Connections");

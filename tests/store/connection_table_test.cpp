@@ -221,9 +221,8 @@ TEST_F(ConnectionTableTest, NamesWithAColonStayUnique) {
     EXPECT_EQ(table.Count(), 2u);
 }
 
-// The index beside the chains against a plain set: 20,000 names bound, unbound and bound again
-// in a random order, short and long ones, always found exactly when bound, and the table in
-// bucket order.
+// The index against a plain set: 20,000 short and long names bound and unbound at random, found
+// exactly when bound, the table in bucket order.
 TEST_F(ConnectionTableTest, TheIndexFindsExactlyTheBoundNames) {
     std::mt19937 random(5);
     std::set<std::string> bound;
