@@ -26,22 +26,17 @@ fi
 echo "== installing wine32:i386"
 "${sudo[@]}" apt-get update -qq || echo "apt-get update reported errors; going on with the indexes it read" >&2
 
-# The version apt would install for PKG (name:arch), or nothing.
-candidate() {
-    apt-cache policy "$1" 2>/dev/null | awk '$1 == "Candidate:" && $2 != "(none)" { print $2; exit }'
+# PKG ARCH VERSION SOURCE-VERSION for every record apt has of the packages named (a binNMU's
+# source version differs from its own).
+records() {
+    apt-cache show "$@" 2>/dev/null | awk '
+        /^Package:/ { p = $2 } /^Architecture:/ { a = $2 } /^Version:/ { v = $2 }
+        /^Source:/ { s = match($0, /\(.*\)/) ? substr($0, RSTART + 1, RLENGTH - 2) : "" }
+        /^$/ { if (p != "") print p, a, v, (s != "" ? s : v); p = s = "" }
+        END { if (p != "") print p, a, v, (s != "" ? s : v) }'
 }
 
-# The source version that PKG=VERSION was built from (a binNMU's differs from its own).
-source_version() {
-    apt-cache show "$1" 2>/dev/null | awk -v v="${1#*=}" '
-        /^$/ { exit }
-        { seen = 1 }
-        /^Source:/ && match($0, /\(.*\)/) { v = substr($0, RSTART + 1, RLENGTH - 2) }
-        END { if (seen) print v }'
-}
-
-wine32_version=$(candidate wine32:i386)
-if [ -z "$wine32_version" ]; then
+if [ -z "$(apt-cache policy wine32:i386 2>/dev/null | awk '$1 == "Candidate:" && $2 != "(none)"')" ]; then
     echo "install-wine32: no wine32:i386 to install (is the i386 index there?)" >&2
     exit 1
 fi
@@ -52,41 +47,60 @@ mapfile -t chain < <(apt-cache depends --recurse --no-recommends --no-suggests -
     --no-breaks --no-replaces --no-enhances wine32:i386 |
     grep -v '^[[:space:]<]' | sed 's/:i386$//' | sort -u)
 
+# The installed amd64 packages: Multi-Arch, version and source of each.
+declare -A multi_arch version_of source_of
+while IFS='|' read -r status name ma version source; do
+    [ "$status" = "ii " ] || continue
+    multi_arch[$name]=$ma version_of[$name]=$version source_of[$name]=${source%% *}
+done < <(dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Multi-Arch}|${Version}|${source:Package}\n' \
+    '*:amd64')
+
+libraries=()
+for name in "${chain[@]}"; do
+    [ "${multi_arch[$name]:-}" = same ] && libraries+=("$name")
+done
+
+# The i386 side's candidate of each such library.
+declare -A candidate
+while read -r name version; do
+    candidate[$name]=$version
+done < <(apt-cache policy "${libraries[@]/%/:i386}" 2>/dev/null | awk '
+    /^[^ ].*:$/ { name = substr($0, 1, length($0) - 1); sub(/:i386$/, "", name) }
+    $1 == "Candidate:" && $2 != "(none)" { print name, $2 }')
+
 pins=()
-declare -A pinned_source  # source package -> the source version its pinned library has
-for pkg in "${chain[@]}"; do
-    installed "$pkg:amd64" || continue
-    [ "$(dpkg-query -W -f='${Multi-Arch}' "$pkg:amd64")" = same ] || continue
-    version=$(candidate "$pkg:i386")
+declare -A wanted_source  # source package -> the source version of its pinned libraries
+for name in "${libraries[@]}"; do
+    version=${candidate[$name]:-}
     if [ -z "$version" ]; then
-        echo "install-wine32: $pkg has no i386 version to install" >&2
+        echo "install-wine32: $name has no i386 version to install" >&2
         exit 1
     fi
-    pins+=("$pkg:amd64=$version" "$pkg:i386=$version")
-    pinned_source[$(dpkg-query -W -f='${source:Package}' "$pkg:amd64")]=$(source_version "$pkg:i386=$version")
+    pins+=("$name:amd64=$version" "$name:i386=$version")
 done
+while read -r name arch version source_version; do
+    [ "${candidate[$name]:-}" = "$version" ] && wanted_source[${source_of[$name]}]=$source_version
+done < <(records "${libraries[@]/%/:i386}")
 
-install=(install --no-install-recommends --allow-downgrades "wine32:i386=$wine32_version")
-# An installed package apt would remove for a pinned library goes to the version built from the
-# same source as the library's pinned version; repeated while that keeps packages.
-for _ in 1 2 3 4 5; do
-    mapfile -t removed < <(apt-get -s "${install[@]}" "${pins[@]}" 2>/dev/null |
-        awk '$1 == "Remv" { print $2 }')
-    [ ${#removed[@]} -gt 0 ] || break
-    kept=0
-    for pkg in "${removed[@]}"; do
-        want=${pinned_source[$(dpkg-query -W -f='${source:Package}' "$pkg")]:-}
-        [ -n "$want" ] || continue
-        for version in $(apt-cache madison "$pkg" | awk -F' *[|] *' '{ print $2 }'); do
-            if [ "$(source_version "$pkg=$version")" = "$want" ]; then
-                pins+=("$pkg=$version")
-                kept=1
-                break
-            fi
-        done
+# Installed packages built from the same source as a pinned library (its -dev package, say)
+# often need that library's exact version: each goes to the version built from the same source
+# version, where there is one.
+siblings=()
+for name in "${!source_of[@]}"; do
+    [ -n "${wanted_source[${source_of[$name]}]:-}" ] && [ -z "${candidate[$name]:-}" ] && siblings+=("$name")
+done
+if [ ${#siblings[@]} -gt 0 ]; then
+    declare -A sibling_pin
+    while read -r name arch version source_version; do
+        [ "$arch" = amd64 ] || [ "$arch" = all ] || continue
+        [ "${wanted_source[${source_of[$name]}]}" = "$source_version" ] || continue
+        [ "${version_of[$name]}" = "$version" ] || sibling_pin[$name]=$version
+    done < <(records "${siblings[@]/%/:amd64}")
+    for name in "${!sibling_pin[@]}"; do
+        pins+=("$name:amd64=${sibling_pin[$name]}")
     done
-    [ $kept -eq 1 ] || break
-done
+fi
 
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get "${install[@]}" -y -qq --no-remove "${pins[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    --allow-downgrades --no-remove wine32:i386 "${pins[@]}" >/dev/null
 installed wine32:i386

@@ -464,17 +464,23 @@ TEST_F(ConnectionsDialogTest, PropertiesNameCollision) {
     });
 }
 
+// The help viewer's calls: each command with the help-id table it was handed.
+std::vector<std::pair<unsigned, std::vector<uint32_t>>> helpRequests;
+
+// A help viewer entry point (the viewer's calling convention, __stdcall on 32-bit Windows).
+HWND TAVIXAPI RecordHelpRequest(HWND, const char*, unsigned command, uintptr_t data) {
+    std::vector<uint32_t> ids;
+    for (auto* p = reinterpret_cast<const uint32_t*>(data); p && (p[0] || p[1]); p += 2) ids.insert(ids.end(), {p[0], p[1]});
+    helpRequests.emplace_back(command, ids);
+    return reinterpret_cast<HWND>(uintptr_t{1});
+}
+
 // F1 (command 17) and a right click (16) reach the help viewer with each dialog's help-id table.
 TEST_F(ConnectionsDialogTest, HelpRequests) {
     using Table = std::vector<uint32_t>;
-    static std::vector<std::pair<unsigned, Table>> calls;
+    auto& calls = helpRequests;
     calls.clear();
-    help::BindViewer([](HWND, const char*, unsigned command, uintptr_t data) -> HWND {
-        Table ids;
-        for (auto* p = reinterpret_cast<const uint32_t*>(data); p && (p[0] || p[1]); p += 2) ids.insert(ids.end(), {p[0], p[1]});
-        calls.emplace_back(command, ids);
-        return reinterpret_cast<HWND>(uintptr_t{1});
-    }, Library().module);
+    help::BindViewer(RecordHelpRequest, Library().module);
     help::SetUseCount(1);
     Store({"A=cn_iptcp:a[1]"});
     Run([](User& u) {

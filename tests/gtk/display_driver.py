@@ -416,7 +416,7 @@ def story_context_menu(store):
     view.querySelection().clearSelection()
     wait_for(lambda: items(view)[1] == [], "nothing selected")
     wait_active(window)
-    key(0xFF67)
+    key(0xFF67)  # the menu key
     entries, enabled = menu_items(client)
     check(enabled == ["New Connection"], "greyed without a selection: %r" % enabled)
     key(KEY_ESCAPE)

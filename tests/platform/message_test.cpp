@@ -32,7 +32,7 @@ TEST(Message, ConstructorsPackTheirArgumentsAsWindowsDoes) {
         {"menu by mouse", Message::ContextMenu(control, {10, 20}), wm::kContextMenu, 0, 0, control, 0x1230,
          0x0014000A, {10, 20}},
         {"menu by keyboard", Message::ContextMenu(control, {-1, -1}), wm::kContextMenu, 0, 0, control, 0x1230,
-         0xFFFFFFFF, {-1, -1}},
+         static_cast<intptr_t>(0xFFFFFFFFu), {-1, -1}},  // as MAKELPARAM packs it: -1 on 32-bit
         {"menu at a negative point", Message::ContextMenu(control, {-5, 300}), wm::kContextMenu, 0, 0, control,
          0x1230, 0x012CFFFB, {-5, 300}},
         {"help", Message::Help(12, control, {3, 4}), wm::kHelp, 12, 0, control, 0, 0, {3, 4}},

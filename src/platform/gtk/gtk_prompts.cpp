@@ -42,7 +42,7 @@ GtkMessageType MessageType(unsigned style) {
 void GtkWindowSystem::ReturnToDialog() {
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
     --prompts_;
-    if (Run* run = Active()) gtk_window_present(GTK_WINDOW(run->window));
+    if (Run* run = Active()) Activate(run->window);
 }
 
 int GtkWindowSystem::TrackPopupMenu(const std::vector<MenuItem>& items, Point screen, Window owner) {
@@ -107,6 +107,8 @@ int GtkWindowSystem::ShowMessage(Window owner, std::string_view text, std::strin
     }
     gtk_dialog_set_default_response(GTK_DIALOG(box), buttons.defaultAnswer);
     gtk_window_set_deletable(GTK_WINDOW(box), buttons.escapeAnswer != 0);
+    gtk_widget_show(box);
+    Activate(box);
     int answer = 0;
     while (answer <= 0) {
         const int response = gtk_dialog_run(GTK_DIALOG(box));
@@ -151,6 +153,8 @@ std::optional<std::string> GtkWindowSystem::OpenFileDialog(const FileDialogReque
             g_free(folder);
         }
     }
+    gtk_widget_show(chooser);
+    Activate(chooser);
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
         if (gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser))) {

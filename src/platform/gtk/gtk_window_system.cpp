@@ -231,7 +231,7 @@ int GtkWindowSystem::RunModal(uint32_t templateId, Window parent, DialogSink& si
             if (control->style & ws::kVisible) gtk_widget_show_all(control->widget);
         }
         gtk_widget_show(run.fixed);
-        gtk_window_present(GTK_WINDOW(run.window));
+        Activate(run.window);
         g_main_loop_run(run.loop);
     }
     gtk_widget_hide(run.window);
@@ -239,7 +239,7 @@ int GtkWindowSystem::RunModal(uint32_t templateId, Window parent, DialogSink& si
     Flush();  // while this dialog still counts as the one running: nothing reaches its owner yet
     runs_.pop_back();
     g_main_loop_unref(run.loop);
-    if (Run* outer = Active()) gtk_window_present(GTK_WINDOW(outer->window));
+    if (Run* outer = Active()) Activate(outer->window);
     return run.code;
 }
 
@@ -427,6 +427,14 @@ void GtkWindowSystem::DestroyWindows(Run& run) {
     live_.erase(run.dialog.get());
     gtk_widget_destroy(run.window);
     --quiet;
+}
+
+// The window comes to the front with the keyboard. The request carries no event time: one taken
+// from an older event would be ignored by an X server whose focus changed since (a closed
+// dialog's), leaving the keyboard nowhere.
+void GtkWindowSystem::Activate(GtkWidget* window) {
+    gtk_window_present(GTK_WINDOW(window));
+    if (GdkWindow* shown = gtk_widget_get_window(window)) gdk_window_focus(shown, GDK_CURRENT_TIME);
 }
 
 void GtkWindowSystem::Flush() {

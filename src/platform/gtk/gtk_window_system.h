@@ -201,6 +201,7 @@ private:
     GtkWidget* OwnerWindow(Window owner) const;
     void Flush();
     void ReturnToDialog();
+    void Activate(GtkWidget* window);
     void ArmClicks(unsigned delay);
     void DeliverClick();
 
