@@ -1,4 +1,5 @@
 // What the user is asked outside the dialogs: popup menus, message boxes, the file-open dialog.
+#include <algorithm>
 #include <string>
 
 #include "platform/gtk/gtk_window_system.h"
@@ -24,6 +25,28 @@ void OnMenuDone(GtkMenuShell*, gpointer data) {
             return G_SOURCE_REMOVE;
         },
         static_cast<MenuRun*>(data)->loop);
+}
+
+// Places a prompt of that size over the middle of its owner (of the screen without one), as the
+// window manager would; without one nothing else places it.
+void CenterOver(GtkWidget* window, GtkWidget* owner, int width, int height) {
+    int x = 0, y = 0, areaWidth = 0, areaHeight = 0;
+    if (owner) {
+        gtk_window_get_position(GTK_WINDOW(owner), &x, &y);
+        gtk_window_get_size(GTK_WINDOW(owner), &areaWidth, &areaHeight);
+    } else {
+        GdkRectangle area{};
+        GdkDisplay* display = gdk_display_get_default();
+        GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+        if (monitor == nullptr && display) monitor = gdk_display_get_monitor(display, 0);
+        if (monitor) gdk_monitor_get_workarea(monitor, &area);
+        x = area.x;
+        y = area.y;
+        areaWidth = area.width;
+        areaHeight = area.height;
+    }
+    gtk_window_move(GTK_WINDOW(window), std::max(0, x + (areaWidth - width) / 2),
+                    std::max(0, y + (areaHeight - height) / 2));
 }
 
 GtkMessageType MessageType(unsigned style) {
@@ -108,6 +131,9 @@ int GtkWindowSystem::ShowMessage(Window owner, std::string_view text, std::strin
     gtk_dialog_set_default_response(GTK_DIALOG(box), buttons.defaultAnswer);
     gtk_window_set_deletable(GTK_WINDOW(box), buttons.escapeAnswer != 0);
     gtk_widget_show(box);
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(box), &width, &height);
+    CenterOver(box, parent, width, height);
     Activate(box);
     int answer = 0;
     while (answer <= 0) {
@@ -154,6 +180,10 @@ std::optional<std::string> GtkWindowSystem::OpenFileDialog(const FileDialogReque
         }
     }
     gtk_widget_show(chooser);
+    // The chooser restores the size it last had, which may be the whole screen: a dialog's
+    // size, over its owner.
+    gtk_window_resize(GTK_WINDOW(chooser), 640, 420);
+    CenterOver(chooser, parent, 640, 420);
     Activate(chooser);
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
