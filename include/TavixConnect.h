@@ -114,6 +114,9 @@ TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionStringsEquivalent(const OLECHAR *firs
  *   ERROR_BADDB / ENOTRECOVERABLE      the store cannot be used (not a database, corrupt, a
  *                                      symbolic link); it is left as it is
  *   ERROR_ACCESS_DENIED / EACCES       the store may not be read or written
+ *   ERROR_NOT_SUPPORTED / ENXIO        ConnectionDialog only: no window system to show the
+ *                                      dialog in (no display, or one that cannot be opened);
+ *                                      the caller's variables are as they were
  */
 
 /* The connection string of the connection named `name` (or, for a text with a colon, of the

@@ -330,6 +330,7 @@ Outcome FromRegistry(long code) {
 // The exports leave the registry's own codes, which are Windows error codes.
 Outcome FromLastError(unsigned long code) { return FromRegistry(static_cast<long>(code)); }
 unsigned long LastError() { return GetLastError(); }
+bool IsNoWindowSystem(unsigned long code) { return code == ERROR_NOT_SUPPORTED; }
 void ClearLastError() { SetLastError(0); }
 #else
 Outcome FromLastError(unsigned long code) {
@@ -348,6 +349,7 @@ Outcome FromLastError(unsigned long code) {
     }
 }
 unsigned long LastError() { return static_cast<unsigned long>(errno); }
+bool IsNoWindowSystem(unsigned long code) { return code == ENXIO; }
 void ClearLastError() { errno = 0; }
 #endif
 

@@ -40,6 +40,8 @@ enum class Outcome {
 Outcome FromRegistry(long code);
 Outcome FromLastError(unsigned long code);
 unsigned long LastError();
+// Whether the last error after ConnectionDialog says there is no window system to show it in.
+bool IsNoWindowSystem(unsigned long code);
 void ClearLastError();
 
 // Whether the outcome is a failure of the store itself (exit status kExitStore).

@@ -15,6 +15,7 @@
 #include "frame/call_frame.h"
 #include "frame/library_context.h"
 #include "platform/automation.h"
+#include "platform/last_error.h"
 
 using namespace tavix;
 
@@ -51,8 +52,10 @@ TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionDialog(BSTR* name, BSTR* connectionSt
         if (title != nullptr) dialog.title = Narrow(title);
 
         const int code = dialog.DoModal();
-        // Why the connections could not be read or saved, if they could not.
+        // Why the connections could not be read or saved, if they could not; or that no
+        // dialog could be shown at all.
         outcome.Fail(dialog.storeError);
+        if (code == kNoWindow) outcome.Fail(platform::kNoWindowSystem);
         if (code == platform::kIdCancel || code == kNoWindow) return 0;
 
         // The new strings are made before any of the caller's variables changes.

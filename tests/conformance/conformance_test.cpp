@@ -563,9 +563,11 @@ TEST_F(Store, ConnectionDialogWithoutAWindowSystemTouchesNothing) {
         BSTR connString = c.connString ? SYSTEM(SysAllocString)(c.connString) : nullptr;
         const BSTR givenName = name, givenConnString = connString;
         HICON icon = reinterpret_cast<HICON>(kSentinel);
+        errno = 0;
         EXPECT_EQ(EXPORT(ConnectionDialog)(c.name ? &name : nullptr, c.connString ? &connString : nullptr,
                                            c.title, c.icon ? &icon : nullptr),
                   0);
+        EXPECT_EQ(errno, ENXIO);  // no window system, not a cancel
         EXPECT_EQ(name, givenName);
         EXPECT_EQ(connString, givenConnString);
         EXPECT_EQ(Take(name), c.name ? c.name : W("(null)"));

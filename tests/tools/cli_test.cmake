@@ -193,8 +193,14 @@ expect_run(2 "dialog takes \\[--name N\\]" dialog Work)
 expect_run(2 "--title needs a value" dialog --title)
 expect_run(2 "unknown option '--icon' for dialog" dialog --icon x)
 if(NOT EMULATOR)
+  # No display named, and a display named that cannot be opened.
+  set(display "$ENV{DISPLAY}")
+  unset(ENV{DISPLAY})
   expect_run(3 "^tavixconnect: no window system is available to show the dialog\n$"
              dialog --name Work --connstring "cn_iptcp:h[1]" --title T --no-icon)
+  set(ENV{DISPLAY} ":97")
+  expect_run(3 "^tavixconnect: no window system is available to show the dialog\n$" dialog)
+  set(ENV{DISPLAY} "${display}")
 endif()
 
 # Names and strings from the store reach the terminal escaped; entries the library cannot use

@@ -532,7 +532,7 @@ int GtkWindowSystem::ListViewHitTest(Window list, Point point) {
 }
 
 // Opens the label editor (LVN_BEGINLABELEDIT may refuse). The text cell is editable only while
-// the backend opens it, so that every edit starts here, as the dialogs expect.
+// an edit the backend opened runs, so that every edit starts here, as the dialogs expect.
 Window GtkWindowSystem::ListViewEditLabel(Window list, int index) {
     Node* node = Find(list);
     if (node == nullptr || node->kind != Kind::ListView || !(node->style & ws::kLvsEditLabels) || index < 0 ||
@@ -553,9 +553,9 @@ Window GtkWindowSystem::ListViewEditLabel(Window list, int index) {
     g_object_set(node->textCell, "editable", TRUE, nullptr);
     gtk_widget_grab_focus(node->inner);
     gtk_icon_view_set_cursor(IconView(node), path, node->textCell, TRUE);
-    g_object_set(node->textCell, "editable", FALSE, nullptr);
     gtk_tree_path_free(path);
     if (node->editor == nullptr) {
+        g_object_set(node->textCell, "editable", FALSE, nullptr);
         node->editing = -1;
         return nullptr;
     }
@@ -579,6 +579,7 @@ void GtkWindowSystem::EditingEnded(Node* list, std::optional<std::string> text) 
     const int index = list->editing;
     list->editing = -1;
     list->editor = nullptr;
+    g_object_set(list->textCell, "editable", FALSE, nullptr);
     ListViewNotification data;
     data.item = index;
     data.data = list->items[static_cast<size_t>(index)].data;

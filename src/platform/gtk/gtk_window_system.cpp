@@ -562,6 +562,11 @@ intptr_t GtkWindowSystem::DefaultHandling(Node* node, const Message& message) {
                 ListViewNotification data;
                 data.key = static_cast<int>(message.wParam);
                 Notify(node, lvn::kKeyDown, data);
+                // F2 renames the focused item in place, as the list view does it itself.
+                if (data.key == vk::kF2 && live_.contains(node) && !node->run->ended) {
+                    const int focused = ListViewNextItem(node->handle(), -1, lvni::kFocused);
+                    if (focused >= 0) ListViewEditLabel(node->handle(), focused);
+                }
             } else if (node->kind == Kind::ListBox) {
                 ListBoxKey(node, static_cast<int>(message.wParam));
             }

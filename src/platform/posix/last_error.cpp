@@ -18,6 +18,7 @@ void SetThreadLastError(long registryError) noexcept {
         case kRegBadStore: errno = ENOTRECOVERABLE; break;
         case kRegAccessDenied: errno = EACCES; break;
         case kRegOutOfMemory: errno = ENOMEM; break;
+        case kNoWindowSystem: errno = ENXIO; break;
         default: errno = EIO; break;
     }
 }
