@@ -325,10 +325,15 @@ def story_german_save_prompt(store):
 
 def story_two_dialogs_in_one_process(store):
     client = Client(store, "--twice")
+    def showing(window):
+        try:
+            return window.getState().contains(pyatspi.STATE_SHOWING)
+        except Exception:  # gone
+            return False
     for _ in range(2):
         window = client.window("Connections")
         press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
-        client.gone("Connections")
+        wait_for(lambda: not showing(window), "the dialog to close")  # the next has its name
     out = client.result()
     check(out["exit"] == 0 and out["result"] == "0", "both dialogs ran: %r" % out)
 
@@ -444,7 +449,6 @@ def story_rename_in_place_then_escape(store):
     time.sleep(0.3)
     for letter in "renamed":
         key(ord(letter))
-    time.sleep(1)
     screenshot("connections_rename")
     key(KEY_RETURN)
     wait_for(lambda: "renamed" in items(view)[0], "the item renamed")
