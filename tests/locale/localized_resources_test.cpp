@@ -12,6 +12,8 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
+#include <string>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -68,8 +70,9 @@ protected:
 #endif
         ResetResourceLocales();
         previous_ = SetWarningFunction(&Record);
-        root_ = fs::temp_directory_path() /
-                ("tavix-resources-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        // Unique per process too: test processes run side by side.
+        root_ = fs::temp_directory_path() / ("tavix-resources-" + std::to_string(std::random_device{}()) + "-" +
+                                             std::to_string(reinterpret_cast<uintptr_t>(this)));
         fs::create_directories(root_);
     }
 
