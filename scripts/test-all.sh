@@ -66,30 +66,33 @@ valgrind_suite() {
         --gtest_filter='Headless*:ConnectionsDialog*:ChangeIcon*:Icons*' --gtest_brief=1
 }
 
-# Windows tests run under 64-bit Wine in a prefix of their own, made for this run. A
-# persistent wineserver with the prefix's services already started keeps each test program's
-# start fast and keeps those services from holding the tests' output open.
-wine_suite() {
-    tavix_build mingw-x64 || return 1
-    local prefix_dir status
+# Windows tests run under Wine in a prefix of their own, made for this run (in a subshell, so
+# that nothing of it reaches the later steps). A persistent wineserver with the prefix's
+# services already started keeps each test program's start fast and keeps those services from
+# holding the tests' output open. Without a display there is no desktop for Wine's explorer to
+# run (trying to start it for every program costs seconds each), and Wine's message boxes
+# return at once; no test here needs a window. ctest's output also goes to LOG when given.
+wine_ctest() {
+    local preset=$1 log=${2:-/dev/null} prefix_dir status
     prefix_dir=$(mktemp -d)
-    # Without a display there is no desktop for Wine's explorer to run; trying to start it for
-    # every program costs seconds each.
-    export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
-    export HOME=${HOME:-$prefix_dir}
-    # Without a display Wine's message boxes return at once; no test here needs a window.
     (
+        export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
+        export HOME=${HOME:-$prefix_dir}
         unset DISPLAY
         mkdir -p "$WINEPREFIX" &&
             wineserver -p &&
             wineboot -i >/dev/null 2>&1 &&
-            ctest --preset mingw-x64 -LE gui
+            ctest --preset "$preset" -LE gui | tee "$log"
     )
     status=$?
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
+    WINEPREFIX="$prefix_dir/prefix" wineserver -k 2>/dev/null
+    WINEPREFIX="$prefix_dir/prefix" wineserver -w 2>/dev/null
     rm -rf "$prefix_dir"
     return $status
+}
+
+wine_suite() {
+    tavix_build mingw-x64 && wine_ctest mingw-x64
 }
 
 # Inside the virtual display: the prefix's services and Wine's desktop process start with their
@@ -149,28 +152,18 @@ wine32_suite() {
         echo "the mingw-x86 build found no 32-bit Wine: its tests would not run"
         return 1
     fi
-    local prefix_dir status
-    prefix_dir=$(mktemp -d)
-    (
-        export WINEPREFIX="$prefix_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
-        export HOME=${HOME:-$prefix_dir}
-        unset DISPLAY
-        mkdir -p "$WINEPREFIX" &&
-            wineserver -p &&
-            wineboot -i >/dev/null 2>&1 &&
-            ctest --preset mingw-x86 -LE gui | tee "$prefix_dir/ctest.log"
-    )
+    local log status
+    log=$(mktemp)
+    wine_ctest mingw-x86 "$log"
     status=$?
-    WINEPREFIX="$prefix_dir/prefix" wineserver -k 2>/dev/null
-    WINEPREFIX="$prefix_dir/prefix" wineserver -w 2>/dev/null
     local kind
     for kind in 'unit_tests|unit\.[^ ]+' 'conformance'; do
-        if [ $status -eq 0 ] && ! grep -Eq "Test +#[0-9]+: ($kind) \.* +Passed" "$prefix_dir/ctest.log"; then
+        if [ $status -eq 0 ] && ! grep -Eq "Test +#[0-9]+: ($kind) \.* +Passed" "$log"; then
             echo "no passed test matching '$kind' in the x86 run: its tests did not run"
             status=1
         fi
     done
-    rm -rf "$prefix_dir"
+    rm -f "$log"
     return $status
 }
 
