@@ -13,7 +13,7 @@
 // Start-up loads a library and may show message boxes (a resource library that cannot be
 // trusted, a library without version). On Windows neither may happen under the loader lock,
 // which DllMain and the constructors of a DLL's static objects run under. So start-up does not
-// run at load: it runs once, under std::call_once, when the first export is called (RunExport,
+// run at load: it runs once, under a lock, when the first export is called (RunExport,
 // and the exports that run in the caller's context), before that export does anything. Loading
 // the library therefore never fails; when start-up fails, every export answers as failed.
 //
@@ -45,21 +45,23 @@ public:
     }
     ~Application() { Stop(false); }
 
+    // Runs InitInstance once; a thread that comes while it runs waits for it. (A mutex, not
+    // std::call_once: pthread_once wakes waiters with a system call even when there are none.)
     void Start() {
-        std::call_once(once_, [this] {
-            int result = 0;
-            try {
-                result = app_.InitInstance();
-            } catch (...) {
-                result = 0;
-            }
-            if (result == 0) {
-                app_.ExitInstance();
-                stage_.store(Stage::kFailed, std::memory_order_release);
-            } else {
-                stage_.store(Stage::kRunning, std::memory_order_release);
-            }
-        });
+        std::lock_guard guard(starting_);
+        if (stage_.load(std::memory_order_relaxed) != Stage::kNotStarted) return;
+        int result = 0;
+        try {
+            result = app_.InitInstance();
+        } catch (...) {
+            result = 0;
+        }
+        if (result == 0) {
+            app_.ExitInstance();
+            stage_.store(Stage::kFailed, std::memory_order_release);
+        } else {
+            stage_.store(Stage::kRunning, std::memory_order_release);
+        }
     }
 
     void Stop(bool processExiting) noexcept {
@@ -77,7 +79,7 @@ public:
 
 private:
     ConnectApp app_;
-    std::once_flag once_;
+    std::mutex starting_;
     std::atomic<Stage> stage_{Stage::kNotStarted};
 };
 

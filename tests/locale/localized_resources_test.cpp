@@ -215,33 +215,46 @@ TEST_F(LocalizedResources, PatternsWithoutExactlyOneStringNameNoLibrary) {
 // A client program and the library copied under a directory longer than any Windows path
 // buffer, with the German resource library beside them spelt as Windows would load it: start-up
 // and the client's own call take it (English keeps the library's own) without a warning, and
-// getHelpDir gives the client's whole help directory.
+// getHelpDir gives the client's whole help directory. The library is also loaded through a
+// chain of links from another directory, as a soname link or a symlinked install reaches it:
+// its resource library is the one beside the file the links lead to.
 TEST(LongInstallDirectory, FindsTheResourceLibraryAndTheHelpDirectory) {
     const fs::path root = fs::temp_directory_path() / ("tavix-long-" + std::to_string(getpid()));
     const fs::path top = root / std::string(150, 'l') / std::string(150, 'm');
     const fs::path bin = top / "Bin";
     ASSERT_GT(bin.string().size(), 300u);
-    const struct { const char* german; const char* language; const char* chosen; } cases[] = {
-        {"TavixConnectDEU.DLL", "de_AT.UTF-8", "library"},
-        {"tavixconnectdeu.dll", "de_AT.UTF-8", "library"},
-        {"TavixConnectDEU.DLL", "en_US.UTF-8", "own"},
+    const struct { const char* german; const char* language; bool linked; const char* chosen; } cases[] = {
+        {"TavixConnectDEU.DLL", "de_AT.UTF-8", false, "library"},
+        {"tavixconnectdeu.dll", "de_AT.UTF-8", false, "library"},
+        {"TavixConnectDEU.DLL", "en_US.UTF-8", false, "own"},
+        {"TavixConnectDEU.DLL", "de_AT.UTF-8", true, "library"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.german) + " " + c.language);
+        SCOPED_TRACE(std::string(c.german) + " " + c.language + (c.linked ? " linked" : ""));
         fs::remove_all(root);
         fs::create_directories(bin);
+        const char* libraryFile = c.linked ? "libTavixConnect.so.1.0.0" : "libTavixConnect.so";
         for (const auto& [from, to] : {std::pair<fs::path, const char*>{TAVIX_LONG_PATH_PROBE, "client"},
-                                       {TAVIX_SHARED_LIBRARY, "libTavixConnect.so"},
+                                       {TAVIX_SHARED_LIBRARY, libraryFile},
                                        {fs::path(TAVIX_BINARY_DIR) / "TavixConnectDEU.DLL", c.german}}) {
             fs::copy_file(from, bin / to);
+        }
+        fs::path library = bin / "libTavixConnect.so";
+        if (c.linked) {
+            // links/libTavixConnect.so -> ../l.../m.../Bin/libTavixConnect.so.1 -> libTavixConnect.so.1.0.0
+            fs::create_directories(root / "links");
+            fs::create_symlink("libTavixConnect.so.1.0.0", bin / "libTavixConnect.so.1");
+            fs::create_symlink(fs::path("..") / fs::relative(bin, root) / "libTavixConnect.so.1",
+                               root / "links" / "libTavixConnect.so");
+            library = root / "links" / "libTavixConnect.so";
         }
         const std::string out = (root / "out").string(), err = (root / "err").string();
         // The probe's leaks are not this test's question, and LeakSanitizer cannot stop a
         // program that loaded the sanitized library with dlopen here: only the sanitized build
         // reads ASAN_OPTIONS.
         const std::string command = std::string("ASAN_OPTIONS=detect_leaks=0 LC_ALL=") + c.language + " '" +
-                                    (bin / "client").string() + "' '" +
-                                    (bin / "libTavixConnect.so").string() + "' >'" + out + "' 2>'" + err + "'";
+                                    (bin / "client").string() + "' '" + library.string() + "' >'" + out +
+                                    "' 2>'" + err + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);
         std::ifstream printed(out), warned(err);
         std::string helpDirectory, chosen;

@@ -4,17 +4,17 @@
 // version of an ELF program or library is its product-version note (elf_note.h).
 //
 // The library's own module and its path are looked up once: a loaded library stays where it
-// was loaded, and resolving its path (realpath reads the link of every component) would
-// otherwise be paid by every step of start-up that names the library.
+// was loaded, and resolving its path would otherwise be paid by every step of start-up that
+// names the library.
 #include "platform/module.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,17 +83,19 @@ FileBytes ReadFile(const std::string& path) {
 
 // The path of the entry of path's directory whose name equals path's file name without regard
 // to case (each character upper-cased as Windows does), the least in byte order when several
-// do; nullopt when none does or the directory is too large to search.
+// do; nullopt when none does or the directory is too large to search. The directory is read
+// with getdents64 into a buffer on the stack: opendir would allocate 32 KiB and stat the
+// directory twice, which is most of what a start-up without a resource library costs.
 std::optional<std::string> MatchIgnoringCase(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string_view name = slash == std::string::npos ? std::string_view(path)
                                                              : std::string_view(path).substr(slash + 1);
-    DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return std::nullopt;
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
     struct stat info{};
-    if (fstat(dirfd(dir), &info) != 0 || info.st_size > kMaxDirectoryBytesSearched) {
-        closedir(dir);
+    if (fstat(fd, &info) != 0 || info.st_size > kMaxDirectoryBytesSearched) {
+        close(fd);
         return std::nullopt;
     }
     const CodePage& codePage = SystemCodePage();
@@ -101,18 +103,25 @@ std::optional<std::string> MatchIgnoringCase(const std::string& path) {
     std::optional<std::string> found;
     size_t entries = 0;
     std::string fold;
-    while (const dirent* entry = readdir(dir)) {
-        if (++entries > kMaxEntriesSearched) {
-            found.reset();
-            break;
+    alignas(8) char buffer[4096];
+    bool complete = false;
+    for (long n; !complete && (n = syscall(SYS_getdents64, fd, buffer, sizeof buffer)) >= 0;) {
+        complete = n == 0;
+        for (long at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            if (++entries > kMaxEntriesSearched) {
+                close(fd);
+                return std::nullopt;
+            }
+            const std::string_view candidate = entry->d_name;
+            fold.clear();
+            AppendFold(candidate, codePage, fold);
+            if (fold == wanted && (!found || candidate < *found)) found = std::string(candidate);
         }
-        const std::string_view candidate = entry->d_name;
-        fold.clear();
-        AppendFold(candidate, codePage, fold);
-        if (fold == wanted && (!found || candidate < *found)) found = std::string(candidate);
     }
-    closedir(dir);
-    if (!found) return std::nullopt;
+    close(fd);
+    if (!complete || !found) return std::nullopt;  // a read error ends the search with no match
     return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + *found;
 }
 
@@ -140,14 +149,35 @@ const ResourceLibrary* FindLibrary(ModuleHandle module) {
     return found != libraries.loaded.end() ? found->second.get() : nullptr;
 }
 
-// The path of a shared object by the name the loader gave it: resolved to the full path with
-// symbolic links followed, or as it stands when that fails; the executable's own path when the
-// loader gives no name (the executable itself).
+// The path of a shared object by the name the loader gave it: made absolute, with the file's
+// own symbolic links followed (a library is reached through its soname link, and what lies
+// beside it is what lies beside the file the links lead to); the directories on the way are
+// kept as named, since they lead to the same directory and realpath would read the link of
+// every one of them. The executable's own path when the loader gives no name (the executable).
 std::string ResolvedPath(const char* loaderName) {
     if (loaderName == nullptr) return {};
     if (loaderName[0] == 0) return ExecutablePath();
-    char resolved[PATH_MAX];
-    return realpath(loaderName, resolved) ? std::string(resolved) : std::string(loaderName);
+    std::string path = loaderName;
+    if (path[0] != '/') {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+        std::string_view relative = path;
+        while (relative.starts_with("./")) relative.remove_prefix(2);
+        path = std::string(cwd) + "/" + std::string(relative);
+    }
+    char target[PATH_MAX];
+    for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit on links in a row
+        const ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<size_t>(length) == sizeof target) break;  // not a link
+        const std::string_view link(target, static_cast<size_t>(length));
+        if (link[0] == '/') {
+            path.assign(link);
+        } else {
+            path.resize(path.find_last_of('/') + 1);
+            path += link;
+        }
+    }
+    return path;
 }
 
 // The library's own module: its load address and the name the loader gave it, asked for once.
