@@ -13,10 +13,10 @@ set(TAVIX_LAYERS
   "window systems|platform/window_system\\.(h|cpp)|platform/(win32|posix|headless|gtk)/.*"
   "dialog framework|frame/(dialog|controls|message_map)\\.(h|cpp)|locale/help\\.(h|cpp)"
   "dialogs|dialogs/.*|icons/.*"
-  "app and exports|.*exports?\\.cpp|locale/.*|frame/(connect_app\\.(h|cpp)|call_frame\\.h)|platform/win32/dll_main\\.cpp")
+  "app and exports|.*exports?\\.cpp|locale/.*|frame/(connect_app\\.(h|cpp)|call_frame\\.h)|platform/(win32/dll_main|posix/library_main)\\.cpp")
 
 # Exports live beside their subsystem but belong to the top layer: they are matched first.
-set(TAVIX_TOP_FIRST ".*exports?\\.cpp|dialogs/connection_dialog_export\\.cpp|platform/win32/dll_main\\.cpp")
+set(TAVIX_TOP_FIRST ".*exports?\\.cpp|dialogs/connection_dialog_export\\.cpp|platform/(win32/dll_main|posix/library_main)\\.cpp")
 
 function(tavix_layer_of path out_index out_name)
   if(path MATCHES "^(${TAVIX_TOP_FIRST})$")

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "frame/library_context.h"
 #include "locale/help.h"
@@ -13,9 +16,11 @@
 // Start-up loads a library and may show message boxes (a resource library that cannot be
 // trusted, a library without version). On Windows neither may happen under the loader lock,
 // which DllMain and the constructors of a DLL's static objects run under. So start-up does not
-// run at load: it runs once, under a lock, when the first export is called (RunExport,
-// and the exports that run in the caller's context), before that export does anything. Loading
-// the library therefore never fails; when start-up fails, every export answers as failed.
+// run at load there: it runs once, under a lock, when the first export is called (RunExport,
+// and the exports that run in the caller's context), before that export does anything. Where
+// the loader holds no such lock (POSIX), the library's constructor runs start-up at load
+// (StartAtLoad), as the library's lifecycle puts it, and only the warnings wait for the first
+// export. Loading the library never fails; when start-up fails, every export answers as failed.
 //
 // Shut-down runs at unload. On Windows that is DLL_PROCESS_DETACH, again under the loader
 // lock, and static destructors of a DLL run there too, so an atexit handler or a destructor
@@ -83,6 +88,37 @@ private:
     std::atomic<Stage> stage_{Stage::kNotStarted};
 };
 
+// Warnings start-up raised inside the loader, for the first export to show.
+struct HeldWarning {
+    std::string text;
+    std::string caption;
+    unsigned style;
+};
+
+std::mutex g_heldLock;
+std::vector<HeldWarning> g_held;
+std::atomic<bool> g_holding{false};  // warnings are being held, or wait to be shown
+
+int HoldWarning(std::string_view text, std::string_view caption, unsigned style) {
+    std::lock_guard guard(g_heldLock);
+    g_held.push_back({std::string(text), std::string(caption), style});
+    return 1;  // IDOK: start-up's warnings have an OK button only
+}
+
+void ShowHeldWarnings() {
+    std::vector<HeldWarning> held;
+    {
+        std::lock_guard guard(g_heldLock);
+        if (!g_holding.exchange(false)) return;
+        held.swap(g_held);
+    }
+    if (held.empty()) return;
+    // The function warnings are shown with (a test's, or the message box).
+    const locale::WarningFunction show = locale::SetWarningFunction(nullptr);
+    locale::SetWarningFunction(show);
+    for (const HeldWarning& warning : held) show(warning.text, warning.caption, warning.style);
+}
+
 // Set once the application exists: shut-down and Running never create it (at unload that
 // would make the process-wide objects under the loader lock, only to destroy them again).
 std::atomic<Application*> g_application{nullptr};
@@ -117,10 +153,23 @@ bool EnsureStarted() noexcept {
             application.Start();
             stage = application.stage();
         }
+        if (g_holding.load(std::memory_order_acquire)) ShowHeldWarnings();
         return stage == Stage::kRunning;
     } catch (...) {
         return false;
     }
+}
+
+void StartAtLoad() noexcept {
+    // The loader runs this once, on one thread, before any export can be called.
+    g_holding.store(true, std::memory_order_release);
+    const locale::WarningFunction previous = locale::SetWarningFunction(&HoldWarning);
+    try {
+        TheApplication().Start();
+    } catch (...) {
+        // EnsureStarted reports the failure to every export.
+    }
+    locale::SetWarningFunction(previous);
 }
 
 void ShutDown(bool processExiting) noexcept {

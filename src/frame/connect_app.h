@@ -28,6 +28,13 @@ public:
 // calls it before its work; after a failed start-up the exports answer as failed.
 bool EnsureStarted() noexcept;
 
+// Start-up at load, where the platform's loader allows it (not under the Windows loader lock):
+// the process-wide objects are made and the resource module chosen before the loader returns,
+// so the first export finds the library started. A warning start-up raises is held and shown
+// by the first export instead: a message may need a window system, which must not be started
+// from inside the loader.
+void StartAtLoad() noexcept;
+
 // Shut-down at unload, once, and only after a start-up. processExiting: the whole process is
 // ending (not an unload of the library alone); then no other module may be called any more, so
 // only the library's own memory is released.

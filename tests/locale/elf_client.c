@@ -3,13 +3,16 @@
  * named by argv[1] by its path and, by argv[2]:
  *   resources  calls GetLocalizedResources("TavixConnect%s.DLL", NULL) for itself and prints
  *              "library" when it got a resource library, "program" when it got its own module;
- *   name       sets an unnamed connection (not saved) as its first call, so that the library
- *              starts up then, and prints the name the library gave it: "Nameless" from the
- *              library's own strings, "Namenlos" from the German resource library.
+ *   name       writes "loaded" to standard error once the library is loaded and removes the
+ *              TavixConnectDEU.DLL beside it (start-up has read it by then), sets an unnamed
+ *              connection (not saved) as its first call, and prints the name the library gave
+ *              it: "Nameless" from the library's own strings, "Namenlos" from the German
+ *              resource library.
  * Message boxes are lines on standard error. Exit status 0, or 2 and up for a failed step. */
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "TavixConnect.h"
 
@@ -38,6 +41,12 @@ int main(int argc, char **argv) {
         FindConnectionNameFunction find = (FindConnectionNameFunction)dlsym(library, "FindConnectionName");
         SysFreeStringFunction release = (SysFreeStringFunction)dlsym(library, "SysFreeString");
         if (set == NULL || find == NULL || release == NULL) return 4;
+        fputs("loaded\n", stderr);
+        fflush(stderr);
+        char german[4096];
+        const char *slash = strrchr(argv[1], '/');
+        snprintf(german, sizeof german, "%.*sTavixConnectDEU.DLL", slash ? (int)(slash - argv[1] + 1) : 0, argv[1]);
+        unlink(german);
         static const OLECHAR connString[] = u"cn_iptcp:h[1]";
         if (set(NULL, connString, NULL, 0, 0) != 0) return 5;
         BSTR name = find(connString);
