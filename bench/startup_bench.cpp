@@ -1,8 +1,8 @@
-// The library's start-up: what the first export call of a process costs. Start-up runs once
-// per process, so every iteration runs startup_probe as a new process, which loads the shared
-// library (the one built beside the German resource library) and times its first and second
-// SplitConnectionString calls; the iteration's time is the first call's, as the probe measured
-// it. The process's environment holds only the user's language:
+// The library's start-up: what the first export call of a process costs, and the load. Start-up
+// runs once per process (on Linux inside dlopen, so its cost is part of load_ns), so every
+// iteration runs startup_probe as a new process, which loads the shared library (the one built
+// beside the German resource library) and times its first and second SplitConnectionString
+// calls; the iteration's time is the first call's, as the probe measured it. The process's environment holds only the user's language:
 //   English: no resource library exists for it; every candidate is looked for and missed;
 //   German (Austria): DEA is missed, DEU is found, read and its version checked.
 // Counters: the fastest first call of the repetition, the second call (the export without

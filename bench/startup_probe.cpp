@@ -1,6 +1,6 @@
 // The start-up probe that startup_bench runs as a fresh process: it loads the library by path
-// as a client does, then times with the monotonic clock the load, the first export call (which
-// runs the library's start-up) and a second, identical call, and prints the three durations in
+// as a client does, then times with the monotonic clock the load (which runs the library's
+// start-up on Linux), the first export call and a second, identical call, and prints the three durations in
 // nanoseconds on one line: "load first second".
 //
 //   startup_probe LIBRARY

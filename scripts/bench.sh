@@ -195,8 +195,9 @@ for kind in table raw; do
         "${line[2]#*|}" "$verdict"
 done
 
-# Start-up: the first export call of a new process, which chooses the resource library. Each
-# iteration runs a probe process that loads the shared library and times its first and second
+# Start-up: the first export call of a new process. On Linux start-up (the choice of the
+# resource library) runs inside dlopen, so its cost is in the dlopen column. Each iteration runs
+# a probe process that loads the shared library and times its first and second
 # SplitConnectionString calls (bench/startup_bench.cpp). Counters: fastest of all processes.
 run_bench startup_bench "$work/startup.csv"
 awk -F, '
