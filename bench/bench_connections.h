@@ -8,6 +8,7 @@
 
 #include "connstring/connection_record.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 
 namespace tavix::bench {
 
@@ -28,7 +29,7 @@ inline std::string ConnectionString(int i) {
 inline bool FillTable(ConnectionTable& table, int count) {
     for (int i = 0; i < count; ++i) {
         auto record = std::make_unique<ConnectionRecord>();
-        if (!record->Parse(ConnectionName(i).c_str(), ConnectionString(i).c_str())) return false;
+        if (!record->Parse(ConnectionName(i).c_str(), ConnectionString(i).c_str(), tavix::CurrentParseDefaults())) return false;
         table.Add(std::move(record));
     }
     return table.Count() == static_cast<size_t>(count);

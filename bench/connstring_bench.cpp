@@ -13,6 +13,7 @@
 
 #include "TavixConnect.h"
 #include "connstring/connection_record.h"
+#include "store/record_defaults.h"
 #include "frame/library_context.h"
 
 namespace {
@@ -70,10 +71,11 @@ void EquivalentDefaultNamespace(benchmark::State& state) {
 
 void RecordParse(benchmark::State& state) {
     tavix::ContextGuard guard;
+    const tavix::ParseDefaults defaults = tavix::CurrentParseDefaults();
     tavix::ConnectionRecord record;
-    if (!record.Parse("Production", kNarrow)) state.SkipWithError("not parsed");
+    if (!record.Parse("Production", kNarrow, defaults)) state.SkipWithError("not parsed");
     for (auto _ : state) {
-        benchmark::DoNotOptimize(record.Parse("Production", kNarrow));
+        benchmark::DoNotOptimize(record.Parse("Production", kNarrow, defaults));
         benchmark::ClobberMemory();
     }
     Count(state, static_cast<int64_t>(std::strlen(kNarrow)));

@@ -43,6 +43,7 @@
 #include "frame/library_context.h"
 #include "platform/registry.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 
 namespace {
 
@@ -361,7 +362,7 @@ void LoadSteps(benchmark::State& state) {
         }
         if (level >= 3) {
             auto record = std::make_unique<tavix::ConnectionRecord>();
-            if (!record->Parse(std::string(subkey.Name()).c_str(), connectionString)) return false;
+            if (!record->Parse(std::string(subkey.Name()).c_str(), connectionString, tavix::CurrentParseDefaults())) return false;
             benchmark::DoNotOptimize(record.get());
         }
         return true;

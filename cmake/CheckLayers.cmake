@@ -10,10 +10,17 @@ set(TAVIX_LAYERS
   "context|frame/(boundary|library_context|string_table)\\.(h|cpp)"
   "connection strings|connstring/(connection_record|wide_split)\\.(h|cpp)"
   "store|store/.*"
-  "window systems|platform/window_system\\.(h|cpp)|platform/(win32|posix|headless|gtk)/.*"
+  "window systems|platform/(window_system|dialog_manager)\\.(h|cpp)|platform/(win32|posix|headless|gtk)/.*"
   "dialog framework|frame/(dialog|controls|message_map)\\.(h|cpp)|locale/help\\.(h|cpp)"
   "dialogs|dialogs/.*|icons/.*"
   "app and exports|.*exports?\\.cpp|locale/.*|frame/(connect_app\\.(h|cpp)|call_frame\\.h)|platform/(win32/dll_main|posix/library_main)\\.cpp")
+
+# Includes the order allows but the layer may not make: "layer|pattern of the included file".
+# The window systems are handed the resource module and code page, and the connection-string
+# parsers their defaults, by their callers: neither reads the library context or its strings.
+set(TAVIX_FORBIDDEN_INCLUDES
+  "window systems|frame/(library_context|string_table)\\.h"
+  "connection strings|frame/(library_context|string_table)\\.h")
 
 # Exports live beside their subsystem but belong to the top layer: they are matched first.
 set(TAVIX_TOP_FIRST ".*exports?\\.cpp|dialogs/connection_dialog_export\\.cpp|platform/(win32/dll_main|posix/library_main)\\.cpp")
@@ -70,6 +77,16 @@ foreach(file IN LISTS files)
       string(APPEND problems
              "src/${file}: includes ${included}, of the layer \"${included_name}\" above its own, \"${layer_name}\"\n")
     endif()
+    foreach(rule IN LISTS TAVIX_FORBIDDEN_INCLUDES)
+      string(FIND "${rule}" "|" bar)
+      string(SUBSTRING "${rule}" 0 ${bar} rule_layer)
+      math(EXPR after "${bar} + 1")
+      string(SUBSTRING "${rule}" ${after} -1 rule_pattern)
+      if(layer_name STREQUAL rule_layer AND included MATCHES "^(${rule_pattern})$")
+        string(APPEND problems
+               "src/${file}: includes ${included}, which the layer \"${layer_name}\" may not include\n")
+      endif()
+    endforeach()
   endforeach()
 endforeach()
 if(problems)

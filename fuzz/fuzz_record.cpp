@@ -87,6 +87,7 @@ void CopyFields(const ConnectionRecord& from, ConnectionRecord& to) {
 struct Texts {
     std::string_view defaultNamespace = tavix::LoadString(tavix::resources::kStrDefaultNamespace);
     std::string_view nameless = tavix::LoadString(tavix::resources::kStrNameless);
+    tavix::ParseDefaults defaults{defaultNamespace, nameless, nullptr};  // UTF-8: no lead bytes
 };
 
 // Format followed by Parse with the record's own name gives back server, port and namespace
@@ -111,7 +112,7 @@ void CheckRoundTrip(const ConnectionRecord& record, const Texts& texts) {
     ConnectionRecord again;
     CopyFields(record, again);
     // A formatted string always has the protocol colon, a "[" after it and a "]" after that.
-    CHECK(again.Parse(record.name.c_str(), text.c_str()));
+    CHECK(again.Parse(record.name.c_str(), text.c_str(), texts.defaults));
     const bool same = again.server == record.server && again.port == record.port &&
                       again.namespaceName == record.namespaceName;
     CHECK(same == FormatRoundTrips(record));
@@ -120,9 +121,9 @@ void CheckRoundTrip(const ConnectionRecord& record, const Texts& texts) {
     const std::string_view name = SkipBlanks(record.name);
     CHECK(again.name == (name.empty() ? texts.nameless : name));
 
-    CHECK(again.SameTarget(record) == record.SameTarget(again));
+    CHECK(again.SameTarget(record, texts.defaultNamespace) == record.SameTarget(again, texts.defaultNamespace));
     if (same) {
-        CHECK(again.SameTarget(record));
+        CHECK(again.SameTarget(record, texts.defaultNamespace));
         CHECK(again.Equals(record) == (again.name == record.name));
     }
 }
@@ -131,7 +132,7 @@ void CheckParse(const char* nameArg, const char* connArg, const Texts& texts) {
     ConnectionRecord record;
     Prefill(record);
     const BSTR icon = record.iconFilename.get();
-    const bool parsed = record.Parse(nameArg, connArg);
+    const bool parsed = record.Parse(nameArg, connArg, texts.defaults);
 
     // Parse touches only the four texts, and those only when it succeeds.
     CHECK(record.iconIndex == 103 && record.keyNumber == 104 && record.iconFilename.get() == icon);
@@ -155,15 +156,15 @@ void CheckParse(const char* nameArg, const char* connArg, const Texts& texts) {
     CHECK(FormatRoundTrips(record));
 
     CHECK(record.Equals(record));
-    CHECK(record.SameTarget(record));
+    CHECK(record.SameTarget(record, texts.defaultNamespace));
 
     // An empty namespace and the default namespace address the same target; nothing else does.
     ConnectionRecord bare;
     CopyFields(record, bare);
     bare.namespaceName.clear();
     const bool isDefault = record.namespaceName == texts.defaultNamespace;
-    CHECK(record.SameTarget(bare) == isDefault);
-    CHECK(bare.SameTarget(record) == isDefault);
+    CHECK(record.SameTarget(bare, texts.defaultNamespace) == isDefault);
+    CHECK(bare.SameTarget(record, texts.defaultNamespace) == isDefault);
     CHECK(record.Equals(bare) == record.namespaceName.empty());
 
     CheckRoundTrip(record, texts);
@@ -172,7 +173,8 @@ void CheckParse(const char* nameArg, const char* connArg, const Texts& texts) {
 // Parse may be given the record's own fields as its arguments: it gives what it gives for
 // separate copies of the same texts. The connection string is held in field choice (0 to 3:
 // name, server, port, namespace), the name in the next one.
-void CheckAliasedParse(const std::string& name, const std::string& conn, unsigned choice) {
+void CheckAliasedParse(const std::string& name, const std::string& conn, unsigned choice,
+                       const tavix::ParseDefaults& defaults) {
     using Field = std::string ConnectionRecord::*;
     static constexpr Field kFields[] = {&ConnectionRecord::name, &ConnectionRecord::server,
                                         &ConnectionRecord::port, &ConnectionRecord::namespaceName};
@@ -184,8 +186,8 @@ void CheckAliasedParse(const std::string& name, const std::string& conn, unsigne
     Prefill(self);
     separate.*nameField = self.*nameField = name;
     separate.*connField = self.*connField = conn;
-    const bool parsed = separate.Parse(name.c_str(), conn.c_str());
-    CHECK(self.Parse((self.*nameField).c_str(), (self.*connField).c_str()) == parsed);
+    const bool parsed = separate.Parse(name.c_str(), conn.c_str(), defaults);
+    CHECK(self.Parse((self.*nameField).c_str(), (self.*connField).c_str(), defaults) == parsed);
     CHECK(self.name == separate.name && self.server == separate.server &&
           self.port == separate.port && self.namespaceName == separate.namespaceName);
 }
@@ -206,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name = pieces.size() > 1 ? pieces[0] : std::string{};
     const std::string& conn = pieces.size() > 1 ? pieces[1] : pieces[0];
     CheckParse((flags & 1) ? nullptr : name.c_str(), (flags & 2) ? nullptr : conn.c_str(), texts);
-    CheckAliasedParse(name, conn, flags >> 2);
+    CheckAliasedParse(name, conn, flags >> 2, texts.defaults);
 
     ConnectionRecord made;
     made.server = piece(0);
@@ -214,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     made.namespaceName = piece(2);
     made.name = piece(3);
     CHECK(made.Equals(made));
-    CHECK(made.SameTarget(made));
+    CHECK(made.SameTarget(made, texts.defaultNamespace));
     CheckRoundTrip(made, texts);
     return 0;
 }

@@ -280,8 +280,8 @@ void CheckViews(TextView viewA, TextView viewB, const Text& defaultNs) {
             CHECK(parts.serverPart == expected.server && parts.namespacePart == expected.space);
         }
     }
-    CHECK(tavix::WideStringsEquivalent(a, b) == (RefEquivalent(a, b, defaultNs) == 1));
-    CHECK(tavix::WideStringsEquivalent(b, a) == (RefEquivalent(b, a, defaultNs) == 1));
+    CHECK(tavix::WideStringsEquivalent(a, b, defaultNs) == (RefEquivalent(a, b, defaultNs) == 1));
+    CHECK(tavix::WideStringsEquivalent(b, a, defaultNs) == (RefEquivalent(b, a, defaultNs) == 1));
 }
 
 std::vector<Text> Pieces(const uint8_t* data, size_t size) {

@@ -379,12 +379,120 @@ std::string StoreFailureText(Outcome outcome, unsigned long code, Registry& regi
     }
 }
 
+namespace {
+
+// The steps of ReadConnectionList. Rows is the list's row array (ConnectionList's rows, which
+// only the list and its reader use).
+
+// An entry of the older layout among the usable ones: its row and its key's name.
+using LegacyKey = std::pair<size_t, std::string>;
+// An entry passed over, with its place in the store's order.
+using PassedEntry = std::pair<size_t, SkippedEntry>;
+
+// The walk, in the store's order: each usable entry appended to text and rows, each entry
+// counted for its place in that order, each one that cannot be used kept in passed.
+template <typename Text, typename Rows>
+long WalkConnections(Registry& registry, RegKey key, bool withIcons, Text& text, Rows& rows,
+                     std::vector<LegacyKey>& legacyKeys, std::vector<PassedEntry>& passed) {
+    uint32_t place = 0;
+    long failure = kRegOk;
+    StoredConnection entry;
+    std::string why;
+    const long walked = registry.ForEachSubkey(key, kWalkNameSize, [&](SubkeyView& view) {
+        ViewValues values(view);
+        if ((failure = ReadEntry(registry, view.Name(), values, withIcons, entry, why)) != kRegOk) return false;
+        if (!why.empty()) {
+            passed.push_back({place++, {std::string(view.Name()), std::move(why)}});
+            return true;
+        }
+        if (view.Name().starts_with(kLegacyPrefix)) legacyKeys.emplace_back(rows.size(), view.Name());
+        const size_t at = text.size();
+        char* bytes = text.Extend(entry.name.size() + entry.connectionString.size() + entry.iconFile.size());
+        auto* row = rows.Extend(1);
+        if (bytes == nullptr || row == nullptr) {
+            failure = tavix::platform::kRegOutOfMemory;
+            return false;
+        }
+        std::memcpy(bytes, entry.name.data(), entry.name.size());
+        bytes += entry.name.size();
+        std::memcpy(bytes, entry.connectionString.data(), entry.connectionString.size());
+        bytes += entry.connectionString.size();
+        std::memcpy(bytes, entry.iconFile.data(), entry.iconFile.size());
+        *row = {at, place++, static_cast<uint32_t>(entry.iconFile.size()), entry.iconIndex,
+                static_cast<uint8_t>(entry.name.size()), static_cast<uint8_t>(entry.connectionString.size()),
+                false, entry.hasIcon};
+        return true;
+    });
+    return failure != kRegOk ? failure : walked;
+}
+
+// Names of the current layout are distinct registry names; only an entry of the older layout
+// can repeat a name, so only then are the names compared. A repeated name is passed over, and
+// passed is put back into the store's order.
+template <typename Rows>
+void PassOverRepeatedNames(const ConnectionList& connections, Rows& rows,
+                           const std::vector<LegacyKey>& legacyKeys, std::vector<PassedEntry>& passed) {
+    if (legacyKeys.empty()) return;
+    std::unordered_set<std::string> seen;
+    size_t kept = 0;
+    auto legacy = legacyKeys.begin();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const bool isLegacy = legacy != legacyKeys.end() && legacy->first == i;
+        if (seen.insert(Fold(connections.Name(i))).second) {
+            rows[kept++] = rows[i];
+        } else {
+            std::string keyName(isLegacy ? std::string_view(legacy->second) : connections.Name(i));
+            passed.push_back({rows[i].place, {std::move(keyName), "the same name as an entry before it"}});
+        }
+        if (isLegacy) ++legacy;
+    }
+    rows.Shrink(kept);
+    std::stable_sort(passed.begin(), passed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+template <typename Rows>
+void MarkDefault(const ConnectionList& connections, Rows& rows, const std::string& defaultName) {
+    const bool defaultAscii = IsAscii(defaultName);
+    const std::string defaultFold = defaultName.empty() ? std::string() : Fold(defaultName);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::string_view name = connections.Name(i);
+        rows[i].isDefault = !defaultName.empty() && (defaultAscii && IsAscii(name)
+                                                         ? EqualsAsciiNoCase(name, defaultName)
+                                                         : Fold(name) == defaultFold);
+    }
+}
+
+// A load binds each entry at the head of its hash bucket in the store's order: the buckets in
+// turn, each in the store's order reversed. Each row's place is counted out first, then the
+// rows are swapped into their places.
+template <typename Rows>
+void OrderAsTheTableBinds(const ConnectionList& connections, Rows& rows) {
+    constexpr uint32_t kBuckets = 17;
+    std::vector<uint32_t> target(rows.size());
+    uint32_t start[kBuckets + 1] = {};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        target[i] = tavix::HashKey(connections.Name(i)) % kBuckets;
+        ++start[target[i] + 1];
+    }
+    for (uint32_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+    for (size_t i = rows.size(); i-- > 0;) target[i] = start[target[i]]++;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        while (target[i] != i) {
+            const uint32_t to = target[i];
+            std::swap(rows[i], rows[to]);
+            std::swap(target[i], target[to]);
+        }
+    }
+}
+
+}  // namespace
+
 long ReadConnectionList(Registry& registry, ConnectionList& connections, std::vector<SkippedEntry>& skipped,
                         bool withIcons) {
     connections = ConnectionList();
     skipped.clear();
-    GrowingArray<char>& text = connections.text_;
-    GrowingArray<ConnectionList::Row>& rows = connections.rows_;
+    auto& text = connections.text_;
+    auto& rows = connections.rows_;
     return InBatch(registry, [&]() -> long {
         OpenKey key(registry, kCurrentUser, kConnectionsKey);
         if (key.result() == kRegNotFound) return kRegOk;
@@ -393,90 +501,16 @@ long ReadConnectionList(Registry& registry, ConnectionList& connections, std::ve
         std::string defaultName;
         if (const long read = keyValues.Text(nullptr, defaultName); read != kRegOk && !Missing(read)) return read;
 
-        // The walk, in the store's order: the usable entries, and each entry's place for the
-        // warnings. Names of the current layout are distinct registry names; only an entry of
-        // the older layout can repeat a name, so only then are the names compared.
-        std::vector<std::pair<size_t, std::string>> legacyKeys;  // usable entry, its key
-        std::vector<std::pair<size_t, SkippedEntry>> passed;
-        uint32_t place = 0;
-        long failure = kRegOk;
-        StoredConnection entry;
-        std::string why;
-        const long walked = registry.ForEachSubkey(key.get(), kWalkNameSize, [&](SubkeyView& view) {
-            ViewValues values(view);
-            if ((failure = ReadEntry(registry, view.Name(), values, withIcons, entry, why)) != kRegOk) return false;
-            if (!why.empty()) {
-                passed.push_back({place++, {std::string(view.Name()), std::move(why)}});
-                return true;
-            }
-            if (view.Name().starts_with(kLegacyPrefix)) legacyKeys.emplace_back(rows.size(), view.Name());
-            const size_t at = text.size();
-            char* bytes = text.Extend(entry.name.size() + entry.connectionString.size() + entry.iconFile.size());
-            ConnectionList::Row* row = rows.Extend(1);
-            if (bytes == nullptr || row == nullptr) {
-                failure = tavix::platform::kRegOutOfMemory;
-                return false;
-            }
-            std::memcpy(bytes, entry.name.data(), entry.name.size());
-            bytes += entry.name.size();
-            std::memcpy(bytes, entry.connectionString.data(), entry.connectionString.size());
-            bytes += entry.connectionString.size();
-            std::memcpy(bytes, entry.iconFile.data(), entry.iconFile.size());
-            *row = {at, place++, static_cast<uint32_t>(entry.iconFile.size()), entry.iconIndex,
-                    static_cast<uint8_t>(entry.name.size()), static_cast<uint8_t>(entry.connectionString.size()),
-                    false, entry.hasIcon};
-            return true;
-        });
-        if (failure != kRegOk) return failure;
-        if (walked != kRegOk) return walked;
-
-        if (!legacyKeys.empty()) {
-            std::unordered_set<std::string> seen;
-            size_t kept = 0;
-            auto legacy = legacyKeys.begin();
-            for (size_t i = 0; i < rows.size(); ++i) {
-                const bool isLegacy = legacy != legacyKeys.end() && legacy->first == i;
-                if (seen.insert(Fold(connections.Name(i))).second) {
-                    rows[kept++] = rows[i];
-                } else {
-                    std::string keyName(isLegacy ? std::string_view(legacy->second) : connections.Name(i));
-                    passed.push_back({rows[i].place, {std::move(keyName), "the same name as an entry before it"}});
-                }
-                if (isLegacy) ++legacy;
-            }
-            rows.Shrink(kept);
-            std::stable_sort(passed.begin(), passed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<LegacyKey> legacyKeys;
+        std::vector<PassedEntry> passed;
+        if (const long walked = WalkConnections(registry, key.get(), withIcons, text, rows, legacyKeys, passed);
+            walked != kRegOk) {
+            return walked;
         }
+        PassOverRepeatedNames(connections, rows, legacyKeys, passed);
         for (auto& passedEntry : passed) skipped.push_back(std::move(passedEntry.second));
-
-        const bool defaultAscii = IsAscii(defaultName);
-        const std::string defaultFold = defaultName.empty() ? std::string() : Fold(defaultName);
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const std::string_view name = connections.Name(i);
-            rows[i].isDefault = !defaultName.empty() && (defaultAscii && IsAscii(name)
-                                                             ? EqualsAsciiNoCase(name, defaultName)
-                                                             : Fold(name) == defaultFold);
-        }
-
-        // A load binds each entry at the head of its hash bucket in the store's order: the
-        // buckets in turn, each in the store's order reversed. Each row's place is counted out
-        // first, then the rows are swapped into their places.
-        constexpr uint32_t kBuckets = 17;
-        std::vector<uint32_t> target(rows.size());
-        uint32_t start[kBuckets + 1] = {};
-        for (size_t i = 0; i < rows.size(); ++i) {
-            target[i] = tavix::HashKey(connections.Name(i)) % kBuckets;
-            ++start[target[i] + 1];
-        }
-        for (uint32_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
-        for (size_t i = rows.size(); i-- > 0;) target[i] = start[target[i]]++;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            while (target[i] != i) {
-                const uint32_t to = target[i];
-                std::swap(rows[i], rows[to]);
-                std::swap(target[i], target[to]);
-            }
-        }
+        MarkDefault(connections, rows, defaultName);
+        OrderAsTheTableBinds(connections, rows);
         return kRegOk;
     });
 }

@@ -2,9 +2,6 @@
 
 #include <bitset>
 
-#include "frame/library_context.h"
-#include "resources/strings.h"
-
 namespace tavix {
 
 namespace {
@@ -63,8 +60,8 @@ std::string_view View(const char* text) noexcept { return text ? std::string_vie
 
 }  // namespace
 
-bool ConnectionRecord::Parse(const char* nameArg, const char* connString) {
-    const std::bitset<256>* leadBytes = ActiveCodePage().LeadBytes();
+bool ConnectionRecord::Parse(const char* nameArg, const char* connString, const ParseDefaults& defaults) {
+    const std::bitset<256>* leadBytes = defaults.leadBytes;
     std::string_view c = View(connString);
     std::string_view n = View(nameArg);
     const bool quotedNameAllowed = n.empty() || c.empty();
@@ -93,7 +90,7 @@ bool ConnectionRecord::Parse(const char* nameArg, const char* connString) {
         protocolColon = secondColon;
         if (workName.empty()) workName = c.substr(0, firstColon);
     }
-    if (workName.empty()) workName = LoadString(resources::kStrNameless);
+    if (workName.empty()) workName = defaults.nameless;
 
     const size_t open = FindChar(c, protocolColon + 1, '[', leadBytes);
     if (open == npos) return false;
@@ -106,7 +103,7 @@ bool ConnectionRecord::Parse(const char* nameArg, const char* connString) {
     // The parts are copied out before any field changes: the input may be one of them.
     std::string newServer(c.substr(protocolColon + 1, open - protocolColon - 1));
     std::string newPort(c.substr(open + 1, close - open - 1));
-    std::string newNamespace(rest.empty() ? LoadString(resources::kStrDefaultNamespace) : rest);
+    std::string newNamespace(rest.empty() ? defaults.defaultNamespace : rest);
     name = std::move(workName);
     server = std::move(newServer);
     port = std::move(newPort);
@@ -132,10 +129,10 @@ bool ConnectionRecord::Equals(const ConnectionRecord& other) const noexcept {
            namespaceName == other.namespaceName;
 }
 
-bool ConnectionRecord::SameTarget(const ConnectionRecord& other) const noexcept {
+bool ConnectionRecord::SameTarget(const ConnectionRecord& other,
+                                  std::string_view defaultNamespace) const noexcept {
     if (server != other.server || port != other.port) return false;
     if (namespaceName == other.namespaceName) return true;
-    const std::string_view defaultNamespace = LoadString(resources::kStrDefaultNamespace);
     const auto isDefault = [&](const std::string& ns) { return ns.empty() || ns == defaultNamespace; };
     return isDefault(namespaceName) && isDefault(other.namespaceName);
 }

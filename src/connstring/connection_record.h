@@ -6,6 +6,7 @@
 // process's code page; searches never match the second byte of a two-byte character.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,15 @@ namespace tavix {
 
 inline constexpr std::string_view kProtocolTag = "cn_iptcp";
 inline constexpr std::string_view kDefaultConnectionString = "cn_iptcp:127.0.0.1[1972]";
+
+// What the 8-bit parser supplies where a connection string leaves something out, and how it
+// reads two-byte characters. The parser reads no resources: its callers fill this from the
+// resource source and code page they run in (store/record_defaults.h).
+struct ParseDefaults {
+    std::string_view defaultNamespace;            // an empty namespace becomes this
+    std::string_view nameless;                    // the name of a connection given none
+    const std::bitset<256>* leadBytes = nullptr;  // lead bytes of two-byte characters; null: none
+};
 
 class ConnectionRecord {
 public:
@@ -29,22 +39,22 @@ public:
 
     // Fills name, server, port and namespaceName from a name and a connection string (either
     // may be null). Returns false and leaves the record exactly as it was when the connection
-    // string is not understood. A connection without a name is named by string 2012, an empty
-    // namespace becomes string 2009, both read from the current resource source.
-    bool Parse(const char* nameArg, const char* connString);
+    // string is not understood. A connection without a name is named defaults.nameless, an
+    // empty namespace becomes defaults.defaultNamespace.
+    bool Parse(const char* nameArg, const char* connString, const ParseDefaults& defaults);
 
     // The connection string of the record: "cn_iptcp:SERVER[PORT]:NAMESPACE", or without
     // ":NAMESPACE" when the namespace is empty. The parts are inserted verbatim.
     void Format(std::string& out) const;
     std::string Format() const;
 
-    // Equal name, server, port and namespaceName, byte for byte (an empty namespace and string
-    // 2009 differ here). The icon takes no part: it does not say where a connection goes.
+    // Equal name, server, port and namespaceName, byte for byte (an empty namespace and the
+    // default namespace differ here). The icon takes no part: it does not say where a connection goes.
     bool Equals(const ConnectionRecord& other) const noexcept;
 
-    // Same server and port, and the same namespace, where an empty namespace and string 2009
-    // of the current resource source count as the same.
-    bool SameTarget(const ConnectionRecord& other) const noexcept;
+    // Same server and port, and the same namespace, where an empty namespace and
+    // defaultNamespace count as the same.
+    bool SameTarget(const ConnectionRecord& other, std::string_view defaultNamespace) const noexcept;
 };
 
 // True when segment equals the first segment.size() characters of "cn_iptcp".

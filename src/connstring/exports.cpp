@@ -3,7 +3,9 @@
 #include "connstring/wide_split.h"
 #include "frame/boundary.h"
 #include "frame/call_frame.h"
+#include "frame/library_context.h"
 #include "platform/automation.h"
+#include "resources/strings.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -49,7 +51,10 @@ TAVIXCONNECT_EXPORT BSTR TAVIXAPI MakeConnectionString(const OLECHAR* serverPart
 
 TAVIXCONNECT_EXPORT int TAVIXAPI ConnectionStringsEquivalent(const OLECHAR* first,
                                                              const OLECHAR* second) {
-    return RunExport(0, [&] { return WideStringsEquivalent(first, second) ? 1 : 0; });
+    return RunExport(0, [&] {
+        const WStringView defaultNamespace = LoadWideString(resources::kStrDefaultNamespace);
+        return WideStringsEquivalent(first, second, defaultNamespace) ? 1 : 0;
+    });
 }
 
 }  // extern "C"

@@ -1,8 +1,6 @@
 #include "connstring/wide_split.h"
 
 #include "connstring/connection_record.h"
-#include "frame/library_context.h"
-#include "resources/strings.h"
 
 namespace tavix {
 
@@ -153,8 +151,8 @@ bool SameText(const WChar* a, EndA aEnd, const WChar* b, EndB bEnd) noexcept {
     return aEnd.AtEnd(a) && bEnd.AtEnd(b);
 }
 
-// Whether a namespace part (running to its end) is the default namespace: empty, or the text
-// of string 2009 when that is not empty.
+// Whether a namespace part (running to its end) is the default namespace: empty, or
+// defaultNamespace when that is not empty.
 template <typename End>
 bool IsDefaultNamespace(const WChar* space, End end, WStringView defaultNamespace) noexcept {
     if (end.AtEnd(space)) return true;
@@ -164,7 +162,8 @@ bool IsDefaultNamespace(const WChar* space, End end, WStringView defaultNamespac
 }
 
 template <typename End>
-bool Equivalent(const WChar* first, End firstEnd, const WChar* second, End secondEnd) noexcept {
+bool Equivalent(const WChar* first, End firstEnd, const WChar* second, End secondEnd,
+                WStringView defaultNamespace) noexcept {
     const bool firstEmpty = firstEnd.AtEnd(first);
     const bool secondEmpty = secondEnd.AtEnd(second);
     if (firstEmpty || secondEmpty) return firstEmpty && secondEmpty;
@@ -186,7 +185,6 @@ bool Equivalent(const WChar* first, End firstEnd, const WChar* second, End secon
     const WChar* const bSpace = NamespaceBegin(b, secondEnd);
 
     if (SameText(a.space, firstEnd, bSpace, secondEnd)) return true;
-    const WStringView defaultNamespace = LoadWideString(resources::kStrDefaultNamespace);
     return IsDefaultNamespace(a.space, firstEnd, defaultNamespace) &&
            IsDefaultNamespace(bSpace, secondEnd, defaultNamespace);
 }
@@ -219,12 +217,13 @@ bool SplitWide(WStringView text, WideSplit& parts) noexcept {
     return true;
 }
 
-bool WideStringsEquivalent(WStringView first, WStringView second) noexcept {
-    return Equivalent(first.data(), EndOf(first), second.data(), EndOf(second));
+bool WideStringsEquivalent(WStringView first, WStringView second, WStringView defaultNamespace) noexcept {
+    return Equivalent(first.data(), EndOf(first), second.data(), EndOf(second), defaultNamespace);
 }
 
-[[gnu::flatten]] bool WideStringsEquivalent(const WChar* first, const WChar* second) noexcept {
-    return Equivalent(NonNull(first), Terminator{}, NonNull(second), Terminator{});
+[[gnu::flatten]] bool WideStringsEquivalent(const WChar* first, const WChar* second,
+                                            WStringView defaultNamespace) noexcept {
+    return Equivalent(NonNull(first), Terminator{}, NonNull(second), Terminator{}, defaultNamespace);
 }
 
 }  // namespace tavix

@@ -13,6 +13,7 @@
 #include "platform/locale.h"
 #include "resources/strings.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 
 namespace tavix {
 
@@ -72,7 +73,7 @@ int32_t LeadingNumber(std::string_view text) {
 }
 
 ConnectionsDialog::ConnectionsDialog() : Dialog(kTemplateId, nullptr) {
-    current.Parse(nullptr, std::string(kDefaultConnectionString).c_str());
+    current.Parse(nullptr, std::string(kDefaultConnectionString).c_str(), CurrentParseDefaults());
 }
 
 ConnectionsDialog::~ConnectionsDialog() {
@@ -163,7 +164,7 @@ bool ConnectionsDialog::OnInitDialog() {
     if (table.Empty()) {
         auto local = std::make_unique<ConnectionRecord>();
         local->Parse(std::string(LoadString(resources::kStrLocal)).c_str(),
-                     std::string(kDefaultConnectionString).c_str());
+                     std::string(kDefaultConnectionString).c_str(), CurrentParseDefaults());
         table.Add(std::move(local));
         table.SetModified(false);  // the seeded connection alone never asks to be saved
     }
@@ -194,7 +195,7 @@ bool ConnectionsDialog::OnInitDialog() {
 // does not parse adds nothing, and the default is preselected instead.
 ConnectionRecord* ConnectionsDialog::AddUnnamedRequest() {
     auto record = std::make_unique<ConnectionRecord>();
-    if (!record->Parse(nullptr, requestedConnectionString.c_str())) return nullptr;
+    if (!record->Parse(nullptr, requestedConnectionString.c_str(), CurrentParseDefaults())) return nullptr;
     ConnectionTable& table = Table();
     std::string name(LoadString(resources::kStrNewConnection));
     table.MakeUniqueName(nullptr, name);
@@ -230,7 +231,7 @@ void ConnectionsDialog::OnNew() {
     std::string name(LoadString(resources::kStrNewConnection));
     table.MakeUniqueName(nullptr, name);
     auto record = std::make_unique<ConnectionRecord>();
-    record->Parse(name.c_str(), std::string(kDefaultConnectionString).c_str());
+    record->Parse(name.c_str(), std::string(kDefaultConnectionString).c_str(), CurrentParseDefaults());
     ConnectionRecord* added = record.get();
     rows_[added] = Row{list_.ItemCount(), 0};  // the default icon
     table.Add(std::move(record));

@@ -36,7 +36,16 @@ const MessageMap* Dialog::ClassMap() {
 int Dialog::DoModal() {
     platform::WindowSystem* system = platform::CurrentWindowSystem();
     if (system == nullptr) return -1;
-    const int code = system->RunModal(templateId_, parent_, *this);
+    // The backend is handed the current context's resource module and code page; it reads
+    // nothing of the context itself. The template is read from that module only when a backend
+    // asks for it (the Windows dialog manager reads the module on its own); the context stays
+    // current until RunModal returns.
+    const LibraryContext& context = CurrentContext();
+    platform::DialogSource source;
+    source.module = context.resourceModule;
+    source.readTemplate = [](uint32_t id) { return LoadDialogTemplate(id); };
+    source.codePage = context.codePage;
+    const int code = system->RunModal(templateId_, source, parent_, *this);
     handle_ = nullptr;
     return code;
 }

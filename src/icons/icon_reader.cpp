@@ -124,7 +124,24 @@ std::optional<IconImage> DecodePng(std::span<const uint8_t> data) {
     return out;
 }
 
-std::optional<IconImage> DecodeBmp(std::span<const uint8_t> data) {
+// Where the parts of an icon's BMP image lie: the header, the colour table, the XOR image and
+// the AND mask, each row padded to 32 bits. Icons are stored bottom-up with the header's height
+// counting the XOR image and the mask.
+struct BmpLayout {
+    uint64_t width = 0;
+    uint64_t height = 0;  // of the picture: half the header's
+    uint16_t bitCount = 0;
+    uint64_t tableEntries = 0;
+    uint64_t tableOffset = 0;
+    uint64_t xorOffset = 0;
+    uint64_t xorStride = 0;
+    uint64_t andOffset = 0;
+    uint64_t andStride = 0;
+};
+
+// The layout of an uncompressed (BI_RGB) image of 1, 4, 8, 24 or 32 bits that data holds
+// whole; nothing for any other.
+std::optional<BmpLayout> ReadBmpLayout(std::span<const uint8_t> data) {
     if (data.size() < 40) return std::nullopt;
     const uint8_t* header = data.data();
     const uint32_t headerSize = Le32(header);
@@ -134,7 +151,6 @@ std::optional<IconImage> DecodeBmp(std::span<const uint8_t> data) {
     const uint32_t compression = Le32(header + 16);
     const uint32_t coloursUsed = Le32(header + 32);
 
-    // Icons are stored bottom-up with the height counting the XOR image and the mask.
     if (headerSize < 40 || headerSize > data.size()) return std::nullopt;
     if (width <= 0 || width > kMaxImageSide || doubleHeight < 2 ||
         doubleHeight / 2 > kMaxImageSide) {
@@ -144,32 +160,80 @@ std::optional<IconImage> DecodeBmp(std::span<const uint8_t> data) {
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32) {
         return std::nullopt;
     }
-    const auto w = static_cast<uint64_t>(width);
-    const auto h = static_cast<uint64_t>(doubleHeight / 2);
-
+    BmpLayout layout;
+    layout.width = static_cast<uint64_t>(width);
+    layout.height = static_cast<uint64_t>(doubleHeight / 2);
+    layout.bitCount = bitCount;
     // The colour table: for 1, 4 and 8 bits the colours the pixels index (all of them when
     // coloursUsed is 0 or too large); deeper images may carry an optional table to skip.
-    uint64_t tableEntries = coloursUsed;
+    layout.tableEntries = coloursUsed;
     if (bitCount <= 8) {
         const uint64_t all = uint64_t{1} << bitCount;
-        if (tableEntries == 0 || tableEntries > all) tableEntries = all;
+        if (layout.tableEntries == 0 || layout.tableEntries > all) layout.tableEntries = all;
     }
-    const uint64_t xorStride = (w * bitCount + 31) / 32 * 4;
-    const uint64_t andStride = (w + 31) / 32 * 4;
-    const uint64_t tableOffset = headerSize;
-    const uint64_t xorOffset = tableOffset + tableEntries * 4;
-    const uint64_t andOffset = xorOffset + xorStride * h;
-    const uint64_t end = andOffset + andStride * h;
+    layout.xorStride = (layout.width * bitCount + 31) / 32 * 4;
+    layout.andStride = (layout.width + 31) / 32 * 4;
+    layout.tableOffset = headerSize;
+    layout.xorOffset = layout.tableOffset + layout.tableEntries * 4;
+    layout.andOffset = layout.xorOffset + layout.xorStride * layout.height;
+    const uint64_t end = layout.andOffset + layout.andStride * layout.height;
     if (end > data.size()) return std::nullopt;
+    return layout;
+}
 
+// The colours an image of 8 bits or fewer indexes (black past the table); none for
+// deeper images.
+std::array<uint32_t, 256> ReadBmpPalette(std::span<const uint8_t> data, const BmpLayout& layout) {
     std::array<uint32_t, 256> palette{};
-    if (bitCount <= 8) {
-        for (uint64_t i = 0; i < tableEntries; ++i) {
-            const uint8_t* q = header + tableOffset + i * 4;
-            palette[i] = uint32_t{q[0]} | uint32_t{q[1]} << 8 | uint32_t{q[2]} << 16;
+    if (layout.bitCount > 8) return palette;
+    for (uint64_t i = 0; i < layout.tableEntries; ++i) {
+        const uint8_t* q = data.data() + layout.tableOffset + i * 4;
+        palette[i] = uint32_t{q[0]} | uint32_t{q[1]} << 8 | uint32_t{q[2]} << 16;
+    }
+    return palette;
+}
+
+// Row y (from the top) of the picture into pixels and mask; anyAlpha becomes true when a
+// 32-bit pixel carries alpha.
+void DecodeBmpRow(std::span<const uint8_t> data, const BmpLayout& layout,
+                  const std::array<uint32_t, 256>& palette, uint64_t y, uint32_t* pixels,
+                  uint8_t* mask, bool& anyAlpha) {
+    const uint64_t stored = layout.height - 1 - y;  // bottom-up
+    const uint8_t* xorRow = data.data() + layout.xorOffset + stored * layout.xorStride;
+    const uint8_t* andRow = data.data() + layout.andOffset + stored * layout.andStride;
+    const uint16_t bitCount = layout.bitCount;
+    for (uint64_t x = 0; x < layout.width; ++x) {
+        mask[x] = (andRow[x / 8] >> (7 - x % 8)) & 1;
+        switch (bitCount) {
+            case 32: {
+                const uint8_t* p = xorRow + x * 4;
+                pixels[x] = Le32(p);
+                anyAlpha = anyAlpha || p[3] != 0;
+                break;
+            }
+            case 24: {
+                const uint8_t* p = xorRow + x * 3;
+                pixels[x] = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+                break;
+            }
+            default: {
+                const uint64_t bit = x * bitCount;
+                const unsigned shift = static_cast<unsigned>(8 - bitCount - bit % 8);
+                const unsigned index = (xorRow[bit / 8] >> shift) & ((1u << bitCount) - 1);
+                pixels[x] = index < layout.tableEntries ? palette[index] : 0;
+                break;
+            }
         }
     }
+}
 
+std::optional<IconImage> DecodeBmp(std::span<const uint8_t> data) {
+    const std::optional<BmpLayout> layout = ReadBmpLayout(data);
+    if (!layout) return std::nullopt;
+    const std::array<uint32_t, 256> palette = ReadBmpPalette(data, *layout);
+
+    const uint64_t w = layout->width;
+    const uint64_t h = layout->height;
     IconImage out;
     out.width = static_cast<int>(w);
     out.height = static_cast<int>(h);
@@ -177,33 +241,7 @@ std::optional<IconImage> DecodeBmp(std::span<const uint8_t> data) {
     out.mask.resize(w * h);
     bool anyAlpha = false;
     for (uint64_t y = 0; y < h; ++y) {
-        const uint8_t* xorRow = header + xorOffset + (h - 1 - y) * xorStride;
-        const uint8_t* andRow = header + andOffset + (h - 1 - y) * andStride;
-        uint32_t* pixels = &out.pixels[y * w];
-        uint8_t* mask = &out.mask[y * w];
-        for (uint64_t x = 0; x < w; ++x) {
-            mask[x] = (andRow[x / 8] >> (7 - x % 8)) & 1;
-            switch (bitCount) {
-                case 32: {
-                    const uint8_t* p = xorRow + x * 4;
-                    pixels[x] = Le32(p);
-                    anyAlpha = anyAlpha || p[3] != 0;
-                    break;
-                }
-                case 24: {
-                    const uint8_t* p = xorRow + x * 3;
-                    pixels[x] = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
-                    break;
-                }
-                default: {
-                    const uint64_t bit = x * bitCount;
-                    const unsigned shift = static_cast<unsigned>(8 - bitCount - bit % 8);
-                    const unsigned index = (xorRow[bit / 8] >> shift) & ((1u << bitCount) - 1);
-                    pixels[x] = index < tableEntries ? palette[index] : 0;
-                    break;
-                }
-            }
-        }
+        DecodeBmpRow(data, *layout, palette, y, &out.pixels[y * w], &out.mask[y * w], anyAlpha);
     }
     // Without an alpha channel of its own (all zero), the mask says what is transparent.
     if (!anyAlpha) {

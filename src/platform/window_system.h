@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,8 +34,11 @@
 #include <vector>
 
 #include "TavixConnect.h"
+#include "platform/codepage.h"
 #include "platform/icons.h"
 #include "platform/message_box.h"
+#include "platform/module.h"
+#include "resources/dialog_template.h"
 #include "resources/resource.h"
 
 namespace tavix::platform {
@@ -371,6 +375,19 @@ struct FileDialogRequest {
     unsigned flags = 0;            // kOfn*
 };
 
+// Where a modal dialog comes from, as the caller's context has it: a backend reads nothing of
+// the library's context and uses only this.
+struct DialogSource {
+    // The resource module holding the template (on Windows the instance the dialog manager
+    // builds the dialog from).
+    ModuleHandle module = nullptr;
+    // Reads template templateId from module, for the backends that build the windows
+    // themselves; nullopt when the module has none or it does not read.
+    std::function<std::optional<resources::DialogTemplate>(uint32_t templateId)> readTemplate;
+    // The code page of the dialog's 8-bit text; never null.
+    const CodePage* codePage = nullptr;
+};
+
 // ---- The window system ------------------------------------------------------------------------
 
 class WindowSystem {
@@ -378,11 +395,12 @@ public:
     virtual ~WindowSystem() = default;
 
     // -- Modal dialogs
-    // Creates the dialog of template templateId from the current context's resource module,
-    // owned by parent (null: none), sends sink WM_INITDIALOG and the events that follow, and
-    // returns the code given to EndDialog once the dialog has been destroyed (WM_DESTROY is the
-    // last event); -1 when the dialog could not be created.
-    virtual int RunModal(uint32_t templateId, Window parent, DialogSink& sink) = 0;
+    // Creates the dialog of template templateId from source, owned by parent (null: none),
+    // sends sink WM_INITDIALOG and the events that follow, and returns the code given to
+    // EndDialog once the dialog has been destroyed (WM_DESTROY is the last event); -1 when the
+    // dialog could not be created.
+    virtual int RunModal(uint32_t templateId, const DialogSource& source, Window parent,
+                         DialogSink& sink) = 0;
     // Ends a running dialog with code: the modal loop returns once the current event is handled.
     virtual void EndDialog(Window dialog, int code) = 0;
     virtual Window DialogItem(Window dialog, int id) = 0;  // GetDlgItem; null when none

@@ -6,6 +6,7 @@
 #include "frame/library_context.h"
 #include "platform/name_fold.h"
 #include "resources/strings.h"
+#include "store/record_defaults.h"
 #include "store/registry_store.h"
 #include "store/stored_name.h"
 
@@ -289,7 +290,7 @@ ConnectionRecord* ConnectionTable::Lookup(const char* key) {
     if (text.find(':') == std::string_view::npos) return Find(text);
 
     ConnectionRecord scratch;
-    if (!scratch.Parse(nullptr, key)) return nullptr;
+    if (!scratch.Parse(nullptr, key, CurrentParseDefaults())) return nullptr;
     ConnectionRecord* bound = Find(scratch.name);
     if (bound == nullptr) return nullptr;
     // The name as bound: names that differ only in case are one name.
@@ -300,23 +301,25 @@ ConnectionRecord* ConnectionTable::Lookup(const char* key) {
 ConnectionRecord* ConnectionTable::FindSameTarget(const ConnectionRecord& candidate) {
     if (attached_ && !complete_ && LoadAll() != 0) return nullptr;
     if (!buckets_) return nullptr;
+    const std::string_view defaultNamespace = LoadString(resources::kStrDefaultNamespace);
     for (uint32_t b = 0; b < kBucketCount; ++b) {
         for (Binding* binding = buckets_[b]; binding; binding = binding->next) {
-            if (binding->record->SameTarget(candidate)) return binding->record.get();
+            if (binding->record->SameTarget(candidate, defaultNamespace)) return binding->record.get();
         }
     }
     return nullptr;
 }
 
 ConnectionRecord* ConnectionTable::FindOrAdd(const char* name, const char* connectionString) {
+    const ParseDefaults defaults = CurrentParseDefaults();
     auto candidate = std::make_unique<ConnectionRecord>();
-    candidate->Parse(name, connectionString);
+    candidate->Parse(name, connectionString, defaults);
     std::string base;
     if (candidate->name.empty()) {
         candidate.reset();
         base = name ? name : "";
     } else {
-        if (candidate->name == LoadString(resources::kStrNameless)) candidate->name.clear();
+        if (candidate->name == defaults.nameless) candidate->name.clear();
         base = candidate->name;
     }
 
@@ -344,7 +347,7 @@ ConnectionRecord* ConnectionTable::FindOrAdd(const char* name, const char* conne
         added = std::move(candidate);
     } else if (!candidate && name != nullptr && *name != 0) {
         added = std::make_unique<ConnectionRecord>();
-        added->Parse(name, std::string(kDefaultConnectionString).c_str());
+        added->Parse(name, std::string(kDefaultConnectionString).c_str(), defaults);
         if (added->name.empty()) added.reset();
     }
     // A name the store cannot hold is never added.

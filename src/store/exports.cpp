@@ -6,6 +6,7 @@
 #include "frame/call_frame.h"
 #include "icons/record_icon.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 #include "store/stored_name.h"
 
 using namespace tavix;
@@ -75,7 +76,7 @@ TAVIXCONNECT_EXPORT int TAVIXAPI SetConnection(const OLECHAR* name, const OLECHA
             return 0;
         }
         auto candidate = std::make_unique<ConnectionRecord>();
-        candidate->Parse(nameText.get(), connText.get());
+        candidate->Parse(nameText.get(), connText.get(), CurrentParseDefaults());
         // Refused where it enters: what does not parse, a name the store cannot hold as one
         // key, a connection string longer than a load reads back.
         if (candidate->name.empty() || store::StoredNameProblem(candidate->name) != nullptr ||

@@ -15,6 +15,7 @@
 #include "platform/name_fold.h"
 #include "resources/strings.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 #include "store/registry_store.h"
 
 namespace tavix {
@@ -120,6 +121,7 @@ Entry ReadEntry(platform::SubkeyView& subkey, const std::string& iconKeyName) {
         return entry;
     }
     auto record = std::make_unique<ConnectionRecord>();
+    const ParseDefaults defaults = CurrentParseDefaults();
     std::string connectionString;
     if (name.starts_with(kLegacyPrefix)) {
         entry.legacy = true;
@@ -129,7 +131,7 @@ Entry ReadEntry(platform::SubkeyView& subkey, const std::string& iconKeyName) {
             entry.passedOver = "an entry of the older layout without a readable name or connection string";
             return entry;
         }
-        if (!record->Parse(legacyName.c_str(), connectionString.c_str()) || record->name.empty()) {
+        if (!record->Parse(legacyName.c_str(), connectionString.c_str(), defaults) || record->name.empty()) {
             entry.dropped = "its connection string is not understood";
             return entry;
         }
@@ -141,7 +143,7 @@ Entry ReadEntry(platform::SubkeyView& subkey, const std::string& iconKeyName) {
             entry.dropped = "it has no connection string of up to 255 bytes";
             return entry;
         }
-        if (!record->Parse(keyName.c_str(), connectionString.c_str()) || record->name.empty()) {
+        if (!record->Parse(keyName.c_str(), connectionString.c_str(), defaults) || record->name.empty()) {
             entry.dropped = "its connection string is not understood";
             return entry;
         }

@@ -10,6 +10,7 @@
 #include "frame/library_context.h"
 #include "platform/codepage.h"
 #include "resources/resource.h"
+#include "store/record_defaults.h"
 
 namespace tavix {
 namespace {
@@ -33,6 +34,9 @@ struct Prefilled {
     }
 };
 constexpr const char* kUnchanged = "old-name|old-server|old-port|old-ns";
+
+// The library's own texts in a single-byte code page.
+const ParseDefaults kEnglish{"USER", "Nameless", nullptr};
 
 struct ParseCase {
     const char* name;      // name argument; null is passed as null
@@ -88,54 +92,62 @@ const ParseCase kParseCases[] = {
 };
 
 TEST(ConnectionRecordParse, AcceptsTheDocumentedShapesAndLeavesTheRecordAloneOnFailure) {
-    ContextGuard guard;
     for (const ParseCase& c : kParseCases) {
         SCOPED_TRACE(testing::Message() << "name=" << (c.name ? c.name : "(null)")
                                         << " conn=" << (c.conn ? c.conn : "(null)"));
         Prefilled p;
-        EXPECT_EQ(p.r.Parse(c.name, c.conn), c.expected != nullptr);
+        EXPECT_EQ(p.r.Parse(c.name, c.conn, kEnglish), c.expected != nullptr);
         EXPECT_EQ(p.Text(), c.expected ? c.expected : kUnchanged);
     }
 }
 
 TEST(ConnectionRecordParse, ReadsMegabyteStringsToTheirEnd) {
-    ContextGuard guard;
     const std::string big(1 << 20, 'x');
     Prefilled p;
-    ASSERT_TRUE(p.r.Parse(nullptr, (big + ":cn_iptcp:" + big + "[1]:" + big + "!").c_str()));
+    ASSERT_TRUE(p.r.Parse(nullptr, (big + ":cn_iptcp:" + big + "[1]:" + big + "!").c_str(), kEnglish));
     EXPECT_EQ(p.Text(), big + "|" + big + "|1|" + big + "!");
     Prefilled unclosed;
-    EXPECT_FALSE(unclosed.r.Parse(big.c_str(), ("cn_iptcp:h[" + big).c_str()));
+    EXPECT_FALSE(unclosed.r.Parse(big.c_str(), ("cn_iptcp:h[" + big).c_str(), kEnglish));
     EXPECT_EQ(unclosed.Text(), kUnchanged);
 }
 
 // The store parses text it holds in records, so the input may be one of the record's fields.
 TEST(ConnectionRecordParse, InputMayBeTheRecordsOwnField) {
-    ContextGuard guard;
     Prefilled p;
     p.r.name = "::server-name-long-enough-to-be-on-the-heap[1972]";
-    ASSERT_TRUE(p.r.Parse(nullptr, p.r.name.c_str()));
+    ASSERT_TRUE(p.r.Parse(nullptr, p.r.name.c_str(), kEnglish));
     EXPECT_EQ(p.Text(), "Nameless|server-name-long-enough-to-be-on-the-heap|1972|USER");
     p.r.server = "Name-written-in-front-long-enough:cn_iptcp:h[1]";
-    ASSERT_TRUE(p.r.Parse(p.r.port.c_str(), p.r.server.c_str()));
+    ASSERT_TRUE(p.r.Parse(p.r.port.c_str(), p.r.server.c_str(), kEnglish));
     EXPECT_EQ(p.Text(), "1972|h|1|USER");
 }
 
-// Texts 2009 and 2012 are read from whatever resource source is current at the call.
-TEST(ConnectionRecordParse, DefaultTextsComeFromTheCurrentResources) {
-    Prefilled caller;  // the caller's context holds none of the library's strings
-    ASSERT_TRUE(caller.r.Parse(nullptr, "cn_iptcp:h[1]"));
-    EXPECT_EQ(caller.Text(), "|h|1|");
+// The parser supplies exactly the defaults it is handed, and CurrentParseDefaults takes them
+// from whatever resource source and code page are current at the call.
+TEST(ConnectionRecordParse, DefaultTextsAreTheCallersAndTheCurrentResourcesFillThem) {
+    const ParseDefaults german{"BENUTZER", "Namenlos", nullptr};
+    Prefilled given;
+    ASSERT_TRUE(given.r.Parse(nullptr, "cn_iptcp:h[1]", german));
+    EXPECT_EQ(given.Text(), "Namenlos|h|1|BENUTZER");
+
+    // The caller's context holds none of the library's strings.
+    const ParseDefaults callers = CurrentParseDefaults();
+    EXPECT_EQ(std::string(callers.defaultNamespace) + "|" + std::string(callers.nameless), "|");
 
     StringTable localized;
     localized.Set(IDS_DEFAULT_NAMESPACE, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
     localized.Set(IDS_NAMELESS, WideFromUtf16(u"Namenlos"), platform::SystemCodePage());
+    std::bitset<256> lead;
+    lead.set(0x81);
+    const test::LowByteCodePage codePage(&lead);
     LibraryContext context = Library();
     context.resourceStrings = &localized;
+    context.codePage = &codePage;
     ContextGuard guard(context);
-    Prefilled p;
-    ASSERT_TRUE(p.r.Parse(nullptr, "cn_iptcp:h[1]"));
-    EXPECT_EQ(p.Text(), "Namenlos|h|1|BENUTZER");
+    const ParseDefaults current = CurrentParseDefaults();
+    EXPECT_EQ(current.defaultNamespace, "BENUTZER");
+    EXPECT_EQ(current.nameless, "Namenlos");
+    EXPECT_EQ(current.leadBytes, &lead);
 }
 
 TEST(ConnectionRecordFormat, InsertsThePartsVerbatimAndParsesBack) {
@@ -144,7 +156,6 @@ TEST(ConnectionRecordFormat, InsertsThePartsVerbatimAndParsesBack) {
         {" h ", " 1 ", "a:b[c] ", "cn_iptcp: h [ 1 ]:a:b[c] "},
         {"", "", "", "cn_iptcp:[]"},
     };
-    ContextGuard guard;
     for (const auto& c : cases) {
         ConnectionRecord record;
         record.name = "Name", record.server = c.server, record.port = c.port, record.namespaceName = c.space;
@@ -152,8 +163,8 @@ TEST(ConnectionRecordFormat, InsertsThePartsVerbatimAndParsesBack) {
         record.Format(out);
         EXPECT_EQ(out, c.expected);
         ConnectionRecord back;
-        ASSERT_TRUE(back.Parse("Name", out.c_str())) << out;
-        EXPECT_TRUE(back.SameTarget(record)) << out;
+        ASSERT_TRUE(back.Parse("Name", out.c_str(), kEnglish)) << out;
+        EXPECT_TRUE(back.SameTarget(record, kEnglish.defaultNamespace)) << out;
     }
 }
 
@@ -183,30 +194,24 @@ TEST(ConnectionRecordEquals, ComparesNameAndTargetOnly) {
 }
 
 TEST(ConnectionRecordSameTarget, TreatsEmptyAndDefaultNamespaceAlike) {
-    enum Where { kCaller, kLibrary, kLocalized };
-    // The first record is at "h", "1".
-    const struct { Where where; const char *server, *port, *ns1, *ns2; bool same; } cases[] = {
-        {kLibrary, "h", "1", "", "USER", true},        {kLibrary, "h", "1", "", "", true},
-        {kLibrary, "h", "1", "USER", "user", false},   {kLibrary, "h", "1", "", "user", false},
-        {kLibrary, "h", "1", "NS", "NS", true},        {kLibrary, "h", "1", "NS", "", false},
-        {kLibrary, "H", "1", "", "", false},           {kLibrary, "h", "01", "", "", false},
-        {kCaller, "h", "1", "", "USER", false},        {kCaller, "h", "1", "USER", "USER", true},
-        {kLocalized, "h", "1", "", "BENUTZER", true},  {kLocalized, "h", "1", "", "USER", false},
+    // The first record is at "h", "1"; the default namespace as the caller hands it ("" where
+    // the caller's resources have none).
+    const struct { const char *defaultNs, *server, *port, *ns1, *ns2; bool same; } cases[] = {
+        {"USER", "h", "1", "", "USER", true},        {"USER", "h", "1", "", "", true},
+        {"USER", "h", "1", "USER", "user", false},   {"USER", "h", "1", "", "user", false},
+        {"USER", "h", "1", "NS", "NS", true},        {"USER", "h", "1", "NS", "", false},
+        {"USER", "H", "1", "", "", false},           {"USER", "h", "01", "", "", false},
+        {"", "h", "1", "", "USER", false},           {"", "h", "1", "USER", "USER", true},
+        {"BENUTZER", "h", "1", "", "BENUTZER", true}, {"BENUTZER", "h", "1", "", "USER", false},
     };
-    StringTable localized;
-    localized.Set(IDS_DEFAULT_NAMESPACE, WideFromUtf16(u"BENUTZER"), platform::SystemCodePage());
-    LibraryContext localizedContext = Library();
-    localizedContext.resourceStrings = &localized;
-    const LibraryContext* contexts[] = {&CurrentContext(), &Library(), &localizedContext};
     for (const auto& c : cases) {
-        ContextGuard guard(*contexts[c.where]);
         ConnectionRecord a = Sample(), b;  // names and the other fields take no part
         a.namespaceName = c.ns1;
         b.server = c.server, b.port = c.port, b.namespaceName = c.ns2;
         SCOPED_TRACE(testing::Message() << c.server << "[" << c.port << "]:" << c.ns1 << " vs " << c.ns2
-                                        << " in context " << c.where);
-        EXPECT_EQ(a.SameTarget(b), c.same);
-        EXPECT_EQ(b.SameTarget(a), c.same);
+                                        << " with default namespace " << c.defaultNs);
+        EXPECT_EQ(a.SameTarget(b, c.defaultNs), c.same);
+        EXPECT_EQ(b.SameTarget(a, c.defaultNs), c.same);
     }
 }
 
@@ -225,13 +230,10 @@ TEST(ConnectionRecordParse, NeverSplitsADoubleByteCharacter) {
     // Laid out like code page 932: 0x81-0x9F and 0xE0-0xFC lead bytes.
     std::bitset<256> lead;
     for (unsigned b = 0x81; b <= 0xFC; ++b) lead.set(b, b <= 0x9F || b >= 0xE0);
-    const test::LowByteCodePage codePage(&lead);
-    LibraryContext context = Library();
-    context.codePage = &codePage;
-    ContextGuard guard(context);
+    const ParseDefaults defaults{"USER", "Nameless", &lead};
     for (const auto& c : cases) {
         Prefilled p;
-        EXPECT_EQ(p.r.Parse(nullptr, c.conn), c.expected != nullptr) << c.conn;
+        EXPECT_EQ(p.r.Parse(nullptr, c.conn, defaults), c.expected != nullptr) << c.conn;
         EXPECT_EQ(p.Text(), c.expected ? c.expected : kUnchanged) << c.conn;
     }
 }

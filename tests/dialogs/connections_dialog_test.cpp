@@ -18,6 +18,7 @@
 #include "platform/locale.h"
 #include "resources/resource.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 #include "store/registry_store.h"
 
 namespace tavix {
@@ -59,7 +60,8 @@ protected:
         for (size_t i = 0; i < connections.size(); ++i) {
             auto record = std::make_unique<ConnectionRecord>();
             const size_t equals = connections[i].find('=');
-            record->Parse(connections[i].substr(0, equals).c_str(), connections[i].substr(equals + 1).c_str());
+            record->Parse(connections[i].substr(0, equals).c_str(), connections[i].substr(equals + 1).c_str(),
+                          CurrentParseDefaults());
             if (i < icons.size() && !icons[i].empty()) {
                 record->iconFilename.reset(NewBstrFromNarrow(icons[i]));
                 record->iconIndex = 0;
@@ -682,9 +684,7 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
     }
 }
 
-// The export: after Cancel, and when no window can be made, the caller's variables are as they
-// were; after Connect the strings are replaced (the old ones freed) and the icon is a new one
-// (the old one destroyed, the value 1 never).
+// Cancel or no window system leave the caller's variables; Connect replaces them (old icon destroyed, never 1).
 TEST_F(ConnectionsDialogTest, ConnectionDialogExport) {
     Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[2]:NS"});
     const auto text = [](BSTR s) { return s ? ActiveCodePage().ToNarrow(WideView(s)) : "(null)"; };

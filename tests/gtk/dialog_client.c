@@ -5,12 +5,16 @@
  *
  * --twice calls the dialog a second time in the same process after the first returns;
  * --thread makes the first call on a thread of its own (the second is the main thread's).
- * Strings are UTF-8 on the command line and in the output; "(null)" stands for no string. */
+ * Strings are UTF-8 on the command line and in the output; "(null)" stands for no string.
+ * Before each call it prints "called: NS", the CLOCK_MONOTONIC time in nanoseconds, so that
+ * the driver can tell how long the dialog took to show (the clock is the system's, shared by
+ * every process). */
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "TavixConnect.h"
@@ -78,6 +82,10 @@ static void* Call(void* unused) {
     BSTR connVar = wideConn ? alloc(wideConn) : NULL;
     HICON icon = (HICON)(uintptr_t)0x5EED; /* a value the library must leave after Cancel */
     const BSTR givenName = nameVar, givenConn = connVar;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    printf("called: %lld\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+    fflush(stdout);
     const int result = dialog(&nameVar, &connVar, wideTitle, wantIcon ? &icon : NULL);
     printf("result: %d\n", result);
     Print("name", nameVar);

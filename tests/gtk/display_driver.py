@@ -53,18 +53,21 @@ class Client:
         environment.update(env or {})
         self.process = subprocess.Popen([CLIENT, LIBRARY, *args], stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, env=environment)
-        # The first line byte by byte: nothing of what follows may sit in a reader's buffer,
-        # where communicate() would not see it.
+        first = self.line().split()
+        check(first[:1] == ["pid:"], "the client did not start: %r" % first)
+        self.pid = int(first[1])
+        LAST_CLIENT[:] = [self]
+
+    def line(self):
+        """The client's next line, read byte by byte: nothing of what follows may sit in a
+        reader's buffer, where communicate() would not see it."""
         line = b""
         while not line.endswith(b"\n"):
             byte = os.read(self.process.stdout.fileno(), 1)
             if not byte:
                 break
             line += byte
-        first = line.decode().split()
-        check(first[:1] == ["pid:"], "the client did not start: %r" % first)
-        self.pid = int(first[1])
-        LAST_CLIENT[:] = [self]
+        return line.decode()
 
     def application(self):
         for app in pyatspi.Registry.getDesktop(0):
@@ -122,16 +125,18 @@ def dump(node, depth=0, out=None):
 LAST_CLIENT = []
 
 
-def find(root, role, name=None, showing=True):
-    """The first descendant of that role (and accessible name), depth first."""
+def find(root, role, name=None, showing=True, focused=False):
+    """The first descendant of that role (any role: None) and accessible name, depth first."""
     stack = [root]
     while stack:
         node = stack.pop(0)
         if node is None:
             continue
         try:
-            if node.getRole() == role and (name is None or node.name == name):
-                if not showing or node.getState().contains(pyatspi.STATE_SHOWING):
+            if (role is None or node.getRole() == role) and (name is None or node.name == name):
+                states = node.getState()
+                if (not showing or states.contains(pyatspi.STATE_SHOWING)) and \
+                        (not focused or states.contains(pyatspi.STATE_FOCUSED)):
                     return node
             stack[0:0] = [child for child in node]
         except Exception:
@@ -152,9 +157,41 @@ def press(button):
     raise Failure("%r cannot be clicked" % button.name)
 
 
-def key(keysym):
+def key(keysym, modifiers=0):
+    """A real key event; modifiers (a mask: 1 Shift, 8 Alt) are held down around it."""
+    if modifiers:
+        pyatspi.Registry.generateKeyboardEvent(modifiers, None, pyatspi.KEY_LOCKMODIFIERS)
     pyatspi.Registry.generateKeyboardEvent(keysym, None, pyatspi.KEY_SYM)
+    if modifiers:
+        pyatspi.Registry.generateKeyboardEvent(modifiers, None, pyatspi.KEY_UNLOCKMODIFIERS)
     time.sleep(0.2)
+
+
+SHIFT, ALT = 1, 8
+KEY_TAB, KEY_F1, KEY_F2 = 0xFF09, 0xFFBE, 0xFFBF
+
+
+def focused(window):
+    """The accessible that has the keyboard focus in window, or None. A list's items keep the
+    focused state they had while the list had the focus: an item counts only when no widget
+    has it."""
+    found = []
+    stack = [window]
+    while stack:
+        node = stack.pop(0)
+        try:
+            if node.getState().contains(pyatspi.STATE_FOCUSED):
+                found.append(node)
+            stack[0:0] = [child for child in node if child is not None]
+        except Exception:  # gone while it was read
+            continue
+    widgets = [node for node in found if node.getRole() != pyatspi.ROLE_ICON]
+    return (widgets or found or [None])[0]
+
+
+def focus_name(window):
+    node = focused(window)
+    return node.name if node is not None else None
 
 
 def type_into(entry, text):
@@ -444,8 +481,7 @@ def story_rename_in_place_then_escape(store):
     wait_for(lambda: items(view)[1] == ["B"], "B selected")
     wait_active(window)
     key(0xFFBF)  # F2
-    # The editor (GTK's own entry inside the icon view, which AT-SPI does not list) has the
-    # keyboard and the label selected: typing replaces it.
+    # The editor has the keyboard and the label selected: typing replaces it.
     time.sleep(0.3)
     for letter in "renamed":
         key(ord(letter))
@@ -459,6 +495,304 @@ def story_rename_in_place_then_escape(store):
     check(out["result"] == "0", "Escape answers as Cancel: %r" % out)
     names = sorted(line.split()[-2] if line.startswith("*") else line.split()[0] for line in store_list(store))
     check(names == ["A", "renamed"], "the rename saved: %r" % store_list(store))
+
+
+def story_rename_through_the_editor(store):
+    # The label editor is on screen over the item's label and is an editable text named by that
+    # label. A name another connection holds comes back made unique, and the editor opens again;
+    # Escape there keeps the unique name; Enter on a new text renames.
+    for name in "AB":
+        store_set(store, name, "cn_iptcp:%s[1]" % name.lower())
+    client = Client(store)
+    window, view = connections(client)
+    item = wait_for(lambda: next((i for i in view if i.name == "B"), None), "item B")
+    item.queryComponent().grabFocus()
+    view.querySelection().clearSelection()
+    view.querySelection().selectChild(item.getIndexInParent())
+    wait_for(lambda: items(view)[1] == ["B"], "B selected")
+    wait_active(window)
+    key(KEY_F2)
+    editor = control(window, pyatspi.ROLE_TEXT, "B")
+    states = editor.getState()
+    check(states.contains(pyatspi.STATE_FOCUSED) and states.contains(pyatspi.STATE_EDITABLE),
+          "the editor has the keyboard")
+    check(editor.queryText().getText(0, -1) == "B", "the editor holds the label")
+    ex, ey, ew, eh = editor.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    ix, iy, iw, ih = item.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    check(ew > 0 and eh > 0 and ex < ix + iw and ix < ex + ew and iy < ey < iy + ih,
+          "the editor lies over the item: %r %r" % ((ex, ey, ew, eh), (ix, iy, iw, ih)))
+    screenshot("connections_rename_editor")
+    editor.queryEditableText().setTextContents("A")  # the other connection's name
+    key(KEY_RETURN)
+    wait_for(lambda: items(view)[0] == ["A", "A1"], "the name made unique")
+    wait_for(lambda: find(window, pyatspi.ROLE_TEXT, focused=True), "the editor open again")
+    check(control(window, pyatspi.ROLE_PUSH_BUTTON, "Save").getState().contains(pyatspi.STATE_SENSITIVE),
+          "the rename enabled Save")
+    key(KEY_ESCAPE)
+    wait_for(lambda: find(window, pyatspi.ROLE_TEXT) is None, "Escape closing the editor")
+    check(items(view)[0] == ["A", "A1"], "Escape keeps the unique name: %r" % (items(view),))
+    check(window.getState().contains(pyatspi.STATE_SHOWING), "Escape left the dialog open")
+    # A click on the label of the selected item (the list has the keyboard) opens it too.
+    x, y, width, height = next(i for i in view if i.name == "A1").queryComponent().getExtents(
+        pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(x + width // 2, y + height - 8, "b1c")
+    editor = control(window, pyatspi.ROLE_TEXT, "A1")
+    editor.queryEditableText().setTextContents("Renamed")
+    key(KEY_RETURN)
+    wait_for(lambda: items(view)[0] == ["A", "Renamed"], "the item renamed")
+    check(find(window, pyatspi.ROLE_TEXT) is None, "the editor closed")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Connect"))
+    out = client.result()
+    check(out["result"] == "1" and out["name"] == "Renamed" and out["connection"] == "cn_iptcp:b[1]:USER",
+          "Connect with the renamed connection: %r" % out)
+    check(store_names(store) == ["A", "Renamed"], "the rename saved: %r" % store_list(store))
+
+
+def store_names(store):
+    return sorted(line.lstrip("* ").split("  ")[0] for line in store_list(store))
+
+
+def story_tab_order(store):
+    # Tab walks the template's order, skipping the disabled Save; Shift+Tab walks back.
+    store_set(store, "A", "cn_iptcp:a[1]")
+    client = Client(store)
+    window, view = connections(client)
+    wait_for(lambda: items(view)[1] == ["A"], "A selected")
+    wait_active(window)
+    start = wait_for(lambda: focused(window), "the first focus")
+    check(start.getRole() == pyatspi.ROLE_ICON and start.name == "A",  # the list, at its item
+          "the list has the first focus: %s %r" % (start.getRoleName(), start.name))
+    forward = ["New...", "Delete", "Properties...", "Connect", "Cancel", "A", "New..."]
+    for keys, expected in [((KEY_TAB,), name) for name in forward] + \
+            [((KEY_TAB, SHIFT), name) for name in ("A", "Cancel", "Connect")]:
+        key(*keys)
+        try:
+            wait_for(lambda: focus_name(window) == expected, "", timeout=3)
+        except Failure:
+            raise Failure("%s to %r: the focus is on %r" % (
+                "Shift+Tab" if len(keys) > 1 else "Tab", expected, focus_name(window))) from None
+    screenshot("connections_tab_on_connect")
+    key(KEY_RETURN)  # the focused Connect
+    out = client.result()
+    check(out["result"] == "1" and out["name"] == "A", "Enter on Connect: %r" % out)
+
+
+def story_alt_mnemonics(store):
+    # Alt+N is "&New...": the new connection's properties; Alt+C is "&Connect".
+    store_set(store, "A", "cn_iptcp:a[1]")
+    client = Client(store)
+    window, view = connections(client)
+    wait_active(window)
+    key(ord("n"), ALT)
+    props = client.window("Connection Properties")
+    name = control(props, pyatspi.ROLE_TEXT, "Connection Name:")
+    check(name.queryText().getText(0, -1) == "New Connection", "New's connection")
+    screenshot("properties_from_alt_n")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Connection Properties")
+    wait_for(lambda: items(view)[1] == ["New Connection"], "the new connection selected")
+    time.sleep(0.5)  # the keyboard back from the closed dialog (its "active" state may be stale)
+    wait_active(window)
+    key(ord("c"), ALT)
+    out = client.result()
+    check(out["result"] == "1" and out["name"] == "New Connection" and
+          out["connection"] == "cn_iptcp:127.0.0.1[1972]:USER", "Alt+C connects: %r" % out)
+    check(store_names(store) == ["A", "New Connection"], "saved: %r" % store_list(store))
+
+
+def showing_windows(client):
+    app = client.application()
+    return sorted(w.name for w in (app if app is not None else [])
+                  if w is not None and w.getState().contains(pyatspi.STATE_SHOWING))
+
+
+def story_f1_help(store):
+    # F1 asks the dialog for help about the focused control. No help viewer is bound on Linux:
+    # nothing opens, the focus stays, the dialog goes on (and no change was made).
+    store_set(store, "A", "cn_iptcp:a[1]")
+    before = store_list(store)
+    client = Client(store)
+    window, view = connections(client)
+    wait_active(window)
+    for target in (view[0], control(window, pyatspi.ROLE_PUSH_BUTTON, "New...")):
+        expected = target.name
+        target.queryComponent().grabFocus()
+        wait_for(lambda: focus_name(window) == expected, "the focus on %r" % expected, timeout=3)
+        key(KEY_F1)
+        time.sleep(0.5)
+        check(showing_windows(client) == ["Connections"], "only the dialog shows after F1: %r" % showing_windows(client))
+        check(focus_name(window) == expected, "F1 left the focus: %r" % focus_name(window))
+        check(window.getState().contains(pyatspi.STATE_ACTIVE), "the dialog stays active")
+    screenshot("connections_after_f1")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
+    out = client.result()
+    check(out["result"] == "0" and out["name"] == "(null)", "F1 ended nothing: %r" % out)
+    check(store_list(store) == before, "F1 changed nothing: %r" % store_list(store))
+
+
+def x_window_of(client, title):
+    """The X window of the client's top-level window of that title (its _NET_WM_PID)."""
+    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True).stdout
+    for line in tree.splitlines():
+        parts = line.split(None, 1)
+        if len(parts) == 2 and parts[0].startswith("0x") and parts[1].startswith('"%s"' % title):
+            prop = subprocess.run(["xprop", "-id", parts[0], "_NET_WM_PID"], capture_output=True,
+                                  text=True).stdout
+            if prop.strip().endswith("= %d" % client.pid):
+                return int(parts[0], 16)
+    return None
+
+
+def close_box(client, title):
+    """What a click on the window's close box sends: the window manager's WM_DELETE_WINDOW."""
+    import ctypes
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 24)]
+
+    window = wait_for(lambda: x_window_of(client, title), "the X window of %r" % title)
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(ClientMessage)]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    check(display, "the X display")
+    event = ClientMessage(type=33, send_event=1, window=window, format=32,
+                          message_type=x11.XInternAtom(display, b"WM_PROTOCOLS", 0))
+    event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+    time.sleep(0.2)
+
+
+def story_close_box_is_cancel(store):
+    # The Properties dialog's close box drops its changes; the Connections dialog's asks to save
+    # the preselected connection it added, as Cancel does, and No leaves the store.
+    store_set(store, "A", "cn_iptcp:a[1]")
+    before = store_list(store)
+    client = Client(store, "--connstring", "C:cn_iptcp:c[3]")
+    window, view = connections(client)
+    wait_for(lambda: items(view)[1] == ["C"], "C preselected")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Properties..."))
+    props = client.window("Connection Properties")
+    type_into(control(props, pyatspi.ROLE_TEXT, "Port:"), "4444")
+    close_box(client, "Connection Properties")
+    client.gone("Connection Properties")
+    check(find(window, pyatspi.ROLE_LABEL, "cn_iptcp:c[3]:USER") is not None, "the port unchanged")
+    close_box(client, "Connections")
+    prompt = client.window("Save")
+    press(control(prompt, pyatspi.ROLE_PUSH_BUTTON, "No"))
+    out = client.result()
+    check(out["result"] == "0" and out["connection"] == "C:cn_iptcp:c[3]" and out["same variables"] == "yes",
+          "the close box answers as Cancel: %r" % out)
+    check(store_list(store) == before, "No drops the change: %r" % store_list(store))
+
+
+def row_pixels(row):
+    x, y, width, height = row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    time.sleep(0.3)
+    return subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                           "rgb:-"], capture_output=True).stdout
+
+
+def story_icon_row_scrollbar(store):
+    # Moving the row's scroll bar shows other icons: a click at the row's left edge then picks
+    # the icon scrolled there, and that icon is the one saved.
+    icon_file = os.environ["TAVIX_ROW_ICON_FILE"]  # 25 icons, two kinds alternating
+    check(os.path.exists(icon_file), "the row's library of 25 icons: %s" % icon_file)
+    store_set(store, "A", "cn_iptcp:a[1]")
+    client = Client(store)
+    window, view = connections(client)
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Properties..."))
+    props = client.window("Connection Properties")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "Icon..."))
+    change = client.window("Change Icon")
+    type_into(control(change, pyatspi.ROLE_TEXT, "File Name:"), icon_file)
+    row = control(change, pyatspi.ROLE_DRAWING_AREA, "Current Icon:")
+    row.queryComponent().grabFocus()  # the file name loses the focus: its icons load
+    bar = control(change, pyatspi.ROLE_SCROLL_BAR)
+    value = bar.queryValue()
+    wait_for(lambda: value.maximumValue >= 40 * 10, "the row of the file's icons")
+    shown = row_pixels(row)
+    check(value.currentValue == 0, "the row starts at its left end")
+    value.currentValue = 7 * 40 + 12  # seven and a bit cells to the right
+    wait_for(lambda: value.currentValue > 0, "the bar moved")
+    position = int(value.currentValue)
+    check(row_pixels(row) != shown, "other icons are shown")
+    screenshot("change_icon_scrolled")
+    x, y, width, height = row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(x + 5, y + height // 3, "b1c")
+    time.sleep(0.3)
+    picked = (position + 5) // 40
+    press(control(change, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Change Icon")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Connection Properties")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Connect"))
+    out = client.result()
+    check(out["result"] == "1" and out["name"] == "A", "Connect: %r" % out)
+    shown = subprocess.run([CLI, "show", "A"], capture_output=True, text=True,
+                           env=dict(os.environ, XDG_CONFIG_HOME=store)).stdout
+    check("icon:       %s, index %d" % (icon_file, picked) in shown,
+          "the icon at the row's left edge (%d) saved: %r" % (picked, shown))
+
+
+def store_import(store, count):
+    """count connections, imported in one batch."""
+    lines = ["REGEDIT4", ""]
+    for i in range(count):
+        lines += ["[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\Server %05d]" % i,
+                  '@="cn_iptcp:host%d[%d]:NS"' % (i, 1000 + i % 60000), ""]
+    path = os.path.join(store, "many.reg")
+    with open(path, "w", newline="\r\n") as out:
+        out.write("\n".join(lines) + "\n")
+    subprocess.run([CLI, "import", path], check=True, capture_output=True,
+                   env=dict(os.environ, XDG_CONFIG_HOME=store))
+
+
+def time_to_dialog(store, count):
+    """Milliseconds from the client's call of ConnectionDialog (its own clock reading just before
+    the call) to the Connections window showing as an assistive technology sees it: polled every
+    2 ms through the accessibility bus, whose answers come from the client's main loop, so the
+    figure includes the moment the dialog's process is ready to answer, and up to one poll late."""
+    store_import(store, count)
+    client = Client(store)
+    called = client.line().split()
+    check(called[:1] == ["called:"], "the client's call time: %r" % called)
+
+    def shown():
+        app = client.application()
+        return app is not None and any(w is not None and w.name == "Connections" and
+                                       w.getState().contains(pyatspi.STATE_SHOWING) for w in app)
+    end = time.monotonic() + 120
+    while not shown():
+        check(time.monotonic() < end, "the dialog within 2 minutes")
+        time.sleep(0.002)
+    seen = time.monotonic_ns()
+    window, view = connections(client)
+    wait_for(lambda: view.childCount == count, "%d connections listed" % count, timeout=120)
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
+    out = client.result()
+    check(out["result"] == "0", "Cancel: %r" % out)
+    return (seen - int(called[1])) / 1e6
+
+
+def story_time_to_dialog(store):
+    # Measured, not asserted: the figures are printed.
+    figures = []
+    for count in (10, 10000):
+        with tempfile.TemporaryDirectory() as own:
+            figures.append((count, time_to_dialog(own, count)))
+    for count, ms in figures:
+        print("time to dialog, %d connections: %.0f ms" % (count, ms), flush=True)
 
 
 def story_refused_on_another_thread(store):
@@ -492,8 +826,15 @@ STORIES = [
     story_change_icon_through_the_file_chooser,
     story_context_menu,
     story_rename_in_place_then_escape,
+    story_rename_through_the_editor,
+    story_tab_order,
+    story_alt_mnemonics,
+    story_f1_help,
+    story_close_box_is_cancel,
+    story_icon_row_scrollbar,
     story_refused_on_another_thread,
     story_refused_beside_gtk4,
+    story_time_to_dialog,
 ]
 
 

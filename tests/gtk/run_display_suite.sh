@@ -4,10 +4,13 @@
 #
 #   run_display_suite.sh CLIENT LIBRARY CLI ARTIFACTS ICON_FILE [STORY ...]
 #
-# ICON_FILE is a library with several icons, for the Change Icon story.
+# ICON_FILE is a library with several icons, for the Change Icon story. The icon row's scroll
+# bar story takes the 25-icon library of the row's fixtures, beside ICON_FILE's directory
+# (TAVIX_ROW_ICON_FILE names another).
 set -u
 client=$(realpath "$1") library=$(realpath "$2") cli=$(realpath "$3") artifacts=$(realpath -m "$4")
 export TAVIX_ICON_FILE=$(realpath "$5")
+export TAVIX_ROW_ICON_FILE=$(realpath -m "${TAVIX_ROW_ICON_FILE:-$(dirname "$TAVIX_ICON_FILE")/../row_fixtures/icons25.dll}")
 shift 5
 here=$(cd "$(dirname "$0")" && pwd)
 

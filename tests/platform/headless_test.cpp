@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "../frame/low_byte_code_page.h"
 #include "event_order_stories.h"
 #include "frame/dialog.h"
 #include "frame/library_context.h"
@@ -210,6 +211,42 @@ TEST_F(Headless, DialogsThatCannotOpenOrAreLeftOpen) {
     ASSERT_EQ(system.Problems().size(), 1u);
     EXPECT_EQ(TestDialog().DoModal(), 2);  // no script for it
     EXPECT_EQ(system.Problems().size(), 2u);
+}
+
+// The backend builds the dialog from the template and code page RunModal is handed, whatever
+// the current context holds (here the caller's: no template 900, another code page).
+TEST(HeadlessRunModal, UsesTheTemplateAndCodePageItIsHanded) {
+    struct Sink final : DialogSink {
+        WindowSystem* system = nullptr;
+        intptr_t OnMessage(Window dialog, const Message& message, bool& handled) override {
+            if (message.message == wm::kCommand && message.id == kIdCancel) {
+                system->EndDialog(dialog, kIdCancel);
+                handled = true;
+            }
+            return 0;
+        }
+    };
+    const test::LowByteCodePage lowBytes;  // the euro sign narrows to '?' here only
+    DialogSource source;
+    source.codePage = &lowBytes;
+    source.readTemplate = [](uint32_t id) {
+        auto dialog = Templates(id);
+        if (dialog) dialog->caption = WideFromUtf16(u"Caf\u00e9 \u20ac");
+        return dialog;
+    };
+    HeadlessWindowSystem system;
+    Sink sink;
+    sink.system = &system;
+    std::string caption;
+    system.Expect(
+        kTestDialog, [](User& u) { EXPECT_TRUE(u.Close()); },
+        [&](HeadlessWindowSystem& s, Window dialog) { caption = s.Text(dialog); });
+    EXPECT_EQ(system.RunModal(kTestDialog, source, nullptr, sink), kIdCancel);
+    EXPECT_EQ(caption, "Caf\xe9 ?");
+    EXPECT_TRUE(system.Problems().empty());
+
+    source.readTemplate = nullptr;  // nothing to build it from: no dialog
+    EXPECT_EQ(system.RunModal(kTestDialog, source, nullptr, sink), -1);
 }
 
 // The platform's message box (the store's warnings) goes to the installed window system.

@@ -21,6 +21,7 @@
 
 #include <sqlite3.h>
 
+#include "../store_test_support.h"
 #include "platform/posix/registry_sqlite.h"
 #endif
 
@@ -67,19 +68,8 @@ bool UnderWine() {
 
 #if !defined(_WIN32)
 // Every test's hive lives in a scratch directory, chosen before UserRegistry() is first used.
-struct ScratchConfigHome {
-    ScratchConfigHome() {
-        char pattern[] = "/tmp/tavix-registry-test-XXXXXX";
-        dir = mkdtemp(pattern);
-        setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
-    }
-    ~ScratchConfigHome() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
-};
-const ScratchConfigHome scratchHome;
+const testing::ScratchDir scratchHome{"tavix-registry-test"};
+[[maybe_unused]] const int configHome = setenv("XDG_CONFIG_HOME", (scratchHome / "config").c_str(), 1);
 #endif
 
 // ---- the current user's hive: the same answers on Linux and Windows ---------------------------
@@ -393,16 +383,8 @@ bool Save(Registry& reg, int count, uint32_t generation) {
 
 class SqliteStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tavix-store-test-XXXXXX";
-        dir = mkdtemp(pattern);
-        path = dir + "/registry.db";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir, path;
+    testing::ScratchDir scratch{"tavix-store-test"};
+    const std::string dir = scratch.path(), path = scratch / "registry.db";
 };
 
 TEST_F(SqliteStoreTest, DirectoriesAre0700AndFiles0600WhateverTheUmask) {

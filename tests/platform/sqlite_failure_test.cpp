@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "../registry_dump.h"
+#include "../store_test_support.h"
 #include "fault_vfs.h"
 #include "test_key.h"
 #include "platform/posix/registry_sqlite.h"
@@ -31,41 +33,9 @@ using testing::Fault;
 using testing::FaultOp;
 using testing::FaultVfs;
 
+using testing::Dump;
+using testing::Escape;
 using testing::Key;
-
-std::string Escape(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    for (const uint8_t byte : bytes) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-        text += byte >= 0x20 && byte < 0x7F ? std::string(1, static_cast<char>(byte)) : hex;
-    }
-    return text;
-}
-
-// Every key below key and every value, a line each, in the store's order; a failure as a line.
-std::string Dump(Registry& reg, RegKey key = kCurrentUser, const std::string& path = "") {
-    std::string out;
-    std::string name;
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-    long rc;
-    for (uint32_t i = 0; (rc = reg.EnumValue(key, i, name, &type, &data)) == kRegOk; ++i) {
-        out += path + ":" + name + "=" + std::to_string(type) + ":" + Escape(data) + "\n";
-    }
-    if (rc != kRegNoMoreItems) return out + "<values: " + std::to_string(rc) + ">\n";
-    char child[256];
-    for (uint32_t i = 0; (rc = reg.EnumKey(key, i, child, sizeof child)) == kRegOk; ++i) {
-        const std::string childPath = path.empty() ? child : path + "\\" + child;
-        Key opened(reg);
-        if (const long open = reg.OpenKey(key, child, opened.Out()); open != kRegOk) {
-            return out + "<open " + childPath + ": " + std::to_string(open) + ">\n";
-        }
-        out += childPath + "\n" + Dump(reg, opened.get(), childPath);
-    }
-    if (rc != kRegNoMoreItems) out += "<subkeys: " + std::to_string(rc) + ">\n";
-    return out;
-}
 
 std::string ConnectionName(int i) {
     char name[8];
@@ -152,30 +122,21 @@ long RunBatch(Registry& reg) {
 class SqliteFailureTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tavix-failure-test-XXXXXX";
-        dir = mkdtemp(pattern);
-        path = dir + "/registry.db";
-        golden = dir + "/golden.db";
         SqliteRegistry reg(golden);
         ASSERT_EQ(WriteOldContent(reg), kRegOk) << reg.Problem();
         ASSERT_EQ(Dump(reg), Content(false));
     }
-    void TearDown() override {
-        FaultVfs::Disarm();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    void TearDown() override { FaultVfs::Disarm(); }
     // The store at path holds the old content again, as a file alone (no log).
     void Restore() {
         for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(path + suffix);
         std::filesystem::copy_file(golden, path, std::filesystem::copy_options::overwrite_existing);
     }
-    std::string dir, path, golden;
+    testing::ScratchDir scratch{"tavix-failure-test"};
+    const std::string dir = scratch.path(), path = scratch / "registry.db", golden = scratch / "golden.db";
 };
 
-// For each write and each sync the batch makes, a run in which that one fails: the batch
-// reports why, and the store holds the old content, through the same connection and opened
-// anew. With no fault the batch lands.
+// Each write, sync and truncation of the batch failed in turn: the old content stays, seen anew too.
 TEST_F(SqliteFailureTest, EveryFailedWriteOrSyncUndoesTheWholeBatch) {
     const SqliteRegistry::Options faulty{100, FaultVfs::Name()};
     int made[3] = {};

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../store_test_support.h"
 #include "platform/posix/registry_sqlite.h"
 
 namespace tavix::platform {
@@ -57,9 +58,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
 class SqliteStoreFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tavix-store-file-test-XXXXXX";
-        dir = mkdtemp(pattern);
-        source = dir + "/source.db";
         // 300 connections: a store of several pages.
         SqliteRegistry reg(source);
         for (int i = 0; i < 300; ++i) {
@@ -70,11 +68,8 @@ protected:
             reg.CloseKey(key);
         }
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-    std::string dir, source;
+    testing::ScratchDir scratch{"tavix-store-file-test"};
+    const std::string dir = scratch.path(), source = scratch / "source.db";
 };
 
 // Each case arranges the store's surroundings in a directory of its own, the store being

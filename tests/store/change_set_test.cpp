@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "../registry_dump.h"
 
 namespace tavix::store {
 namespace {
@@ -176,29 +177,7 @@ protected:
         reg.CloseKey(sub);
     }
 
-    // Every key below the test key with its values (each key's values sorted), as text.
-    std::string Tree() { return Dump(key, ""); }
-    std::string Dump(RegKey at, const std::string& path) {
-        std::vector<std::string> values;
-        std::string name;
-        uint32_t type = 0;
-        std::vector<uint8_t> data;
-        for (uint32_t i = 0; reg.EnumValue(at, i, name, &type, &data) == kRegOk; ++i) {
-            values.push_back(path + "[" + name + "]=" + std::to_string(type) + ":" +
-                             std::string(data.begin(), data.end()) + "\n");
-        }
-        std::sort(values.begin(), values.end());
-        std::string text;
-        for (const std::string& value : values) text += value;
-        char child[512];
-        for (uint32_t i = 0; reg.EnumKey(at, i, child, sizeof child) == kRegOk; ++i) {
-            RegKey sub = 0;
-            if (reg.OpenKey(at, child, &sub) != kRegOk) return text + "<cannot open " + child + ">";
-            text += path + "\\" + child + "\n" + Dump(sub, path + "\\" + child);
-            reg.CloseKey(sub);
-        }
-        return text;
-    }
+    std::string Tree() { return testing::Dump(reg, key); }
 
     Registry& reg = UserRegistry();
     RegKey key = 0;
@@ -256,7 +235,7 @@ TEST_F(JournalTest, ASaveKilledAtAnyWriteLeavesTheOldSetOrIsFinishedWhole) {
     KilledRegistry second(reg, 1 << 30);
     ASSERT_EQ(ApplyChanges(second, key, next), kRegOk);
     std::string expected = after;
-    const std::string oldDefault = "[]=1:New", newDefault = "[]=1:keep";
+    const std::string oldDefault = ":=1:New\\x00\n", newDefault = ":=1:keep\\x00\n";
     ASSERT_NE(expected.find(oldDefault), std::string::npos);
     expected.replace(expected.find(oldDefault), oldDefault.size(), newDefault);
     EXPECT_EQ(Tree(), expected);

@@ -1,5 +1,6 @@
 // The connection table in memory: order, lookups, unique names, the default and `modified`.
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ namespace {
 
 std::unique_ptr<ConnectionRecord> Record(const char* name, const char* connectionString) {
     auto record = std::make_unique<ConnectionRecord>();
-    EXPECT_TRUE(record->Parse(name, connectionString)) << name << " " << connectionString;
+    EXPECT_TRUE(record->Parse(name, connectionString, CurrentParseDefaults())) << name << " " << connectionString;
     return record;
 }
 

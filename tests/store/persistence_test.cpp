@@ -16,6 +16,7 @@
 #include "platform/icons.h"
 #include "platform/registry.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 #include "resources/resource.h"
 #include "store/registry_store.h"
 
@@ -74,7 +75,7 @@ protected:
     ConnectionRecord* Add(const std::string& name, const std::string& connectionString) { return Add(table, name, connectionString); }
     static ConnectionRecord* Add(ConnectionTable& t, const std::string& name, const std::string& connectionString) {
         auto record = std::make_unique<ConnectionRecord>();
-        EXPECT_TRUE(record->Parse(name.c_str(), connectionString.c_str())) << connectionString;
+        EXPECT_TRUE(record->Parse(name.c_str(), connectionString.c_str(), CurrentParseDefaults())) << connectionString;
         t.Add(std::move(record));
         return t.Find(name);
     }
@@ -363,9 +364,7 @@ TEST_F(PersistenceTest, ASaveLeavesExactlyTheTableOverWhatWasSaved) {
     EXPECT_EQ(store::DeleteKeyTree(kCurrentUser, (kKey + "\\A").c_str()), 0);
 }
 
-// Two tables stand for two processes sharing the store: each save writes only what its table
-// changed, on top of what the other saved meanwhile; for one connection changed by both, the
-// later save wins.
+// Two tables stand for two processes sharing the store; for a connection both change, the later save wins.
 TEST_F(PersistenceTest, SavesWriteChangesNotTheWholeTable) {
     for (const char* name : {"Keep", "Drop", "Edit", "Both", "Move", "echo"}) {
         Set(std::string("\\") + name, nullptr, std::string("cn_iptcp:") + name + "[1]");

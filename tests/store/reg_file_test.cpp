@@ -3,12 +3,11 @@
 #include "store/reg_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../store_test_support.h"
 #include "platform/codepage.h"
 #include "platform/posix/registry_sqlite.h"
 
@@ -16,17 +15,15 @@ namespace tavix::store {
 namespace {
 
 using namespace platform;  // the registry's interface, result codes and value types
+using testing::Dword;
+using testing::Sz;
 
 // The store the library uses on POSIX, in a directory of the test's own. It counts the keys
 // left open, refuses to set a value named `refuse`, and fails a batch's beginning or its
 // commit (undoing it) with the codes set.
 class Store final : public Registry {
 public:
-    Store() : dir_(MakeDir()), db_(dir_ + "/registry.db") {}
-    ~Store() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    Store() : db_(dir_ / "registry.db") {}
     std::string refuse;
     int open = 0;
     long beginFails = kRegOk, commitFails = kRegOk;
@@ -96,20 +93,13 @@ public:
     Registry& Hive() { return db_; }
 
 private:
-    static std::string MakeDir() {
-        std::string dir = (std::filesystem::temp_directory_path() / "tavix-regfile-XXXXXX").string();
-        return mkdtemp(dir.data());
-    }
     long Opened(long rc) { return open += rc == kRegOk, rc; }
 
-    std::string dir_;
+    testing::ScratchDir dir_{"tavix-regfile"};
     SqliteRegistry db_;
 };
 
 constexpr const char* kKey = "Software\\Vantorin\\Connections";
-
-std::string Sz(std::string_view text) { return std::string(text) + '\0'; }
-std::string Dword(uint32_t n) { return {char(n & 0xFF), char(n >> 8 & 0xFF), char(n >> 16 & 0xFF), char(n >> 24)}; }
 
 // A version 5 file's bytes from its text.
 std::string Utf16File(std::u16string_view text) {

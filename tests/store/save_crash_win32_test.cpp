@@ -54,7 +54,7 @@ int Adder(const std::string& prefix, int saves, int each, const std::string& sta
     for (int i = 0; i < saves * each; ++i) {
         auto record = std::make_unique<ConnectionRecord>();
         const std::string name = prefix + std::to_string(i);
-        record->Parse(name.c_str(), ("cn_iptcp:" + name + "[1972]").c_str());
+        record->Parse(name.c_str(), ("cn_iptcp:" + name + "[1972]").c_str(), CurrentParseDefaults());
         table.Add(std::move(record));
         if ((i + 1) % each == 0 && table.Save() != kRegOk) return 1;
     }

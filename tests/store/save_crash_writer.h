@@ -9,6 +9,7 @@
 
 #include "frame/library_context.h"
 #include "store/connection_table.h"
+#include "store/record_defaults.h"
 
 namespace tavix::save_crash {
 
@@ -28,7 +29,7 @@ inline int WriteGenerations(int connections, long first, long count,
         for (int i = 0; i < connections; ++i) {
             auto record = std::make_unique<ConnectionRecord>();
             const std::string name = "c" + std::to_string(i);
-            record->Parse(name.c_str(), ConnectionString(i, generation).c_str());
+            record->Parse(name.c_str(), ConnectionString(i, generation).c_str(), CurrentParseDefaults());
             table.Add(std::move(record));
         }
         if (table.Save() != platform::kRegOk) return 1;  // the save did not land

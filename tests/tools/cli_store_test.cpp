@@ -4,12 +4,11 @@
 #include "cli_store.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../store_test_support.h"
 #include "cli.h"
 #include "platform/posix/registry_sqlite.h"
 
@@ -17,17 +16,12 @@ namespace cli {
 namespace {
 
 using namespace tavix::platform;
-
-std::string Sz(const std::string& text) { return text + '\0'; }
-std::string Dword(uint32_t n) { return {char(n & 0xFF), char(n >> 8 & 0xFF), char(n >> 16 & 0xFF), char(n >> 24)}; }
+using tavix::testing::Dword;
+using tavix::testing::Sz;
 
 class StoreReads : public ::testing::Test {
 protected:
-    StoreReads() : dir_(MakeDir()), registry_(dir_ + "/registry.db") {}
-    ~StoreReads() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    StoreReads() : registry_(dir_ / "registry.db") {}
 
     // A value of a key below the connections key ("" the key itself).
     void Set(const std::string& key, const char* name, uint32_t type, const std::string& data) {
@@ -38,12 +32,7 @@ protected:
         registry_.CloseKey(handle);
     }
 
-    static std::string MakeDir() {
-        std::string dir = (std::filesystem::temp_directory_path() / "tavix-cli-XXXXXX").string();
-        return mkdtemp(dir.data());
-    }
-
-    std::string dir_;
+    tavix::testing::ScratchDir dir_{"tavix-cli"};
     SqliteRegistry registry_;
 };
 
@@ -91,9 +80,7 @@ TEST_F(StoreReads, ListShowsWhatTheLibraryUsesAndNamesTheRest) {
                   LongName().substr(0, 12) + ": its name is longer than 255 bytes\n");
 }
 
-// One connection by any case of its name, with its name as stored, its icon (on the key or in
-// its "Icon" subkey), and whether it is the default; the default names a usable connection or
-// none.
+// Any case of a name finds it as stored, its icon on the key or in "Icon"; a default names a usable one or none.
 TEST_F(StoreReads, ShowAndDefaultReadOneConnection) {
     Set("", nullptr, kRegSz, Sz("sales"));
     Set("Sales", nullptr, kRegSz, Sz("cn_iptcp:s[2]:SALES"));

@@ -104,22 +104,145 @@ gboolean OnListButton(GtkWidget* widget, GdkEventButton* event, gpointer data) {
     return event->button == 3 || event->type == GDK_2BUTTON_PRESS ? TRUE : FALSE;
 }
 
-void OnEditingStarted(GtkCellRenderer* cell, GtkCellEditable* editable, const char* path, gpointer data) {
+// The label editor: a GtkEntry laid over the item's label (an overlay child of the list, so
+// that it is drawn, takes the keys, and is an editable text of the list for assistive
+// technologies, which the icon view's own cell editor is not). Enter keeps the text, Escape
+// drops it, and the focus leaving for another control keeps it, as the list view's edit does.
+Node* EditedList(GtkWidget* editor) { return static_cast<Node*>(g_object_get_data(G_OBJECT(editor), "tavix-list")); }
+
+void OnEditorActivate(GtkEntry* entry, gpointer data) {
     GtkWindowSystem* system = SystemOf(data);
-    auto* list = static_cast<Node*>(g_object_get_data(G_OBJECT(cell), "tavix-list"));
-    if (system->Find(list ? list->handle() : nullptr)) system->EditingStarted(list, editable, std::atoi(path));
+    Node* list = EditedList(GTK_WIDGET(entry));
+    if (system->Find(list ? list->handle() : nullptr) && list->editor == GTK_WIDGET(entry)) {
+        system->EditingEnded(list, std::string(gtk_entry_get_text(entry)));
+    }
 }
 
-void OnEdited(GtkCellRendererText* cell, const char*, const char* text, gpointer data) {
+gboolean OnEditorKey(GtkWidget* entry, GdkEventKey* event, gpointer data) {
+    if (event->keyval != GDK_KEY_Escape) return FALSE;
     GtkWindowSystem* system = SystemOf(data);
-    auto* list = static_cast<Node*>(g_object_get_data(G_OBJECT(cell), "tavix-list"));
-    if (system->Find(list ? list->handle() : nullptr)) system->EditingEnded(list, std::string(text));
+    Node* list = EditedList(entry);
+    if (system->Find(list ? list->handle() : nullptr) && list->editor == entry) system->EditingEnded(list, std::nullopt);
+    return TRUE;
 }
 
-void OnEditingCanceled(GtkCellRenderer* cell, gpointer data) {
+// The entry also loses the keyboard when its window does (another window comes to the front):
+// that ends nothing. Only a focus moved to another widget of the dialog ends the edit, which is
+// known once GTK has moved it, hence the idle.
+struct FocusLeft {
+    GtkWindowSystem* system;
+    GtkWidget* editor;  // referenced until the check ran
+};
+
+gboolean CheckEditorFocus(gpointer data) {
+    auto* left = static_cast<FocusLeft*>(data);
+    Node* list = EditedList(left->editor);
+    GtkWidget* top = gtk_widget_get_toplevel(left->editor);
+    if (left->system->Find(list ? list->handle() : nullptr) && list->editor == left->editor &&
+        GTK_IS_WINDOW(top) && gtk_window_get_focus(GTK_WINDOW(top)) != left->editor) {
+        left->system->EditingEnded(list, std::string(gtk_entry_get_text(GTK_ENTRY(left->editor))));
+    }
+    g_object_unref(left->editor);
+    delete left;
+    return G_SOURCE_REMOVE;
+}
+
+gboolean OnEditorFocusOut(GtkWidget* entry, GdkEventFocus*, gpointer data) {
+    g_idle_add(CheckEditorFocus, new FocusLeft{SystemOf(data), GTK_WIDGET(g_object_ref(entry))});
+    return FALSE;
+}
+
+// The editor leaves the screen; the keyboard goes back to the list when the editor had it.
+void RemoveEditor(Node* list) {
+    GtkWidget* editor = list->editor;
+    list->editor = nullptr;
+    if (editor == nullptr) return;
+    if (gtk_widget_is_focus(editor)) gtk_widget_grab_focus(list->inner);
+    gtk_widget_destroy(editor);
+}
+
+// A click on the label of the only selected item, in a list that has the keyboard, renames it
+// once the double-click time has passed without another press (which would be a double click).
+constexpr char kPendingEdit[] = "tavix-pending-edit";
+
+struct PendingEdit {
+    GtkWindowSystem* system;
+    Node* list;
+    int index;
+};
+
+void CancelPendingEdit(Node* list) {
+    if (const guint source = GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(list->inner), kPendingEdit))) {
+        g_source_remove(source);
+        g_object_set_data(G_OBJECT(list->inner), kPendingEdit, nullptr);
+    }
+}
+
+gboolean StartPendingEdit(gpointer data) {
+    const auto* pending = static_cast<PendingEdit*>(data);
+    Node* list = pending->list;
+    if (pending->system->Find(list->handle()) == nullptr) return G_SOURCE_REMOVE;
+    g_object_set_data(G_OBJECT(list->inner), kPendingEdit, nullptr);
+    const int index = pending->index;
+    if (!list->run->ended && list->editing < 0 && index < static_cast<int>(list->items.size()) &&
+        (list->items[static_cast<size_t>(index)].state & lvis::kSelected) &&
+        pending->system->ListViewSelectedCount(list->handle()) == 1) {
+        pending->system->ListViewEditLabel(list->handle(), index);
+    }
+    return G_SOURCE_REMOVE;
+}
+
+bool OnLabelOfOnlySelected(GtkWindowSystem& system, Node* list, const GdkEventButton& event, int index) {
+    if (index < 0 || !gtk_widget_has_focus(list->inner) || (event.state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK)) ||
+        !(list->items[static_cast<size_t>(index)].state & lvis::kSelected) ||
+        system.ListViewSelectedCount(list->handle()) != 1) {
+        return false;
+    }
+    GtkTreePath* path = nullptr;
+    GtkCellRenderer* cell = nullptr;
+    if (!gtk_icon_view_get_item_at_pos(IconView(list), static_cast<int>(event.x), static_cast<int>(event.y), &path,
+                                       &cell)) {
+        return false;
+    }
+    gtk_tree_path_free(path);
+    return cell == list->textCell;
+}
+
+void ScheduleEdit(GtkWindowSystem& system, Node* list, int index) {
+    gint wait = 400;
+    g_object_get(gtk_widget_get_settings(list->inner), "gtk-double-click-time", &wait, nullptr);
+    const guint source = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(wait) + 50, StartPendingEdit,
+                                            new PendingEdit{&system, list, index},
+                                            [](gpointer data) { delete static_cast<PendingEdit*>(data); });
+    g_object_set_data(G_OBJECT(list->inner), kPendingEdit, GUINT_TO_POINTER(source));
+}
+
+// Where the editor goes in the overlay: over the label of the item being edited, at least as
+// wide as the item, one line high.
+gboolean OnEditorPosition(GtkOverlay* overlay, GtkWidget* child, GdkRectangle* allocation, gpointer data) {
     GtkWindowSystem* system = SystemOf(data);
-    auto* list = static_cast<Node*>(g_object_get_data(G_OBJECT(cell), "tavix-list"));
-    if (system->Find(list ? list->handle() : nullptr)) system->EditingEnded(list, std::nullopt);
+    Node* list = EditedList(child);
+    if (system->Find(list ? list->handle() : nullptr) == nullptr || list->editor != child || list->editing < 0 ||
+        !gtk_widget_get_realized(list->inner)) {
+        return FALSE;
+    }
+    GtkTreePath* path = gtk_tree_path_new_from_indices(list->editing, -1);
+    GdkRectangle cell{};
+    const bool found = gtk_icon_view_get_cell_rect(IconView(list), path, list->textCell, &cell) != FALSE;
+    gtk_tree_path_free(path);
+    int x = 0, y = 0;
+    if (!found || !gtk_widget_translate_coordinates(list->inner, GTK_WIDGET(overlay), cell.x, cell.y, &x, &y)) {
+        return FALSE;
+    }
+    int height = 0, width = 0;
+    gtk_widget_get_preferred_height(child, nullptr, &height);
+    gtk_widget_get_preferred_width(child, &width, nullptr);
+    const int room = gtk_widget_get_allocated_width(GTK_WIDGET(overlay));
+    allocation->width = std::min(std::max({cell.width, gtk_icon_view_get_item_width(IconView(list)), width}), room);
+    allocation->x = std::max(0, std::min(x - (allocation->width - cell.width) / 2, room - allocation->width));
+    allocation->y = y;
+    allocation->height = height;
+    return TRUE;
 }
 
 gboolean OnDrawBox(GtkWidget* widget, cairo_t* cr, gpointer data) {
@@ -165,19 +288,19 @@ void GtkWindowSystem::CreateListView(Node& node) {
     }
     g_list_free(cells);
     g_object_set(textCell, "wrap-mode", PANGO_WRAP_WORD_CHAR, nullptr);
-    g_object_set_data(G_OBJECT(textCell), "tavix-list", &node);
     node.textCell = textCell;
     g_signal_connect(view, "selection-changed", G_CALLBACK(OnSelectionChanged), this);
     g_signal_connect(view, "button-press-event", G_CALLBACK(OnListButton), this);
-    g_signal_connect(textCell, "editing-started", G_CALLBACK(OnEditingStarted), this);
-    g_signal_connect(textCell, "edited", G_CALLBACK(OnEdited), this);
-    g_signal_connect(textCell, "editing-canceled", G_CALLBACK(OnEditingCanceled), this);
 
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
     gtk_container_add(GTK_CONTAINER(scrolled), view);
-    node.widget = scrolled;
+    // The overlay holds the label editor above the items while an edit runs.
+    GtkWidget* overlay = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(overlay), scrolled);
+    g_signal_connect(overlay, "get-child-position", G_CALLBACK(OnEditorPosition), this);
+    node.widget = overlay;
     node.inner = view;
 }
 
@@ -284,55 +407,10 @@ int GtkWindowSystem::ListViewCount(Window list) {
     return node && node->kind == Kind::ListView ? static_cast<int>(node->items.size()) : 0;
 }
 
-// Changes one item's state (within mask), label or image, with LVN_ITEMCHANGING before (not for
-// an item being inserted) and LVN_ITEMCHANGED after, the focus (one item at most) and a single
-// selection kept, as the headless list view does.
 bool GtkWindowSystem::LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
                                    const std::string* text, const int* image, bool inserting) {
-    if (index < 0 || index >= static_cast<int>(list->items.size())) return false;
-    ListViewItem& item = list->items[static_cast<size_t>(index)];
-    const unsigned oldState = item.state;
-    const unsigned state = (oldState & ~mask) | (newState & mask);
-    unsigned changed = 0;
-    if (state != oldState) changed |= lvif::kState;
-    if (text && *text != item.text) changed |= lvif::kText;
-    if (image && *image != item.image) changed |= lvif::kImage;
-    if (changed == 0) return true;
-
-    ListViewNotification data;
-    data.item = index;
-    data.newState = state;
-    data.oldState = oldState;
-    data.changed = changed;
-    data.data = item.data;
-    if (!inserting && Notify(list, lvn::kItemChanging, data) != 0) {
-        LvShowItem(list, index);  // vetoed: the widget goes back to what the model holds
-        return false;
-    }
-    if (!live_.contains(list) || index >= static_cast<int>(list->items.size())) return false;
-    ListViewItem& target = list->items[static_cast<size_t>(index)];
-    target.state = state;
-    if (text) target.text = *text;
-    if (image) target.image = *image;
-    LvShowItem(list, index);
-
-    if ((state & ~oldState) & lvis::kFocused) {
-        for (int i = 0; i < static_cast<int>(list->items.size()); ++i) {
-            if (i != index && (list->items[static_cast<size_t>(i)].state & lvis::kFocused)) {
-                LvChangeItem(list, i, 0, lvis::kFocused, nullptr, nullptr);
-            }
-        }
-    }
-    if (((state & ~oldState) & lvis::kSelected) && (list->style & ws::kLvsSingleSel)) {
-        for (int i = 0; i < static_cast<int>(list->items.size()); ++i) {
-            if (i != index && (list->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
-                LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
-            }
-        }
-    }
-    if (index < static_cast<int>(list->items.size())) data.data = list->items[static_cast<size_t>(index)].data;
-    Notify(list, lvn::kItemChanged, data);
-    return true;
+    return dialog_manager::ChangeListViewItem(Dialogs(), list->handle(), index, newState, mask, text, image,
+                                              inserting);
 }
 
 int GtkWindowSystem::ListViewInsert(Window list, int index, const ListViewItem& item) {
@@ -347,17 +425,7 @@ int GtkWindowSystem::ListViewInsert(Window list, int index, const ListViewItem& 
     gtk_list_store_insert_with_values(node->store, nullptr, index, kTextColumn, item.text.c_str(), -1);
     --quiet;
     LvShowItem(node, index);
-    // As the common controls do it: an item inserted with a state reports that change first
-    // (LVN_ITEMCHANGED, no LVN_ITEMCHANGING), then its insertion.
-    if (item.state != 0) {
-        LvChangeItem(node, index, item.state, lvis::kFocused | lvis::kSelected, nullptr, nullptr, true);
-        if (index >= static_cast<int>(node->items.size())) return -1;
-    }
-    ListViewNotification data;
-    data.item = index;
-    data.data = item.data;
-    Notify(node, lvn::kInsertItem, data);
-    return index;
+    return dialog_manager::ListViewItemInserted(Dialogs(), list, index, item);
 }
 
 bool GtkWindowSystem::ListViewDelete(Window list, int index) {
@@ -375,7 +443,7 @@ bool GtkWindowSystem::ListViewDelete(Window list, int index) {
     if (!live_.contains(node) || index >= static_cast<int>(node->items.size())) return false;
     if (node->editing == index) {
         node->editing = -1;
-        node->editor = nullptr;
+        RemoveEditor(node);
     } else if (node->editing > index) {
         --node->editing;
     }
@@ -432,19 +500,12 @@ bool GtkWindowSystem::ListViewSetState(Window list, int index, unsigned state, u
 
 int GtkWindowSystem::ListViewNextItem(Window list, int start, unsigned flags) {
     Node* node = Find(list);
-    if (node == nullptr) return -1;
-    for (int i = std::max(start + 1, 0); i < static_cast<int>(node->items.size()); ++i) {
-        if ((node->items[static_cast<size_t>(i)].state & flags) == flags) return i;
-    }
-    return -1;
+    return node ? dialog_manager::NextListViewItem(node->items, start, flags) : -1;
 }
 
 int GtkWindowSystem::ListViewSelectedCount(Window list) {
     Node* node = Find(list);
-    if (node == nullptr) return 0;
-    return static_cast<int>(std::count_if(node->items.begin(), node->items.end(), [](const ListViewItem& item) {
-        return (item.state & lvis::kSelected) != 0;
-    }));
+    return node ? dialog_manager::SelectedListViewItems(node->items) : 0;
 }
 
 // The user changed the selection in the widget: the model follows item by item, the items that
@@ -480,15 +541,7 @@ void GtkWindowSystem::ListViewSelectionFromWidget(Node* list) {
 }
 
 void GtkWindowSystem::LvSelectOnly(Node* list, int index) {
-    for (int i = 0; i < static_cast<int>(list->items.size()); ++i) {
-        if (i != index && (list->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
-            LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
-        }
-    }
-    if (index >= 0) {
-        LvChangeItem(list, index, lvis::kSelected | lvis::kFocused, lvis::kSelected | lvis::kFocused, nullptr,
-                     nullptr);
-    }
+    dialog_manager::SelectOnlyListViewItem(Dialogs(), list->handle(), index);
 }
 
 // Clicks the widget does not answer itself: the right button (select the item under it, then
@@ -499,6 +552,7 @@ void GtkWindowSystem::ListViewButton(Node* list, const GdkEventButton& event) {
     ListViewNotification data;
     data.item = index;
     data.point = point;
+    CancelPendingEdit(list);  // a second press makes the click no rename
     if (event.type == GDK_2BUTTON_PRESS && event.button == 1) {
         Notify(list, nm::kDblClk, data);
         return;
@@ -517,6 +571,7 @@ void GtkWindowSystem::ListViewButton(Node* list, const GdkEventButton& event) {
                                                                        static_cast<int>(event.y_root)}));
         }
     } else if (event.button == 1) {
+        if (OnLabelOfOnlySelected(*this, list, event, index)) ScheduleEdit(*this, list, index);
         Notify(list, nm::kClick, data);
     }
 }
@@ -531,45 +586,51 @@ int GtkWindowSystem::ListViewHitTest(Window list, Point point) {
     return index;
 }
 
-// Opens the label editor (LVN_BEGINLABELEDIT may refuse). The text cell is editable only while
-// an edit the backend opened runs, so that every edit starts here, as the dialogs expect.
+// Opens the label editor (LVN_BEGINLABELEDIT may refuse) over the item's label, with the label
+// selected, and gives it the keyboard. An edit already open is cancelled first.
 Window GtkWindowSystem::ListViewEditLabel(Window list, int index) {
     Node* node = Find(list);
     if (node == nullptr || node->kind != Kind::ListView || !(node->style & ws::kLvsEditLabels) || index < 0 ||
         index >= static_cast<int>(node->items.size())) {
         return nullptr;
     }
-    if (node->editing >= 0 && node->editor) {
-        gtk_cell_editable_editing_done(GTK_CELL_EDITABLE(node->editor));
+    if (node->editing >= 0) {
+        EditingEnded(node, std::nullopt);
+        if (!live_.contains(node) || index >= static_cast<int>(node->items.size())) return nullptr;
     }
     ListViewNotification data;
     data.item = index;
     data.data = node->items[static_cast<size_t>(index)].data;
     if (Notify(node, lvn::kBeginLabelEdit, data) != 0) return nullptr;
-    if (!live_.contains(node) || index >= static_cast<int>(node->items.size())) return nullptr;
-    node->editing = index;
-    node->editor = nullptr;
+    if (!live_.contains(node) || index >= static_cast<int>(node->items.size()) || node->editing >= 0) return nullptr;
     GtkTreePath* path = gtk_tree_path_new_from_indices(index, -1);
-    g_object_set(node->textCell, "editable", TRUE, nullptr);
-    gtk_widget_grab_focus(node->inner);
-    gtk_icon_view_set_cursor(IconView(node), path, node->textCell, TRUE);
+    gtk_icon_view_scroll_to_path(IconView(node), path, FALSE, 0, 0);
     gtk_tree_path_free(path);
-    if (node->editor == nullptr) {
-        g_object_set(node->textCell, "editable", FALSE, nullptr);
-        node->editing = -1;
-        return nullptr;
-    }
+    GtkWidget* entry = gtk_entry_new();
+    node->editing = index;
+    EditingStarted(node, GTK_CELL_EDITABLE(entry), index);
     return reinterpret_cast<Window>(node->editor);
 }
 
+// The editor of item index, made: named for assistive technologies by the label it edits, limited
+// as a label is, styled as the dialog's own widgets, shown and focused.
 void GtkWindowSystem::EditingStarted(Node* list, GtkCellEditable* editable, int index) {
-    if (list->editing != index) return;
-    list->editor = GTK_WIDGET(editable);
-    if (GTK_IS_ENTRY(editable)) {
-        gtk_entry_set_max_length(GTK_ENTRY(editable), 255);
-        atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(editable)),
-                            list->items[static_cast<size_t>(index)].text.c_str());
-    }
+    GtkWidget* entry = GTK_WIDGET(editable);
+    const std::string& label = list->items[static_cast<size_t>(index)].text;
+    list->editor = entry;
+    g_object_set_data(G_OBJECT(entry), "tavix-list", list);
+    gtk_entry_set_max_length(GTK_ENTRY(entry), 255);
+    gtk_entry_set_width_chars(GTK_ENTRY(entry), 1);
+    gtk_entry_set_text(GTK_ENTRY(entry), label.c_str());
+    atk_object_set_name(gtk_widget_get_accessible(entry), label.c_str());
+    gtk_style_context_add_provider(gtk_widget_get_style_context(entry), GTK_STYLE_PROVIDER(css_),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_signal_connect(entry, "activate", G_CALLBACK(OnEditorActivate), this);
+    g_signal_connect(entry, "key-press-event", G_CALLBACK(OnEditorKey), this);
+    g_signal_connect(entry, "focus-out-event", G_CALLBACK(OnEditorFocusOut), this);
+    gtk_overlay_add_overlay(GTK_OVERLAY(list->widget), entry);
+    gtk_widget_show(entry);
+    gtk_widget_grab_focus(entry);  // selects the whole label: typing replaces it
 }
 
 // The edit ended (text) or was cancelled (nothing): the editor is gone before the list tells its
@@ -578,8 +639,8 @@ void GtkWindowSystem::EditingEnded(Node* list, std::optional<std::string> text) 
     if (list->editing < 0) return;
     const int index = list->editing;
     list->editing = -1;
-    list->editor = nullptr;
-    g_object_set(list->textCell, "editable", FALSE, nullptr);
+    RemoveEditor(list);
+    if (!live_.contains(list) || index >= static_cast<int>(list->items.size())) return;
     ListViewNotification data;
     data.item = index;
     data.data = list->items[static_cast<size_t>(index)].data;
@@ -717,30 +778,22 @@ void GtkWindowSystem::ListBoxButton(Node* box, const GdkEventButton& event) {
 }
 
 void GtkWindowSystem::ListBoxClick(Node* box, int x) {
-    if (box->columnWidth <= 0 || box->boxItems.empty()) return;
+    if (box == nullptr || box->kind != Kind::ListBox || box->columnWidth <= 0 || box->boxItems.empty()) return;
     const int index = (x + ScrollPos(box->handle(), sb::kHorz)) / box->columnWidth;
-    if (index >= 0 && index < static_cast<int>(box->boxItems.size()) && index != box->curSel) {
-        box->curSel = index;
-        gtk_widget_queue_draw(box->area);
-        if (box->style & ws::kLbsNotify) Command(box, lbn::kSelChange);
-    }
+    if (index < static_cast<int>(box->boxItems.size())) ListBoxSelect(box, index);
 }
 
 void GtkWindowSystem::ListBoxKey(Node* box, int key) {
-    int index = box->curSel;
-    const int count = static_cast<int>(box->boxItems.size());
-    switch (key) {
-        case vk::kLeft: case vk::kUp: index = std::max(0, index - 1); break;
-        case vk::kRight: case vk::kDown: index = std::min(count - 1, index + 1); break;
-        case vk::kHome: index = 0; break;
-        case vk::kEnd: index = count - 1; break;
-        default: return;
-    }
-    if (index != box->curSel && index >= 0) {
-        box->curSel = index;
-        gtk_widget_queue_draw(box->area);
-        if (box->style & ws::kLbsNotify) Command(box, lbn::kSelChange);
-    }
+    if (box == nullptr || box->kind != Kind::ListBox) return;
+    ListBoxSelect(box, dialog_manager::ListBoxIndexForKey(key, box->curSel, static_cast<int>(box->boxItems.size())));
+}
+
+// The user selected item index (-1: none, which changes nothing).
+void GtkWindowSystem::ListBoxSelect(Node* box, int index) {
+    if (index < 0 || index == box->curSel) return;
+    box->curSel = index;
+    gtk_widget_queue_draw(box->area);
+    dialog_manager::ListBoxSelectionChanged(Dialogs(), box->handle());
 }
 
 // The user moved the scroll bar: WM_HSCROLL with the thumb's position, through the hook.
@@ -776,49 +829,28 @@ void GtkWindowSystem::ListBoxHScroll(Node* box, int code, int thumb) {
 // ---- Scroll bars -------------------------------------------------------------------------------
 int GtkWindowSystem::SetScrollInfo(Window window, int bar, const ScrollInfo& info, bool) {
     Node* node = Find(window);
-    if (node == nullptr || (bar != sb::kHorz && bar != sb::kVert)) return 0;
-    ScrollInfo& held = node->bars[bar];
-    if (info.mask & sb::kRange) {
-        held.min = info.min;
-        held.max = info.max;
-    }
-    if (info.mask & sb::kPage) held.page = info.page;
-    if (info.mask & sb::kPos) held.pos = info.pos;
-    held.pos = ScrollPosFromValue(held, held.pos);
+    ScrollInfo* held = node ? dialog_manager::BarOf(node->bars, bar) : nullptr;
+    if (held == nullptr) return 0;
+    dialog_manager::SetScrollBar(*held, info);
     if (node->adjustment && bar == sb::kHorz) {
-        const AdjustmentRange range = AdjustmentFromScrollInfo(held);
+        const AdjustmentRange range = AdjustmentFromScrollInfo(*held);
         ++quiet;
         gtk_adjustment_configure(node->adjustment, range.value, range.lower, range.upper, 1,
                                  std::max(1.0, range.page), range.page);
         --quiet;
         gtk_widget_queue_draw(node->area);
     }
-    return held.pos;
+    return held->pos;
 }
 
 ScrollInfo GtkWindowSystem::GetScrollInfo(Window window, int bar) {
-    Node* node = Find(window);
-    if (node == nullptr || (bar != sb::kHorz && bar != sb::kVert)) return {};
-    ScrollInfo info = node->bars[bar];
-    info.mask = sb::kAll;
-    info.trackPos = info.pos;
-    return info;
+    return dialog_manager::GetScrollInfo(Dialogs(), window, bar);
 }
 
-int GtkWindowSystem::ScrollPos(Window window, int bar) {
-    Node* node = Find(window);
-    return node && (bar == sb::kHorz || bar == sb::kVert) ? node->bars[bar].pos : 0;
-}
+int GtkWindowSystem::ScrollPos(Window window, int bar) { return dialog_manager::ScrollPos(Dialogs(), window, bar); }
 
 int GtkWindowSystem::SetScrollPos(Window window, int bar, int pos, bool redraw) {
-    Node* node = Find(window);
-    if (node == nullptr || (bar != sb::kHorz && bar != sb::kVert)) return 0;
-    const int old = node->bars[bar].pos;
-    ScrollInfo info;
-    info.mask = sb::kPos;
-    info.pos = pos;
-    SetScrollInfo(window, bar, info, redraw);
-    return old;
+    return dialog_manager::SetScrollPos(*this, window, bar, pos, redraw);
 }
 
 }  // namespace tavix::platform::gtk

@@ -10,7 +10,6 @@
 
 #include "icons/icon_reader.h"
 #include "platform/icons.h"
-#include "resources/dialog_template.h"
 
 namespace tavix::platform {
 class WindowSystem;
@@ -19,14 +18,12 @@ class WindowSystem;
 namespace tavix::platform::gtk {
 
 // Bumped whenever Host changes: a module of another version refuses to start.
-inline constexpr int kHostVersion = 1;
+inline constexpr int kHostVersion = 2;
 
 // What the backend asks of the library. Both sides are built from one tree with one compiler,
 // so C++ types cross the boundary.
 struct Host {
     int version = kHostVersion;
-    // The dialog template of the current context's resource module.
-    std::optional<resources::DialogTemplate> (*loadTemplate)(uint32_t id) = nullptr;
     // An icon's pixels (ImageList::GetIcon hands out icons the backend then destroys).
     std::optional<icons::IconImage> (*readIcon)(IconHandle icon) = nullptr;
     bool (*destroyIcon)(IconHandle icon) = nullptr;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/dialog_manager.h"
+
 namespace tavix::platform::gtk {
 
 namespace {
@@ -23,7 +25,8 @@ constexpr KeyPair kKeys[] = {
     {0xff95, vk::kHome},   {0xff57, vk::kEnd},     {0xff9c, vk::kEnd},    {0xff51, vk::kLeft},
     {0xff96, vk::kLeft},   {0xff52, vk::kUp},      {0xff97, vk::kUp},     {0xff53, vk::kRight},
     {0xff98, vk::kRight},  {0xff54, vk::kDown},    {0xff99, vk::kDown},   {0xffbe, vk::kF1},
-    {0xffbf, vk::kF2},     {0xff67, vk::kApps},    {0xffe1, vk::kShift},  {0xffe2, vk::kShift},
+    {0xffbf, vk::kF2},     {0xffc7, dialog_manager::kVkF10}, {0xff67, vk::kApps},    {0xffe1, vk::kShift},
+    {0xffe2, vk::kShift},
     {0xffe3, vk::kControl}, {0xffe4, vk::kControl},
 };
 

@@ -59,30 +59,6 @@ std::string Utf8(const WString& text) {
     return out;
 }
 
-bool SameClassName(const WString& name, std::u16string_view expected) {
-    if (name.size() != expected.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        char16_t a = name[i], b = expected[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char16_t>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char16_t>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
-}
-
-Kind KindOf(const resources::DialogControl& control) {
-    using resources::ControlClass;
-    switch (control.kind) {
-        case ControlClass::Button: return Kind::Button;
-        case ControlClass::Edit: return Kind::Edit;
-        case ControlClass::Static: return Kind::Static;
-        case ControlClass::ListBox: return Kind::ListBox;
-        default: break;
-    }
-    if (SameClassName(control.className, u"SysListView32")) return Kind::ListView;
-    return Kind::Other;
-}
-
 // The base units of the font the dialogs are drawn in: the desktop's, measured with Pango.
 BaseUnits MeasureFont(GtkWidget* widget) {
     PangoLayout* layout = gtk_widget_create_pango_layout(
@@ -144,7 +120,101 @@ gboolean OnButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer) {
 
 }  // namespace
 
-GtkWindowSystem::GtkWindowSystem(const Host& host) : host_(host), thread_(std::this_thread::get_id()) {
+// The dialog manager's view of the GTK windows: what it asks is read from the nodes (the state
+// the interface reads is the nodes', not the widgets'), what it raises goes to the dialogs' sinks.
+class GtkWindowSystem::Manager final : public dialog_manager::Host {
+public:
+    explicit Manager(GtkWindowSystem& system) : system_(system) {}
+
+    bool Exists(Window window) override { return system_.Find(window) != nullptr; }
+    Kind KindOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->kind : Kind::Other;
+    }
+    uint32_t StyleOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->style : 0;
+    }
+    int IdOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->id : 0;
+    }
+    Window DialogOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->run->dialog->handle() : nullptr;
+    }
+    bool Ended(Window dialog) override {
+        const Node* node = system_.Find(dialog);
+        return node == nullptr || node->run->ended;
+    }
+    std::vector<Window> Controls(Window dialog) override {
+        std::vector<Window> controls;
+        const Node* node = system_.Find(dialog);
+        if (node == nullptr || node->kind != Kind::Dialog) return controls;
+        for (auto& control : node->run->controls) controls.push_back(control->handle());
+        return controls;
+    }
+    bool Enabled(Window control) override {
+        const Node* node = system_.Find(control);
+        return node && gtk_widget_is_sensitive(node->widget);
+    }
+    // The node's own flag, which Show keeps: the controls count as shown before their dialog is.
+    bool Shown(Window control) override {
+        const Node* node = system_.Find(control);
+        return node && (node->style & ws::kVisible) != 0;
+    }
+    int DefaultId(Window dialog) override {
+        const Node* node = system_.Find(dialog);
+        return node ? node->run->defaultId : 0;
+    }
+    ControlHook* HookOf(Window control) override {
+        const Node* node = system_.Find(control);
+        return node ? node->hook : nullptr;
+    }
+    Point Cursor() override { return system_.CursorPos(); }
+    std::vector<ListViewItem>* ListViewItems(Window list) override {
+        Node* node = system_.Find(list);
+        return node && node->kind == Kind::ListView ? &node->items : nullptr;
+    }
+
+    dialog_manager::ScrollBars* BarsOf(Window window) override {
+        Node* node = system_.Find(window);
+        return node ? &node->bars : nullptr;
+    }
+
+    intptr_t ToDialog(Window dialog, const Message& message, bool* handled) override {
+        const Node* node = system_.Find(dialog);
+        return node ? system_.ToDialog(*node->run, message, handled) : 0;
+    }
+    void MoveFocus(Window control) override { system_.MoveFocus(system_.Find(control)); }
+    void SelectAllText(Window edit) override { system_.SelectAllText(edit); }
+
+    void ListBoxFocusChanged(Window list) override {
+        if (const Node* node = system_.Find(list); node && node->area) gtk_widget_queue_draw(node->area);
+    }
+    void ListBoxClick(Window list, Point client) override { system_.ListBoxClick(system_.Find(list), client.x); }
+    void ListBoxKey(Window list, int key) override { system_.ListBoxKey(system_.Find(list), key); }
+    void ListBoxHScroll(Window list, int code, int thumb) override {
+        system_.ListBoxHScroll(system_.Find(list), code, thumb);
+    }
+    // F2 renames the focused item in place, as the list view does it itself.
+    void ListViewKey(Window list, int key) override {
+        if (key != vk::kF2) return;
+        const int focused = system_.ListViewNextItem(list, -1, lvni::kFocused);
+        if (focused >= 0) system_.ListViewEditLabel(list, focused);
+    }
+    void ListViewItemChanged(Window list, int index) override { system_.LvShowItem(system_.Find(list), index); }
+
+private:
+    GtkWindowSystem& system_;
+};
+
+GtkWindowSystem::~GtkWindowSystem() = default;
+
+dialog_manager::Host& GtkWindowSystem::Dialogs() { return *manager_; }
+
+GtkWindowSystem::GtkWindowSystem(const Host& host)
+    : manager_(std::make_unique<Manager>(*this)), host_(host), thread_(std::this_thread::get_id()) {
     g_system = this;
     css_ = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css_, kDialogCss, -1, nullptr);
@@ -204,10 +274,11 @@ Node* GtkWindowSystem::NodeOfWidget(GtkWidget* widget) const {
 }
 
 // ---- Modal dialogs -----------------------------------------------------------------------------
-int GtkWindowSystem::RunModal(uint32_t templateId, Window parent, DialogSink& sink) {
+int GtkWindowSystem::RunModal(uint32_t templateId, const DialogSource& from, Window parent,
+                              DialogSink& sink) {
     // GTK belongs to the thread that initialised it: any other gets no dialog.
-    if (!OnGtkThread() || host_.loadTemplate == nullptr) return -1;
-    std::optional<resources::DialogTemplate> source = host_.loadTemplate(templateId);
+    if (!OnGtkThread() || !from.readTemplate) return -1;
+    std::optional<resources::DialogTemplate> source = from.readTemplate(templateId);
     if (!source) return -1;
 
     Run run;
@@ -277,7 +348,7 @@ void GtkWindowSystem::CreateWindows(Run& run, const resources::DialogTemplate& s
     std::vector<size_t> labelIndex;
     for (size_t i = 0; i < source.controls.size(); ++i) {
         const auto& item = source.controls[i];
-        if (KindOf(item) == Kind::Static && !item.text.empty()) {
+        if (dialog_manager::KindOfControl(item) == Kind::Static && !item.text.empty()) {
             labelRects.push_back(Rect{item.x, item.y, item.x + item.cx, item.y + item.cy});
             labelIndex.push_back(i);
         }
@@ -318,7 +389,7 @@ void GtkWindowSystem::CreateWindows(Run& run, const resources::DialogTemplate& s
 Node* GtkWindowSystem::CreateControl(Run& run, const resources::DialogControl& item,
                                      const std::string& text) {
     auto node = std::make_unique<Node>();
-    node->kind = KindOf(item);
+    node->kind = dialog_manager::KindOfControl(item);
     node->id = item.id;
     node->style = item.style;
     node->run = &run;
@@ -395,14 +466,7 @@ Node* GtkWindowSystem::CreateControl(Run& run, const resources::DialogControl& i
 
 // WM_INITDIALOG naming the first tab stop; the focus goes there when the dialog answers true.
 void GtkWindowSystem::InitDialog(Run& run) {
-    Node* firstTabStop = nullptr;
-    for (auto& control : run.controls) {
-        if ((control->style & ws::kTabStop) && (control->style & ws::kVisible) &&
-            !(control->style & ws::kDisabled)) {
-            firstTabStop = control.get();
-            break;
-        }
-    }
+    Node* firstTabStop = Find(dialog_manager::FirstTabStop(*manager_, run.dialog->handle()));
     Message init;
     init.message = wm::kInitDialog;
     init.wParam = reinterpret_cast<uintptr_t>(firstTabStop ? firstTabStop->handle() : nullptr);
@@ -447,31 +511,19 @@ GtkWidget* GtkWindowSystem::OwnerWindow(Window owner) const {
     return nullptr;
 }
 
-void GtkWindowSystem::CloseBox(Run& run) {
-    Message close;
-    close.message = wm::kClose;
-    bool handled = false;
-    ToDialog(run, close, &handled);
-    if (handled || run.ended) return;
-    ButtonCommand(run, kIdCancel);
-}
+void GtkWindowSystem::CloseBox(Run& run) { dialog_manager::CloseBox(*manager_, run.dialog->handle()); }
 
 void GtkWindowSystem::EndDialog(Window window, int code) {
     Node* node = Find(window);
     if (node == nullptr || node->kind != Kind::Dialog || node->run->ended) return;
     node->run->ended = true;
     node->run->code = code;
+    // The dialog is hidden: the control that had the focus loses it before WM_DESTROY.
+    gtk_window_set_focus(GTK_WINDOW(node->run->window), nullptr);
     g_main_loop_quit(node->run->loop);
 }
 
-Window GtkWindowSystem::DialogItem(Window window, int id) {
-    Node* node = Find(window);
-    if (node == nullptr || node->kind != Kind::Dialog) return nullptr;
-    for (auto& control : node->run->controls) {
-        if (control->id == id) return control->handle();
-    }
-    return nullptr;
-}
+Window GtkWindowSystem::DialogItem(Window window, int id) { return dialog_manager::Item(*manager_, window, id); }
 
 int GtkWindowSystem::ControlId(Window window) {
     Node* node = Find(window);
@@ -483,12 +535,7 @@ Window GtkWindowSystem::Parent(Window window) {
     return node && node->kind != Kind::Dialog ? node->run->dialog->handle() : nullptr;
 }
 
-void GtkWindowSystem::GotoDialogControl(Window, Window control) {
-    if (Node* node = Find(control)) {
-        MoveFocus(node);
-        if (node->kind == Kind::Edit) SelectAllText(control);
-    }
-}
+void GtkWindowSystem::GotoDialogControl(Window, Window control) { dialog_manager::GotoControl(*manager_, control); }
 
 // ---- Events ------------------------------------------------------------------------------------
 intptr_t GtkWindowSystem::ToDialog(Run& run, const Message& message, bool* handled) {
@@ -499,101 +546,23 @@ intptr_t GtkWindowSystem::ToDialog(Run& run, const Message& message, bool* handl
 }
 
 void GtkWindowSystem::Command(Node* control, int code) {
-    if (control == nullptr || control->kind == Kind::Dialog) return;
-    ToDialog(*control->run, Message::Command(control->id, control->handle(), code));
+    if (control) dialog_manager::Command(*manager_, control->handle(), code);
 }
 
 void GtkWindowSystem::ButtonCommand(Run& run, int id) {
-    ToDialog(run, Message::Command(id, DialogItem(run.dialog->handle(), id)));
+    dialog_manager::ButtonCommand(*manager_, run.dialog->handle(), id);
 }
 
 intptr_t GtkWindowSystem::Notify(Node* control, int code, ListViewNotification& data) {
-    if (control == nullptr) return 0;
-    return ToDialog(*control->run, Message::Notify(control->id, control->handle(), code, data));
+    return control ? dialog_manager::Notify(*manager_, control->handle(), code, data) : 0;
 }
 
 intptr_t GtkWindowSystem::ToControl(Node* node, Message message) {
-    if (node == nullptr) return 0;
-    message.window = node->handle();
-    message.id = node->id;
-    if (node->hook) {
-        bool handled = false;
-        const intptr_t result = node->hook->OnControlMessage(node->handle(), message, handled);
-        if (handled || !live_.contains(node)) return result;
-    }
-    return DefaultHandling(node, message);
+    return node ? dialog_manager::ToControl(*manager_, node->handle(), std::move(message)) : 0;
 }
 
 intptr_t GtkWindowSystem::CallDefault(Window control, const Message& message) {
-    Node* node = Find(control);
-    return node ? DefaultHandling(node, message) : 0;
-}
-
-// What a control does with a message nobody handled, as the common controls do it.
-intptr_t GtkWindowSystem::DefaultHandling(Node* node, const Message& message) {
-    switch (message.message) {
-        case wm::kGetDlgCode:
-            switch (node->kind) {
-                case Kind::Edit: return dlgc::kWantChars | dlgc::kHasSetSel | dlgc::kWantArrows;
-                case Kind::ListBox:
-                case Kind::ListView: return dlgc::kWantChars | dlgc::kWantArrows;
-                case Kind::Button:
-                    return dlgc::kButton | ((node->style & ws::kBsTypeMask) == ws::kBsDefPushButton
-                                                ? dlgc::kDefPushButton
-                                                : dlgc::kUndefPushButton);
-                default: return 0;
-            }
-        case wm::kSetFocus:
-        case wm::kKillFocus: {
-            const bool gained = message.message == wm::kSetFocus;
-            if (node->kind == Kind::Edit) Command(node, gained ? en::kSetFocus : en::kKillFocus);
-            if (node->kind == Kind::ListBox) {
-                if (node->area) gtk_widget_queue_draw(node->area);
-                Command(node, gained ? lbn::kSetFocus : lbn::kKillFocus);
-            }
-            if (node->kind == Kind::ListView) {
-                ListViewNotification data;
-                Notify(node, gained ? nm::kSetFocus : nm::kKillFocus, data);
-            }
-            return 0;
-        }
-        case wm::kKeyDown:
-            if (node->kind == Kind::ListView) {
-                ListViewNotification data;
-                data.key = static_cast<int>(message.wParam);
-                Notify(node, lvn::kKeyDown, data);
-                // F2 renames the focused item in place, as the list view does it itself.
-                if (data.key == vk::kF2 && live_.contains(node) && !node->run->ended) {
-                    const int focused = ListViewNextItem(node->handle(), -1, lvni::kFocused);
-                    if (focused >= 0) ListViewEditLabel(node->handle(), focused);
-                }
-            } else if (node->kind == Kind::ListBox) {
-                ListBoxKey(node, static_cast<int>(message.wParam));
-            }
-            return 0;
-        case wm::kLButtonDown:
-            MoveFocus(node);
-            if (node->kind == Kind::ListBox) {
-                ListBoxClick(node, static_cast<int16_t>(message.lParam & 0xFFFF));
-            }
-            return 0;
-        case wm::kLButtonDblClk:
-            if (node->kind == Kind::ListBox && (node->style & ws::kLbsNotify)) Command(node, lbn::kDblClk);
-            return 0;
-        case wm::kHScroll:
-            if (node->kind == Kind::ListBox) {
-                ListBoxHScroll(node, static_cast<int>(message.wParam & 0xFFFF),
-                               static_cast<int>((message.wParam >> 16) & 0xFFFF));
-            }
-            return 0;
-        case wm::kContextMenu:
-        case wm::kHelp:
-            // Passed up to the dialog, naming the window it began in.
-            if (live_.contains(node)) ToDialog(*node->run, message);
-            return 0;
-        default:
-            return 0;
-    }
+    return Find(control) ? dialog_manager::DefaultHandling(*manager_, control, message) : 0;
 }
 
 void GtkWindowSystem::FocusChanged(Node* node, bool gained) {
@@ -615,10 +584,9 @@ void GtkWindowSystem::ContextMenuAt(Node* node, Point screen) {
     }
 }
 
-// A key in the running dialog, routed as the dialog manager routes it: the focused control says
-// (WM_GETDLGCODE) which keys it wants; Tab, Enter, Escape, F1 and the menu key are the dialog
-// manager's otherwise. Keys the dialog manager leaves to the control reach it as WM_KEYDOWN
-// (list views and list boxes) before GTK's own handling (an edit's typing, a list's cursor).
+// A key in the running dialog, routed as the dialog manager routes it (dialog_manager.h). Keys it
+// leaves to the control reach a list view or list box as WM_KEYDOWN before GTK's own handling
+// (a list's cursor); GTK alone handles the others (an edit's typing, arrows between buttons).
 bool GtkWindowSystem::KeyPress(Run& run, const GdkEventKey& event) {
     if (&run != Active() || run.ended) return true;
     modifiers_ = event.state;
@@ -628,81 +596,19 @@ bool GtkWindowSystem::KeyPress(Run& run, const GdkEventKey& event) {
     // The label editor has the keys to itself: Enter ends the edit, Escape cancels it.
     if (focus && focus->kind == Kind::ListView && focus->editing >= 0) return false;
     if (event.state & GDK_MOD1_MASK) return false;  // Alt+mnemonic: GTK's
-    Message query;
-    query.message = wm::kGetDlgCode;
-    query.wParam = static_cast<uintptr_t>(key);
-    const intptr_t code = focus ? ToControl(focus, query) : 0;
-    const bool wantsAll = (code & dlgc::kWantAllKeys) != 0;
+    Window focused = focus ? focus->handle() : nullptr;
     const bool shift = (event.state & GDK_SHIFT_MASK) != 0;
-    if (!wantsAll) {
-        switch (key) {
-            case vk::kTab: {
-                std::vector<Node*> stops;
-                for (auto& control : run.controls) {
-                    if ((control->style & ws::kTabStop) && gtk_widget_is_sensitive(control->widget) &&
-                        gtk_widget_get_visible(control->widget)) {
-                        stops.push_back(control.get());
-                    }
-                }
-                if (stops.empty()) return true;
-                auto at = std::find(stops.begin(), stops.end(), focus);
-                const auto count = static_cast<long>(stops.size());
-                long next = at == stops.end() ? 0 : (at - stops.begin()) + (shift ? -1 : 1);
-                next = (next % count + count) % count;
-                GotoDialogControl(run.dialog->handle(), stops[static_cast<size_t>(next)]->handle());
-                return true;
-            }
-            case vk::kReturn:
-                if (focus && (code & (dlgc::kDefPushButton | dlgc::kUndefPushButton))) {
-                    Command(focus, bn::kClicked);
-                } else if (run.defaultId != 0) {
-                    Node* button = Find(DialogItem(run.dialog->handle(), run.defaultId));
-                    if (button == nullptr || gtk_widget_is_sensitive(button->widget)) {
-                        ButtonCommand(run, run.defaultId);
-                    }
-                } else {
-                    ButtonCommand(run, kIdOk);
-                }
-                return true;
-            case vk::kEscape:
-                ButtonCommand(run, kIdCancel);
-                return true;
-            case vk::kF1: {
-                if (focus) {
-                    Message down;
-                    down.message = wm::kKeyDown;
-                    down.wParam = static_cast<uintptr_t>(key);
-                    ToControl(focus, down);
-                }
-                Node* about = focus && live_.contains(focus) ? focus : run.dialog.get();
-                const Message help = Message::Help(about->id, about->handle(), CursorPos());
-                if (about != run.dialog.get()) {
-                    ToControl(about, help);
-                } else {
-                    ToDialog(run, help);
-                }
-                return true;
-            }
-            case vk::kApps:
-                ContextMenuAt(focus ? focus : run.dialog.get(), Point{-1, -1});
-                return true;
-            default:
-                break;
-        }
-        if (event.keyval == GDK_KEY_F10 && shift) {
-            ContextMenuAt(focus ? focus : run.dialog.get(), Point{-1, -1});
-            return true;
-        }
+    switch (dialog_manager::PressKey(*manager_, run.dialog->handle(), focused, key, shift)) {
+        case dialog_manager::KeyOutcome::Handled: return true;
+        case dialog_manager::KeyOutcome::Backend: return false;
+        case dialog_manager::KeyOutcome::ForControl: break;
     }
-    if (focus && key != 0 && (focus->kind == Kind::ListView || focus->kind == Kind::ListBox)) {
-        Message down;
-        down.message = wm::kKeyDown;
-        down.wParam = static_cast<uintptr_t>(key);
-        ToControl(focus, down);
-        // The owner-drawn list box is the hook's: GTK has nothing to add.
-        return focus->kind == Kind::ListBox || !live_.contains(focus) || run.ended;
+    if (focus == nullptr || key == 0 || (focus->kind != Kind::ListView && focus->kind != Kind::ListBox)) {
+        return false;
     }
-    return false;
+    dialog_manager::KeyDown(*manager_, focused, key);
+    // The owner-drawn list box is the hook's: GTK has nothing to add.
+    return focus->kind == Kind::ListBox || !live_.contains(focus) || run.ended;
 }
 
 // ---- Any window --------------------------------------------------------------------------------
@@ -852,13 +758,7 @@ Point GtkWindowSystem::ScreenToClient(Window window, Point screen) {
 }
 
 intptr_t GtkWindowSystem::Send(Window window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-    Node* node = Find(window);
-    if (node == nullptr) return 0;
-    Message sent;
-    sent.message = message;
-    sent.wParam = wParam;
-    sent.lParam = lParam;
-    return ToControl(node, sent);
+    return dialog_manager::Send(*manager_, window, message, wParam, lParam);
 }
 
 bool GtkWindowSystem::Subclass(Window control, ControlHook& hook) {

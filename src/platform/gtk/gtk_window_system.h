@@ -1,6 +1,8 @@
 // The GTK 3 window system: the dialogs built from their templates as GTK widgets, run in a modal
 // main loop, raising the events the dialog manager and the common controls raise, in their order
-// (the headless backend is the reference for that order).
+// (the headless backend is the reference for that order). The dialog manager's rules (keys, the
+// controls' default handling, list-view item states, scroll bars) are platform/dialog_manager's,
+// shared with the headless backend; this backend answers what they ask and shows what they change.
 //
 // Windows are this backend's Node objects. Every control keeps the state the interface reads
 // (a list view's items, a list box's items, scroll bars) itself and shows it through its widget,
@@ -17,13 +19,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/dialog_manager.h"
 #include "platform/gtk/gtk_host.h"
 #include "platform/gtk/gtk_pure.h"
 #include "platform/window_system.h"
 
 namespace tavix::platform::gtk {
 
-enum class Kind { Dialog, Button, Edit, Static, ListBox, ListView, Other };
+using Kind = dialog_manager::ControlKind;
 
 struct Run;
 
@@ -86,9 +89,10 @@ struct Run {
 class GtkWindowSystem final : public WindowSystem {
 public:
     explicit GtkWindowSystem(const Host& host);
-    ~GtkWindowSystem() override = default;
+    ~GtkWindowSystem() override;
 
-    int RunModal(uint32_t templateId, Window parent, DialogSink& sink) override;
+    int RunModal(uint32_t templateId, const DialogSource& from, Window parent,
+                 DialogSink& sink) override;
     void EndDialog(Window dialog, int code) override;
     Window DialogItem(Window dialog, int id) override;
     int ControlId(Window control) override;
@@ -165,7 +169,6 @@ public:
     void Command(Node* control, int code);
     void ButtonCommand(Run& run, int id);
     intptr_t Notify(Node* control, int code, ListViewNotification& data);
-    intptr_t DefaultHandling(Node* node, const Message& message);
     void CloseBox(Run& run);
     bool KeyPress(Run& run, const GdkEventKey& event);
     void FocusChanged(Node* node, bool gained);
@@ -194,6 +197,7 @@ private:
     void LvSelectOnly(Node* list, int index);
     GdkPixbuf* Pixbuf(const ImageList* images, int index) const;
     void ListBoxHScroll(Node* box, int code, int thumb);
+    void ListBoxSelect(Node* box, int index);
     void ListBoxKey(Node* box, int key);
     void ListBoxClick(Node* box, int x);
     void CreateListView(Node& node);
@@ -205,6 +209,10 @@ private:
     void ArmClicks(unsigned delay);
     void DeliverClick();
 
+    class Manager;  // the dialog manager's view of these windows (gtk_window_system.cpp)
+    dialog_manager::Host& Dialogs();
+
+    std::unique_ptr<Manager> manager_;
     Host host_;
     std::thread::id thread_;
     std::vector<Run*> runs_;

@@ -3,11 +3,9 @@
 #include "platform/headless/headless_window_system.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <tuple>
 #include <utility>
 
-#include "frame/library_context.h"
 #include "platform/headless/headless_internal.h"
 
 namespace tavix::platform::headless {
@@ -23,45 +21,20 @@ int MulDiv(int a, int b, int c) {
     return static_cast<int>((product + (product >= 0 ? c / 2 : -c / 2)) / c);
 }
 
-bool SameClassName(const WString& name, std::u16string_view expected) {
-    if (name.size() != expected.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (std::towlower(static_cast<wint_t>(name[i])) !=
-            std::towlower(static_cast<wint_t>(expected[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-Kind KindOf(const resources::DialogControl& control) {
-    using resources::ControlClass;
-    switch (control.kind) {
-        case ControlClass::Button: return Kind::Button;
-        case ControlClass::Edit: return Kind::Edit;
-        case ControlClass::Static: return Kind::Static;
-        case ControlClass::ListBox: return Kind::ListBox;
-        case ControlClass::ComboBox: return Kind::ComboBox;
-        default: break;
-    }
-    if (SameClassName(control.className, u"SysListView32")) return Kind::ListView;
-    if (SameClassName(control.className, u"Button")) return Kind::Button;
-    if (SameClassName(control.className, u"Edit")) return Kind::Edit;
-    if (SameClassName(control.className, u"Static")) return Kind::Static;
-    if (SameClassName(control.className, u"ListBox")) return Kind::ListBox;
-    return Kind::Other;
-}
-
 }  // namespace
 
 // ---- Modal dialogs -----------------------------------------------------------------------------
-int HeadlessWindowSystem::RunModal(uint32_t templateId, Window /*parent*/, DialogSink& sink) {
-    std::optional<resources::DialogTemplate> dialogTemplate = templates_(templateId);
-    if (!dialogTemplate) return -1;
+int HeadlessWindowSystem::RunModal(uint32_t templateId, const DialogSource& source,
+                                   Window /*parent*/, DialogSink& sink) {
+    const TemplateSource& read = templates_ ? templates_ : source.readTemplate;
+    std::optional<resources::DialogTemplate> dialogTemplate =
+        read ? read(templateId) : std::nullopt;
+    if (!dialogTemplate || source.codePage == nullptr) return -1;
 
     Run run;
     run.templateId = templateId;
     run.sink = &sink;
+    run.codePage = source.codePage;
     opened_.push_back(templateId);
     CreateWindows(run, *dialogTemplate);
     runs_.push_back(&run);
@@ -104,7 +77,7 @@ void HeadlessWindowSystem::CreateWindows(Run& run, const resources::DialogTempla
         return Rect{left, top, left + MulDiv(cx, unitX, 4), top + MulDiv(cy, unitY, 8)};
     };
 
-    const CodePage& codePage = ActiveCodePage();
+    const CodePage& codePage = *run.codePage;
     run.dialog = std::make_unique<Node>(Kind::Dialog);
     Node& dialog = *run.dialog;
     dialog.style = source.style;
@@ -117,7 +90,7 @@ void HeadlessWindowSystem::CreateWindows(Run& run, const resources::DialogTempla
     live_.insert(&dialog);
 
     for (const resources::DialogControl& item : source.controls) {
-        auto node = std::make_unique<Node>(KindOf(item));
+        auto node = std::make_unique<Node>(dialog_manager::KindOfControl(item));
         node->parent = &dialog;
         node->id = item.id;
         node->style = item.style;
@@ -169,13 +142,7 @@ std::pair<HeadlessWindowSystem::Act, HeadlessWindowSystem::Prepare> HeadlessWind
 void HeadlessWindowSystem::InitDialog(Run& run) {
     Message init;
     init.message = wm::kInitDialog;
-    Node* firstTabStop = nullptr;
-    for (auto& control : run.controls) {
-        if ((control->style & ws::kTabStop) && control->visible && control->enabled) {
-            firstTabStop = control.get();
-            break;
-        }
-    }
+    Node* firstTabStop = Find(dialog_manager::FirstTabStop(*manager_, run.dialog->handle()));
     init.wParam = reinterpret_cast<uintptr_t>(firstTabStop ? firstTabStop->handle() : nullptr);
     const intptr_t setFocus = ToDialog(run, init);
     if (setFocus != 0 && !run.ended) {
@@ -200,17 +167,10 @@ void HeadlessWindowSystem::DestroyWindows(Run& run) {
 }
 
 // The close box: WM_CLOSE, which the dialog manager turns into the Cancel command.
-void HeadlessWindowSystem::CloseBox(Run& run) {
-    Message close;
-    close.message = wm::kClose;
-    bool handled = false;
-    ToDialog(run, close, &handled);
-    if (handled || run.ended) return;
-    ButtonCommand(run, kIdCancel);
-}
+void HeadlessWindowSystem::CloseBox(Run& run) { dialog_manager::CloseBox(*manager_, run.dialog->handle()); }
 
 void HeadlessWindowSystem::ButtonCommand(Run& run, int id) {
-    ToDialog(run, Message::Command(id, DialogItem(run.dialog->handle(), id)));
+    dialog_manager::ButtonCommand(*manager_, run.dialog->handle(), id);
 }
 
 void HeadlessWindowSystem::EndDialog(Window window, int code) {
@@ -224,13 +184,7 @@ void HeadlessWindowSystem::EndDialog(Window window, int code) {
 }
 
 Window HeadlessWindowSystem::DialogItem(Window window, int id) {
-    Node* node = Find(window);
-    Run* run = RunOf(node);
-    if (run == nullptr || node != run->dialog.get()) return nullptr;
-    for (auto& control : run->controls) {
-        if (control->id == id) return control->handle();
-    }
-    return nullptr;
+    return dialog_manager::Item(*manager_, window, id);
 }
 
 int HeadlessWindowSystem::ControlId(Window window) {
@@ -244,10 +198,7 @@ Window HeadlessWindowSystem::Parent(Window window) {
 }
 
 void HeadlessWindowSystem::GotoDialogControl(Window, Window control) {
-    if (Node* node = Find(control)) {
-        MoveFocus(node);
-        if (node->kind == Kind::Edit) SelectAllText(control);
-    }
+    dialog_manager::GotoControl(*manager_, control);
 }
 
 // ---- Events ------------------------------------------------------------------------------------
@@ -259,109 +210,19 @@ intptr_t HeadlessWindowSystem::ToDialog(Run& run, const Message& message, bool* 
 }
 
 void HeadlessWindowSystem::Command(Node* control, int code) {
-    Run* run = control ? RunOf(control) : Active();
-    if (run == nullptr) return;
-    ToDialog(*run, control ? Message::Command(control->id, control->handle(), code)
-                           : Message::Command(kIdCancel, nullptr, code));
+    if (control) dialog_manager::Command(*manager_, control->handle(), code);
 }
 
 intptr_t HeadlessWindowSystem::Notify(Node* control, int code, ListViewNotification& data) {
-    Run* run = RunOf(control);
-    if (run == nullptr) return 0;
-    return ToDialog(*run, Message::Notify(control->id, control->handle(), code, data));
+    return control ? dialog_manager::Notify(*manager_, control->handle(), code, data) : 0;
 }
 
 intptr_t HeadlessWindowSystem::ToControl(Node* node, Message message) {
-    if (node == nullptr) return 0;
-    message.window = node->handle();
-    message.id = node->id;
-    if (node->hook) {
-        bool handled = false;
-        const intptr_t result = node->hook->OnControlMessage(node->handle(), message, handled);
-        if (handled) return result;
-    }
-    return DefaultHandling(node, message);
+    return node ? dialog_manager::ToControl(*manager_, node->handle(), std::move(message)) : 0;
 }
 
 intptr_t HeadlessWindowSystem::CallDefault(Window control, const Message& message) {
-    Node* node = Find(control);
-    return node ? DefaultHandling(node, message) : 0;
-}
-
-// What a control does with a message nobody handled, as the common controls do it.
-intptr_t HeadlessWindowSystem::DefaultHandling(Node* node, const Message& message) {
-    switch (message.message) {
-        case wm::kGetDlgCode: return DialogCode(*node);
-        case wm::kSetFocus:
-        case wm::kKillFocus: FocusNotification(node, message.message == wm::kSetFocus); return 0;
-        case wm::kLButtonDown:
-            MoveFocus(node);
-            if (node->kind == Kind::ListBox) {
-                ListBoxClick(node, static_cast<int16_t>((message.lParam >> 16) & 0xFFFF));
-            }
-            return 0;
-        case wm::kLButtonDblClk:
-            if (node->kind == Kind::ListBox && (node->style & ws::kLbsNotify)) {
-                Command(node, lbn::kDblClk);
-            }
-            return 0;
-        case wm::kKeyDown:
-            if (node->kind == Kind::ListView) {
-                ListViewNotification data;
-                data.key = static_cast<int>(message.wParam);
-                Notify(node, lvn::kKeyDown, data);
-            } else if (node->kind == Kind::ListBox) {
-                ListBoxKey(node, static_cast<int>(message.wParam));
-            }
-            return 0;
-        case wm::kHScroll:
-            if (node->kind == Kind::ListBox) {
-                ListBoxHScroll(node, static_cast<int>(message.wParam & 0xFFFF),
-                               static_cast<int>((message.wParam >> 16) & 0xFFFF));
-            }
-            return 0;
-        case wm::kContextMenu:
-        case wm::kHelp:
-            // Passed up to the dialog, naming the window it began in.
-            if (Run* run = RunOf(node)) ToDialog(*run, message);
-            return 0;
-        default:
-            return 0;
-    }
-}
-
-// WM_GETDLGCODE: which keys the control wants, and what kind of button it is.
-intptr_t HeadlessWindowSystem::DialogCode(const Node& node) {
-    switch (node.kind) {
-        case Kind::Edit: return dlgc::kWantChars | dlgc::kHasSetSel | dlgc::kWantArrows;
-        case Kind::ListBox:
-        case Kind::ListView: return dlgc::kWantChars | dlgc::kWantArrows;
-        case Kind::Button:
-            if (!node.PushButton()) return dlgc::kButton;
-            return dlgc::kButton | ((node.style & ws::kBsTypeMask) == ws::kBsDefPushButton
-                                        ? dlgc::kDefPushButton
-                                        : dlgc::kUndefPushButton);
-        default: return 0;
-    }
-}
-
-// The notification a control sends its dialog when it gains or loses the focus.
-void HeadlessWindowSystem::FocusNotification(Node* node, bool gained) {
-    switch (node->kind) {
-        case Kind::Edit: Command(node, gained ? en::kSetFocus : en::kKillFocus); break;
-        case Kind::ListBox:
-            if (const int curSel = node->As<internal::ListBoxControl>()->curSel; curSel >= 0) {
-                PaintItem(node, curSel, oda::kFocus);
-            }
-            Command(node, gained ? lbn::kSetFocus : lbn::kKillFocus);
-            break;
-        case Kind::ListView: {
-            ListViewNotification data;
-            Notify(node, gained ? nm::kSetFocus : nm::kKillFocus, data);
-            break;
-        }
-        default: break;
-    }
+    return Find(control) ? dialog_manager::DefaultHandling(*manager_, control, message) : 0;
 }
 
 void HeadlessWindowSystem::MoveFocus(Node* target) {

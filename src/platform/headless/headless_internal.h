@@ -9,15 +9,15 @@
 #include <variant>
 #include <vector>
 
+#include "platform/dialog_manager.h"
 #include "platform/headless/headless_window_system.h"
 
 namespace tavix::platform::headless::internal {
 
-enum class Kind { Dialog, Button, Edit, Static, ListBox, ComboBox, ListView, LabelEditor, Other };
+using Kind = dialog_manager::ControlKind;
 
 constexpr unsigned kOdtListBox = 2;
 constexpr int kDefaultItemHeight = 16;
-constexpr uint32_t kBsPushButton = 0x00;
 
 // A mouse message's lParam: the client point, x in the low word and y in the high word.
 inline intptr_t PointParam(Point client) {
@@ -93,11 +93,7 @@ struct HeadlessWindowSystem::Node {
         return std::get_if<State>(&state_);
     }
 
-    bool PushButton() const {
-        return kind == internal::Kind::Button &&
-               ((style & ws::kBsTypeMask) == internal::kBsPushButton ||
-                (style & ws::kBsTypeMask) == ws::kBsDefPushButton);
-    }
+    bool PushButton() const { return dialog_manager::IsPushButton(kind, style); }
     // Visible itself and within a visible dialog.
     bool Showing() const { return visible && (parent == nullptr || parent->visible); }
     Window handle() { return reinterpret_cast<Window>(this); }
@@ -111,9 +107,90 @@ struct HeadlessWindowSystem::Run {
     std::unique_ptr<Node> dialog;
     std::vector<std::unique_ptr<Node>> controls;  // in tab order
     DialogSink* sink = nullptr;
+    const CodePage* codePage = nullptr;  // of the dialog's text, as RunModal was handed it
     bool ended = false;
     int code = 0;
     int defaultId = 0;
+};
+
+// The dialog manager's view of the headless windows: what it asks is read from the nodes, what it
+// raises goes to the running dialogs' sinks.
+class HeadlessWindowSystem::Manager final : public dialog_manager::Host {
+public:
+    explicit Manager(HeadlessWindowSystem& system) : system_(system) {}
+
+    bool Exists(Window window) override { return system_.Find(window) != nullptr; }
+    dialog_manager::ControlKind KindOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->kind : dialog_manager::ControlKind::Other;
+    }
+    uint32_t StyleOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->style : 0;
+    }
+    int IdOf(Window window) override {
+        const Node* node = system_.Find(window);
+        return node ? node->id : 0;
+    }
+    Window DialogOf(Window window) override {
+        Run* run = system_.RunOf(system_.Find(window));
+        return run ? run->dialog->handle() : nullptr;
+    }
+    bool Ended(Window dialog) override {
+        Run* run = system_.RunOf(system_.Find(dialog));
+        return run == nullptr || run->ended;
+    }
+    std::vector<Window> Controls(Window dialog) override {
+        std::vector<Window> controls;
+        Node* node = system_.Find(dialog);
+        Run* run = system_.RunOf(node);
+        if (run == nullptr || node != run->dialog.get()) return controls;
+        for (auto& control : run->controls) controls.push_back(control->handle());
+        return controls;
+    }
+    bool Enabled(Window control) override {
+        const Node* node = system_.Find(control);
+        return node && node->enabled;
+    }
+    bool Shown(Window control) override {
+        const Node* node = system_.Find(control);
+        return node && node->Showing();
+    }
+    int DefaultId(Window dialog) override {
+        Run* run = system_.RunOf(system_.Find(dialog));
+        return run ? run->defaultId : 0;
+    }
+    ControlHook* HookOf(Window control) override {
+        Node* node = system_.Find(control);
+        return node ? node->hook : nullptr;
+    }
+    Point Cursor() override { return system_.cursor_; }
+    std::vector<ListViewItem>* ListViewItems(Window list) override {
+        auto* view = system_.Find(list) ? system_.Find(list)->As<Node::ListViewControl>() : nullptr;
+        return view ? &view->items : nullptr;
+    }
+
+    dialog_manager::ScrollBars* BarsOf(Window window) override {
+        Node* node = system_.Find(window);
+        return node ? &node->bars : nullptr;
+    }
+
+    intptr_t ToDialog(Window dialog, const Message& message, bool* handled) override {
+        Run* run = system_.RunOf(system_.Find(dialog));
+        return run ? system_.ToDialog(*run, message, handled) : 0;
+    }
+    void MoveFocus(Window control) override { system_.MoveFocus(system_.Find(control)); }
+    void SelectAllText(Window edit) override { system_.SelectAllText(edit); }
+
+    void ListBoxFocusChanged(Window list) override { system_.ListBoxFocusChanged(system_.Find(list)); }
+    void ListBoxClick(Window list, Point client) override { system_.ListBoxClick(system_.Find(list), client.y); }
+    void ListBoxKey(Window list, int key) override { system_.ListBoxKey(system_.Find(list), key); }
+    void ListBoxHScroll(Window list, int code, int thumb) override {
+        system_.ListBoxHScroll(system_.Find(list), code, thumb);
+    }
+
+private:
+    HeadlessWindowSystem& system_;
 };
 
 namespace internal {

@@ -57,7 +57,7 @@ int HeadlessWindowSystem::ListBoxAdd(Window list, std::string_view text, uintptr
 
 // The left button at client height y selects the item there (the last one below them all).
 void HeadlessWindowSystem::ListBoxClick(Node* list, int y) {
-    const auto* box = list->As<ListBoxControl>();
+    const auto* box = StateOf<ListBoxControl>(list);
     if (box == nullptr || box->items.empty()) return;
     const auto& items = box->items;
     int index = 0, top = 0;
@@ -70,18 +70,17 @@ void HeadlessWindowSystem::ListBoxClick(Node* list, int y) {
 
 // The arrow keys, Home and End move the selection; other keys do nothing.
 void HeadlessWindowSystem::ListBoxKey(Node* list, int key) {
-    const auto* box = list->As<ListBoxControl>();
-    if (box == nullptr || box->items.empty()) return;
-    const int last = static_cast<int>(box->items.size()) - 1;
-    int index = box->curSel;
-    switch (key) {
-        case vk::kUp: index = std::max(0, index - 1); break;
-        case vk::kDown: index = std::min(last, index + 1); break;
-        case vk::kHome: index = 0; break;
-        case vk::kEnd: index = last; break;
-        default: return;
-    }
-    ListBoxSelect(list, index, true);
+    const auto* box = StateOf<ListBoxControl>(list);
+    if (box == nullptr) return;
+    const int index =
+        dialog_manager::ListBoxIndexForKey(key, box->curSel, static_cast<int>(box->items.size()));
+    if (index >= 0) ListBoxSelect(list, index, true);
+}
+
+// The focused item's focus frame follows the focus.
+void HeadlessWindowSystem::ListBoxFocusChanged(Node* list) {
+    const auto* box = StateOf<ListBoxControl>(list);
+    if (box && box->curSel >= 0) PaintItem(list, box->curSel, oda::kFocus);
 }
 
 int HeadlessWindowSystem::ListBoxCount(Window list) {
@@ -98,7 +97,7 @@ void HeadlessWindowSystem::ListBoxSelect(Node* list, int index, bool notify) {
     box->curSel = index;
     if (old >= 0) PaintItem(list, old, oda::kSelect);
     if (index >= 0) PaintItem(list, index, oda::kSelect);
-    if (notify && (list->style & ws::kLbsNotify)) Command(list, lbn::kSelChange);
+    if (notify) dialog_manager::ListBoxSelectionChanged(*manager_, list->handle());
 }
 
 void HeadlessWindowSystem::ListBoxSetCurSel(Window list, int index) {

@@ -33,57 +33,11 @@ int HeadlessWindowSystem::ListViewCount(Window list) {
     return view ? static_cast<int>(view->items.size()) : 0;
 }
 
-// Changes one item's state (within mask), label or image, with LVN_ITEMCHANGING before (not
-// for an item being inserted, which cannot be vetoed) and LVN_ITEMCHANGED after, and the focus
-// (one item at most) and single selection kept.
 bool HeadlessWindowSystem::LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
                                         const std::string* text, const int* image,
                                         bool inserting) {
-    auto* view = list->As<ListViewControl>();
-    if (view == nullptr || index < 0 || index >= static_cast<int>(view->items.size())) return false;
-    ListViewItem& item = view->items[static_cast<size_t>(index)];
-    const unsigned oldState = item.state;
-    const unsigned state = (oldState & ~mask) | (newState & mask);
-    unsigned changed = 0;
-    if (state != oldState) changed |= lvif::kState;
-    if (text && *text != item.text) changed |= lvif::kText;
-    if (image && *image != item.image) changed |= lvif::kImage;
-    if (changed == 0) return true;
-
-    ListViewNotification data;
-    data.item = index;
-    data.newState = state;
-    data.oldState = oldState;
-    data.changed = changed;
-    data.data = item.data;
-    if (!inserting && Notify(list, lvn::kItemChanging, data) != 0) return false;  // vetoed
-    if (index >= static_cast<int>(view->items.size())) return false;
-    ListViewItem& target = view->items[static_cast<size_t>(index)];
-    target.state = state;
-    if (text) target.text = *text;
-    if (image) target.image = *image;
-
-    if ((state & ~oldState) & lvis::kFocused) {
-        for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
-            if (i != index &&
-                (view->items[static_cast<size_t>(i)].state & lvis::kFocused)) {
-                LvChangeItem(list, i, 0, lvis::kFocused, nullptr, nullptr);
-            }
-        }
-    }
-    if (((state & ~oldState) & lvis::kSelected) && (list->style & ws::kLvsSingleSel)) {
-        for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
-            if (i != index &&
-                (view->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
-                LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
-            }
-        }
-    }
-    data.data = index < static_cast<int>(view->items.size())
-                    ? view->items[static_cast<size_t>(index)].data
-                    : data.data;
-    Notify(list, lvn::kItemChanged, data);
-    return true;
+    return dialog_manager::ChangeListViewItem(*manager_, list->handle(), index, newState, mask, text,
+                                              image, inserting);
 }
 
 int HeadlessWindowSystem::ListViewInsert(Window list, int index, const ListViewItem& item) {
@@ -95,18 +49,7 @@ int HeadlessWindowSystem::ListViewInsert(Window list, int index, const ListViewI
     inserted.state = 0;
     view->items.insert(view->items.begin() + index, inserted);
     if (view->editing >= index) ++view->editing;
-    // As the common controls do it: an item inserted with a state reports that change first
-    // (LVN_ITEMCHANGED, no LVN_ITEMCHANGING), then its insertion.
-    if (item.state != 0) {
-        LvChangeItem(node, index, item.state, lvis::kFocused | lvis::kSelected, nullptr, nullptr,
-                     true);
-        if (index >= static_cast<int>(view->items.size())) return -1;
-    }
-    ListViewNotification data;
-    data.item = index;
-    data.data = item.data;
-    Notify(node, lvn::kInsertItem, data);
-    return index;
+    return dialog_manager::ListViewItemInserted(*manager_, list, index, item);
 }
 
 bool HeadlessWindowSystem::ListViewDelete(Window list, int index) {
@@ -178,20 +121,12 @@ bool HeadlessWindowSystem::ListViewSetState(Window list, int index, unsigned sta
 
 int HeadlessWindowSystem::ListViewNextItem(Window list, int start, unsigned flags) {
     const auto* view = StateOf<ListViewControl>(Find(list));
-    if (view == nullptr) return -1;
-    for (int i = std::max(start + 1, 0); i < static_cast<int>(view->items.size()); ++i) {
-        if ((view->items[static_cast<size_t>(i)].state & flags) == flags) return i;
-    }
-    return -1;
+    return view ? dialog_manager::NextListViewItem(view->items, start, flags) : -1;
 }
 
 int HeadlessWindowSystem::ListViewSelectedCount(Window list) {
     const auto* view = StateOf<ListViewControl>(Find(list));
-    if (view == nullptr) return 0;
-    return static_cast<int>(std::count_if(view->items.begin(), view->items.end(),
-                                          [](const ListViewItem& item) {
-                                              return (item.state & lvis::kSelected) != 0;
-                                          }));
+    return view ? dialog_manager::SelectedListViewItems(view->items) : 0;
 }
 
 void HeadlessWindowSystem::LvOpenEditor(Node* list, int index) {
@@ -261,17 +196,7 @@ int HeadlessWindowSystem::ListViewHitTest(Window list, Point point) {
 }
 
 void HeadlessWindowSystem::LvSelectOnly(Node* list, int index) {
-    const auto* view = list->As<ListViewControl>();
-    if (view == nullptr) return;
-    for (int i = 0; i < static_cast<int>(view->items.size()); ++i) {
-        if (i != index && (view->items[static_cast<size_t>(i)].state & lvis::kSelected)) {
-            LvChangeItem(list, i, 0, lvis::kSelected, nullptr, nullptr);
-        }
-    }
-    if (index >= 0) {
-        LvChangeItem(list, index, lvis::kSelected | lvis::kFocused,
-                     lvis::kSelected | lvis::kFocused, nullptr, nullptr);
-    }
+    dialog_manager::SelectOnlyListViewItem(*manager_, list->handle(), index);
 }
 
 }  // namespace tavix::platform::headless

@@ -29,120 +29,23 @@ Point HeadlessWindowSystem::Center(Node* node) const {
     return {client.right / 2, client.bottom / 2};
 }
 
-// A key in the running dialog, routed as the dialog manager routes it: the focused control
-// first says (WM_GETDLGCODE) which keys it wants for itself; Tab, Enter, Escape, F1, the menu
-// key and the arrows are the dialog manager's otherwise, every other key is the control's.
+// A key in the running dialog, routed as the dialog manager routes it (dialog_manager.h); the
+// keys it leaves to the focused control reach it as WM_KEYDOWN. Navigation within a group by the
+// arrow keys is not modelled: such a key does nothing.
 bool HeadlessWindowSystem::PressKeyIn(Window dialog, int key, bool ctrl, bool shift) {
     Run* run = RunOf(Find(dialog));
     if (run == nullptr || run->ended || run != Active()) return false;
     ctrl_ = ctrl;
     shift_ = shift;
     Node* focus = focus_ && RunOf(focus_) == run ? focus_ : nullptr;
-    Message query;
-    query.message = wm::kGetDlgCode;
-    query.wParam = static_cast<uintptr_t>(key);
-    const intptr_t code = focus ? ToControl(focus, query) : 0;
-    const bool wantsAll = (code & dlgc::kWantAllKeys) != 0;
-
-    switch (key) {
-        case vk::kTab:
-            if (wantsAll || (code & dlgc::kWantTab)) break;
-            if (!TabKey(*run, focus, shift)) return true;  // no tab stop: nothing happens
-            AfterAction();
-            return true;
-        case vk::kReturn:
-            if (wantsAll) break;
-            EnterKey(*run, focus, code);
-            AfterAction();
-            return true;
-        case vk::kEscape:
-            if (wantsAll) break;
-            ButtonCommand(*run, kIdCancel);
-            AfterAction();
-            return true;
-        case vk::kF1:
-            HelpKey(*run, focus);
-            AfterAction();
-            return true;
-        case vk::kApps:
-            ContextMenuKey(*run, focus);
-            AfterAction();
-            return true;
-        case vk::kLeft:
-        case vk::kRight:
-        case vk::kUp:
-        case vk::kDown:
-            if (!wantsAll && !(code & dlgc::kWantArrows)) {
-                AfterAction();
-                return true;  // group navigation is not modelled
-            }
-            break;
-        default:
-            break;
+    Window focused = focus ? focus->handle() : nullptr;
+    const dialog_manager::KeyOutcome outcome =
+        dialog_manager::PressKey(*manager_, run->dialog->handle(), focused, key, shift);
+    if (outcome == dialog_manager::KeyOutcome::ForControl && focus) {
+        dialog_manager::KeyDown(*manager_, focused, key);
     }
-    KeyDown(focus, key);
     AfterAction();
     return true;
-}
-
-void HeadlessWindowSystem::KeyDown(Node* focus, int key) {
-    if (focus == nullptr) return;
-    Message down;
-    down.message = wm::kKeyDown;
-    down.wParam = static_cast<uintptr_t>(key);
-    ToControl(focus, down);
-}
-
-// Tab and Shift+Tab: the next or previous tab stop, round the dialog. False when there is none.
-bool HeadlessWindowSystem::TabKey(Run& run, Node* focus, bool backwards) {
-    std::vector<Node*> stops;
-    for (auto& control : run.controls) {
-        if ((control->style & ws::kTabStop) && control->enabled && control->Showing()) {
-            stops.push_back(control.get());
-        }
-    }
-    if (stops.empty()) return false;
-    auto at = std::find(stops.begin(), stops.end(), focus);
-    const auto count = static_cast<long>(stops.size());
-    long next = at == stops.end() ? 0 : (at - stops.begin()) + (backwards ? -1 : 1);
-    next = (next % count + count) % count;
-    GotoDialogControl(run.dialog->handle(), stops[static_cast<size_t>(next)]->handle());
-    return true;
-}
-
-// Enter: the focused push button is clicked; otherwise the default button's command (when it
-// is enabled), or IDOK in a dialog without one.
-void HeadlessWindowSystem::EnterKey(Run& run, Node* focus, intptr_t code) {
-    if (focus && ((code & dlgc::kDefPushButton) || focus->PushButton())) {
-        Command(focus, bn::kClicked);
-    } else if (run.defaultId != 0) {
-        Node* button = Find(DialogItem(run.dialog->handle(), run.defaultId));
-        if (button == nullptr || button->enabled) ButtonCommand(run, run.defaultId);
-    } else {
-        ButtonCommand(run, kIdOk);
-    }
-}
-
-// F1: the key to the focused control, then WM_HELP about it (or about the dialog).
-void HeadlessWindowSystem::HelpKey(Run& run, Node* focus) {
-    KeyDown(focus, vk::kF1);
-    Node* about = focus ? focus : run.dialog.get();
-    const Message help = Message::Help(about->id, about->handle(), cursor_);
-    if (focus) {
-        ToControl(focus, help);
-    } else {
-        ToDialog(run, help);
-    }
-}
-
-// The menu key: WM_CONTEXTMENU from the keyboard (point -1, -1) for the focused control or the
-// dialog.
-void HeadlessWindowSystem::ContextMenuKey(Run& run, Node* focus) {
-    if (focus) {
-        ToControl(focus, Message::ContextMenu(focus->handle(), {-1, -1}));
-    } else {
-        ToDialog(run, Message::ContextMenu(run.dialog->handle(), {-1, -1}));
-    }
 }
 
 Window User::Item(int id) const { return system_.DialogItem(dialog_, id); }

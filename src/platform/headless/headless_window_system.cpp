@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "frame/library_context.h"
 #include "platform/headless/headless_internal.h"
 
 namespace tavix::platform::headless {
@@ -15,9 +14,7 @@ using internal::Kind;
 // ---- Set-up, the script, the log -------------------------------------------------------------
 
 HeadlessWindowSystem::HeadlessWindowSystem(TemplateSource templates)
-    : templates_(std::move(templates)) {
-    if (!templates_) templates_ = [](uint32_t id) { return LoadDialogTemplate(id); };
-}
+    : manager_(std::make_unique<Manager>(*this)), templates_(std::move(templates)) {}
 
 HeadlessWindowSystem::~HeadlessWindowSystem() = default;
 
@@ -177,58 +174,29 @@ void HeadlessWindowSystem::Invalidate(Window window, const Rect* rect, bool eras
 // ---- Scroll bars -------------------------------------------------------------------------------
 int HeadlessWindowSystem::SetScrollInfo(Window window, int bar, const ScrollInfo& info, bool) {
     Node* node = Find(window);
-    if (node == nullptr || bar < 0 || bar > 1) return 0;
-    ScrollInfo& current = node->bars[bar];
-    if (info.mask & sb::kRange) {
-        current.min = info.min;
-        current.max = info.max;
-    }
-    if (info.mask & sb::kPage) current.page = info.page;
-    if (info.mask & sb::kPos) current.pos = info.pos;
-    const unsigned range = static_cast<unsigned>(std::max(0, current.max - current.min)) + 1;
-    current.page = std::min(current.page, range);
-    const int highest = current.max - std::max<int>(static_cast<int>(current.page) - 1, 0);
-    current.pos = std::max(current.min, std::min(current.pos, highest));
-    // A bar whose page shows the whole range cannot scroll: disabled (with the
-    // disable-instead-of-hide flag) or hidden.
-    node->barEnabled[bar] = current.page <= static_cast<unsigned>(current.max - current.min);
-    return current.pos;
+    ScrollInfo* held = node ? dialog_manager::BarOf(node->bars, bar) : nullptr;
+    if (held == nullptr) return 0;
+    const int pos = dialog_manager::SetScrollBar(*held, info);
+    // A bar that cannot scroll is disabled (with the disable-instead-of-hide flag) or hidden.
+    node->barEnabled[bar] = dialog_manager::ScrollBarScrolls(*held);
+    return pos;
 }
 
 ScrollInfo HeadlessWindowSystem::GetScrollInfo(Window window, int bar) {
-    Node* node = Find(window);
-    if (node == nullptr || bar < 0 || bar > 1) return {};
-    ScrollInfo info = node->bars[bar];
-    info.mask = sb::kAll;
-    info.trackPos = info.pos;
-    return info;
+    return dialog_manager::GetScrollInfo(*manager_, window, bar);
 }
 
 int HeadlessWindowSystem::ScrollPos(Window window, int bar) {
-    Node* node = Find(window);
-    return node && bar >= 0 && bar <= 1 ? node->bars[bar].pos : 0;
+    return dialog_manager::ScrollPos(*manager_, window, bar);
 }
 
 int HeadlessWindowSystem::SetScrollPos(Window window, int bar, int pos, bool redraw) {
-    Node* node = Find(window);
-    if (node == nullptr || bar < 0 || bar > 1) return 0;
-    const int old = node->bars[bar].pos;
-    ScrollInfo info;
-    info.mask = sb::kPos;
-    info.pos = pos;
-    SetScrollInfo(window, bar, info, redraw);
-    return old;
+    return dialog_manager::SetScrollPos(*this, window, bar, pos, redraw);
 }
 
 intptr_t HeadlessWindowSystem::Send(Window window, unsigned message, uintptr_t wParam,
                                     intptr_t lParam) {
-    Node* node = Find(window);
-    if (node == nullptr) return 0;
-    Message sent;
-    sent.message = message;
-    sent.wParam = wParam;
-    sent.lParam = lParam;
-    return ToControl(node, sent);
+    return dialog_manager::Send(*manager_, window, message, wParam, lParam);
 }
 
 bool HeadlessWindowSystem::Subclass(Window control, ControlHook& hook) {

@@ -35,7 +35,8 @@
 // the controls and the dialog), headless_window_system.cpp (the script's log and what every
 // window has), headless_edit_button.cpp, headless_list_box.cpp, headless_list_view.cpp (each
 // control kind), headless_user.cpp (the scripted user), headless_prompts.cpp (message boxes,
-// menus, the file dialog); headless_internal.h holds the window state they share.
+// menus, the file dialog); headless_internal.h holds the window state they share. The dialog
+// manager's rules themselves are platform/dialog_manager's, shared with the GTK backend.
 #pragma once
 
 #include <cstdint>
@@ -155,8 +156,8 @@ public:
     using Act = std::function<void(User&)>;
     using Prepare = std::function<void(HeadlessWindowSystem&, Window dialog)>;
 
-    // templates: where dialogs come from; by default the current context's resource module
-    // (LoadDialogTemplate), as the Windows dialog manager reads them.
+    // templates: where dialogs come from; by default the template RunModal is handed (read
+    // from the caller's resource module, as the Windows dialog manager reads it).
     explicit HeadlessWindowSystem(TemplateSource templates = {});
     ~HeadlessWindowSystem() override;
 
@@ -185,7 +186,8 @@ public:
     static constexpr int kIconSpacingX = 75, kIconSpacingY = 75;
 
     // ---- WindowSystem --------------------------------------------------------------------------
-    int RunModal(uint32_t templateId, Window parent, DialogSink& sink) override;
+    int RunModal(uint32_t templateId, const DialogSource& source, Window parent,
+                 DialogSink& sink) override;
     void EndDialog(Window dialog, int code) override;
     Window DialogItem(Window dialog, int id) override;
     int ControlId(Window control) override;
@@ -258,6 +260,7 @@ public:
 private:
     friend class User;
     struct Run;
+    class Manager;  // the dialog manager's view of these windows (headless_internal.h)
 
     Node* Find(Window window) const;
     Run* RunOf(const Node* node) const;
@@ -281,15 +284,13 @@ private:
     void ButtonCommand(Run& run, int id);
     intptr_t Notify(Node* control, int code, ListViewNotification& data);
     intptr_t ToControl(Node* node, Message message);
-    intptr_t DefaultHandling(Node* node, const Message& message);
-    static intptr_t DialogCode(const Node& node);
-    void FocusNotification(Node* node, bool gained);
     void MoveFocus(Node* target);
 
     // List boxes (headless_list_box.cpp)
     void ListBoxSelect(Node* list, int index, bool notify);
     void ListBoxHScroll(Node* list, int code, int pos);
     void ListBoxClick(Node* list, int y);
+    void ListBoxFocusChanged(Node* list);
     void ListBoxKey(Node* list, int key);
     void ListBoxSetHorizontalPos(Node* list, int pos);
     void PaintItem(Node* list, int index, unsigned action);
@@ -308,12 +309,8 @@ private:
     void AfterAction();
     Point Center(Node* node) const;
     bool PressKeyIn(Window dialog, int key, bool ctrl, bool shift);
-    void KeyDown(Node* focus, int key);
-    bool TabKey(Run& run, Node* focus, bool backwards);
-    void EnterKey(Run& run, Node* focus, intptr_t code);
-    void HelpKey(Run& run, Node* focus);
-    void ContextMenuKey(Run& run, Node* focus);
 
+    std::unique_ptr<Manager> manager_;
     TemplateSource templates_;
     std::deque<std::tuple<uint32_t, Act, Prepare>> script_;
     std::deque<int> messageBoxAnswers_;

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "frame/library_context.h"
 #include "platform/gtk/gtk_host.h"
 #include "platform/module.h"
 #include "platform/window_system.h"
@@ -30,7 +29,6 @@ bool OtherGtkLoaded() {
            dlsym(RTLD_DEFAULT, "gtk_window_set_child") != nullptr;
 }
 
-std::optional<resources::DialogTemplate> HostTemplate(uint32_t id) { return LoadDialogTemplate(id); }
 std::optional<icons::IconImage> HostReadIcon(IconHandle icon) { return ReadIcon(icon); }
 bool HostDestroyIcon(IconHandle icon) { return Icons().DestroyIcon(icon); }
 
@@ -45,7 +43,7 @@ WindowSystem* LoadGtk() {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (module == nullptr) return nullptr;
     auto entry = reinterpret_cast<gtk::EntryFunction>(dlsym(module, gtk::kEntrySymbol));
-    static const gtk::Host host{gtk::kHostVersion, &HostTemplate, &HostReadIcon, &HostDestroyIcon};
+    static const gtk::Host host{gtk::kHostVersion, &HostReadIcon, &HostDestroyIcon};
     // The module stays mapped whatever the answer (RTLD_NODELETE); closing only drops the count.
     WindowSystem* system = entry ? entry(&host) : nullptr;
     dlclose(module);

@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "frame/library_context.h"
 #include "platform/win32/window_system_win32.h"
 
 namespace tavix::platform {
@@ -359,13 +358,14 @@ LRESULT CALLBACK SubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
 
 // ---- Modal dialogs ----------------------------------------------------------------------------
 
-int Win32WindowSystem::RunModal(uint32_t templateId, Window parent, DialogSink& sink) {
+int Win32WindowSystem::RunModal(uint32_t templateId, const DialogSource& source, Window parent,
+                                DialogSink& sink) {
     if (templateId == 0 || templateId > 0xFFFF) return -1;
     RegisterCommonControls();
     ModalRun run;
     run.sink = &sink;
     ModalRun* saved = std::exchange(t_starting, &run);
-    const INT_PTR code = DialogBoxParamA(static_cast<HINSTANCE>(CurrentContext().resourceModule),
+    const INT_PTR code = DialogBoxParamA(static_cast<HINSTANCE>(source.module),
                                          MAKEINTRESOURCEA(templateId), parent, DialogProc, 0);
     t_starting = saved;
     return run.created ? static_cast<int>(code) : -1;

@@ -1,8 +1,8 @@
 // The Windows dialog manager and common controls as the library's window system.
 //
 // Each operation is one USER32 / COMCTL32 / COMDLG32 call or one control message, with the
-// 8-bit (ANSI) forms throughout: dialogs are created with DialogBoxParamA from the current
-// context's resource module, so their windows and the notifications their controls send are
+// 8-bit (ANSI) forms throughout: dialogs are created with DialogBoxParamA from the resource
+// module RunModal is handed, so their windows and the notifications their controls send are
 // the ANSI ones (the wide forms of the list view's label-edit notifications are understood as
 // well, for a list view that chose them).
 //
@@ -24,7 +24,8 @@ namespace tavix::platform::win32 {
 
 class Win32WindowSystem final : public WindowSystem {
 public:
-    int RunModal(uint32_t templateId, Window parent, DialogSink& sink) override;
+    int RunModal(uint32_t templateId, const DialogSource& source, Window parent,
+                 DialogSink& sink) override;
     void EndDialog(Window dialog, int code) override;
     Window DialogItem(Window dialog, int id) override;
     int ControlId(Window control) override;

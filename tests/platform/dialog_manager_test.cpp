@@ -1,0 +1,170 @@
+// The dialog manager's rules on a dialog of plain records (no window system): which keys a
+// control keeps and which the dialog takes, the list box's navigation keys, the scroll bars'
+// clamping, and the kinds of template controls. The event order of whole dialogs is the
+// event-order stories' (event_order_stories.h), on every backend.
+#include "platform/dialog_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tavix::platform::dialog_manager {
+namespace {
+
+// A dialog of three controls: an edit, a list view and a push button (the default one).
+class FakeDialog final : public Host, public ControlHook {
+public:
+    struct Control {
+        int id;
+        ControlKind kind;
+        uint32_t style;
+        intptr_t dialogCode = -1;  // the hook's answer to WM_GETDLGCODE; -1: the default
+    };
+    std::vector<Control> controls = {
+        {10, ControlKind::Edit, ws::kTabStop},
+        {12, ControlKind::ListView, ws::kTabStop},
+        {kIdOk, ControlKind::Button, ws::kTabStop | ws::kBsDefPushButton},
+    };
+    std::vector<std::string> log;  // what the dialog received, and the keys the controls did
+    Window focus = nullptr;
+
+    Window DialogWindow() { return reinterpret_cast<Window>(&controls); }
+    Window Handle(int id) {
+        for (Control& control : controls) {
+            if (control.id == id) return reinterpret_cast<Window>(&control);
+        }
+        return nullptr;
+    }
+    Control* Of(Window window) {
+        for (Control& control : controls) {
+            if (reinterpret_cast<Window>(&control) == window) return &control;
+        }
+        return nullptr;
+    }
+
+    bool Exists(Window window) override { return window == DialogWindow() || Of(window); }
+    ControlKind KindOf(Window window) override {
+        return window == DialogWindow() ? ControlKind::Dialog : Of(window) ? Of(window)->kind : ControlKind::Other;
+    }
+    uint32_t StyleOf(Window window) override { return Of(window) ? Of(window)->style : 0; }
+    int IdOf(Window window) override { return Of(window) ? Of(window)->id : 0; }
+    Window DialogOf(Window window) override { return Exists(window) ? DialogWindow() : nullptr; }
+    bool Ended(Window) override { return false; }
+    std::vector<Window> Controls(Window) override {
+        std::vector<Window> all;
+        for (Control& control : controls) all.push_back(reinterpret_cast<Window>(&control));
+        return all;
+    }
+    bool Enabled(Window window) override { return Of(window) != nullptr; }
+    bool Shown(Window window) override { return Of(window) != nullptr; }
+    int DefaultId(Window) override { return kIdOk; }
+    ControlHook* HookOf(Window) override { return this; }
+    Point Cursor() override { return {}; }
+    std::vector<ListViewItem>* ListViewItems(Window) override { return nullptr; }
+    ScrollBars* BarsOf(Window) override { return nullptr; }
+    intptr_t ToDialog(Window, const Message& message, bool*) override {
+        if (message.message == wm::kCommand) log.push_back("command " + std::to_string(message.id));
+        if (message.message == wm::kNotify && message.code == lvn::kKeyDown) {
+            log.push_back("list key " + std::to_string(message.ListView()->key));
+        }
+        if (message.message == wm::kContextMenu) log.push_back("menu " + std::to_string(message.point.x));
+        if (message.message == wm::kHelp) log.push_back("help " + std::to_string(message.id));
+        return 0;
+    }
+    void MoveFocus(Window control) override { focus = control; }
+    void SelectAllText(Window) override {}
+    intptr_t OnControlMessage(Window control, const Message& message, bool& handled) override {
+        handled = message.message == wm::kGetDlgCode && Of(control)->dialogCode >= 0;
+        return handled ? Of(control)->dialogCode : 0;
+    }
+};
+
+// Each key with the focus on a control (or none), what the dialog manager leaves to whom, and
+// what the dialog received.
+TEST(DialogManager, KeysGoToTheDialogOrTheControlByWhatTheControlWants) {
+    const struct {
+        const char* what;
+        int focusId;
+        intptr_t dialogCode;  // -1: the control's default answer
+        int key;
+        bool shift;
+        KeyOutcome outcome;
+        int focusAfter;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"Tab in an edit moves on", 10, -1, vk::kTab, false, KeyOutcome::Handled, 12, {}},
+        {"Shift+Tab from the first stop wraps to the last", 10, -1, vk::kTab, true, KeyOutcome::Handled, kIdOk, {}},
+        {"a control that wants Tab keeps it", 10, dlgc::kWantTab, vk::kTab, false, KeyOutcome::ForControl, 10, {}},
+        {"a control that wants every key keeps Enter", 10, dlgc::kWantAllKeys, vk::kReturn, false,
+         KeyOutcome::ForControl, 10, {}},
+        {"Enter in an edit is the default button's", 10, -1, vk::kReturn, false, KeyOutcome::Handled, 10,
+         {"command 1"}},
+        {"Escape is IDCANCEL, with no button of that id", 12, -1, vk::kEscape, false, KeyOutcome::Handled, 12,
+         {"command 2"}},
+        {"an arrow in a list view is the list's", 12, -1, vk::kDown, false, KeyOutcome::ForControl, 12, {}},
+        {"an arrow on a button moves within the group, the backend's", kIdOk, -1, vk::kDown, false,
+         KeyOutcome::Backend, kIdOk, {}},
+        {"F1 reaches the control, then the help request about it", 12, -1, vk::kF1, false, KeyOutcome::Handled, 12,
+         {"list key 112", "help 12"}},
+        {"Shift+F10 is the keyboard's context menu", 12, -1, kVkF10, true, KeyOutcome::Handled, 12, {"menu -1"}},
+        {"F10 alone is the menu bar's", 12, -1, kVkF10, false, KeyOutcome::Backend, 12, {}},
+        {"the menu key with no focus is about the dialog", 0, -1, vk::kApps, false, KeyOutcome::Handled, 0,
+         {"menu -1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDialog dialog;
+        if (c.focusId != 0) dialog.Of(dialog.Handle(c.focusId))->dialogCode = c.dialogCode;
+        dialog.focus = dialog.Handle(c.focusId);
+        EXPECT_EQ(PressKey(dialog, dialog.DialogWindow(), dialog.focus, c.key, c.shift), c.outcome);
+        EXPECT_EQ(dialog.focus, dialog.Handle(c.focusAfter));
+        EXPECT_EQ(dialog.log, c.log);
+    }
+}
+
+TEST(DialogManager, ListBoxKeysAndScrollBarsStayInRange) {
+    const struct { int key, current, count, index; } keys[] = {
+        {vk::kUp, -1, 3, 0},  {vk::kLeft, 2, 3, 1},  {vk::kDown, 2, 3, 2}, {vk::kRight, -1, 3, 0},
+        {vk::kHome, 2, 3, 0}, {vk::kEnd, 0, 3, 2},   {vk::kDown, -1, 0, -1}, {vk::kF2, 1, 3, -1},
+    };
+    for (const auto& k : keys) {
+        EXPECT_EQ(ListBoxIndexForKey(k.key, k.current, k.count), k.index) << k.key << " from " << k.current;
+    }
+
+    ScrollInfo bar;
+    ScrollInfo set;
+    set.mask = sb::kRange | sb::kPage | sb::kPos;
+    set.max = 99;
+    set.page = 30;
+    set.pos = 95;
+    EXPECT_EQ(SetScrollBar(bar, set), 70);  // the last page shows whole
+    EXPECT_TRUE(ScrollBarScrolls(bar));
+    set.mask = sb::kPage;
+    set.page = 500;
+    EXPECT_EQ(SetScrollBar(bar, set), 0);
+    EXPECT_EQ(bar.page, 100u);  // no more than the range
+    EXPECT_FALSE(ScrollBarScrolls(bar));
+    EXPECT_EQ(ScrollBarInfo(bar).mask, sb::kAll);
+}
+
+TEST(DialogManager, TemplateControlsAreKnownByClassOrName) {
+    const struct { resources::ControlClass kind; std::u16string name; ControlKind expected; } controls[] = {
+        {resources::ControlClass::Edit, u"", ControlKind::Edit},
+        {resources::ControlClass::ComboBox, u"", ControlKind::ComboBox},
+        {resources::ControlClass::Named, u"SYSLISTVIEW32", ControlKind::ListView},
+        {resources::ControlClass::Named, u"button", ControlKind::Button},
+        {resources::ControlClass::Named, u"msctls_trackbar32", ControlKind::Other},
+    };
+    for (const auto& c : controls) {
+        resources::DialogControl control;
+        control.kind = c.kind;
+        control.className = WideFromUtf16(c.name);
+        EXPECT_EQ(KindOfControl(control), c.expected);
+    }
+    EXPECT_EQ(DialogCode(ControlKind::Button, ws::kBsDefPushButton), dlgc::kButton | dlgc::kDefPushButton);
+    EXPECT_EQ(DialogCode(ControlKind::Button, 0x03 /* BS_AUTOCHECKBOX */), dlgc::kButton);
+}
+
+}  // namespace
+}  // namespace tavix::platform::dialog_manager
