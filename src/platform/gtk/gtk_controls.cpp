@@ -257,6 +257,42 @@ gboolean OnBoxButton(GtkWidget* widget, GdkEventButton* event, gpointer data) {
     return TRUE;
 }
 
+// The accessible items of this library's list views are named by their labels, as a Windows
+// list view's items are; GTK's carry the label as text only. The name is given when an
+// assistive technology asks for it: naming every item up front costs GTK a walk of its item
+// list per item, seconds at 10,000 items. The item accessible class's get_name is wrapped
+// once; items of other icon views (a GTK host's own) keep the answer GTK gives them.
+constexpr const char* kOwnListView = "tavix-list-view";
+constexpr const char* kItemName = "tavix-item-name";
+const gchar* (*g_gtkItemName)(AtkObject*) = nullptr;
+
+const gchar* ItemName(AtkObject* item) {
+    const gchar* name = g_gtkItemName ? g_gtkItemName(item) : nullptr;
+    if (name != nullptr && *name != 0) return name;
+    AtkObject* parent = atk_object_get_parent(item);
+    GtkWidget* view = GTK_IS_ACCESSIBLE(parent) ? gtk_accessible_get_widget(GTK_ACCESSIBLE(parent)) : nullptr;
+    auto* system = view ? static_cast<GtkWindowSystem*>(g_object_get_data(G_OBJECT(view), "tavix-system")) : nullptr;
+    Node* list = system ? system->Find(static_cast<Window>(g_object_get_data(G_OBJECT(view), kOwnListView))) : nullptr;
+    const int index = atk_object_get_index_in_parent(item);
+    if (list == nullptr || index < 0 || index >= static_cast<int>(list->items.size())) return name;
+    // The label as the dialog holds it now, kept on the item so that the answer stays valid.
+    gchar* label = g_strdup(list->items[static_cast<size_t>(index)].text.c_str());
+    g_object_set_data_full(G_OBJECT(item), kItemName, label, g_free);
+    return label;
+}
+
+void NameItemsByLabel(GtkWidget* view) {
+    static bool wrapped = false;
+    if (wrapped) return;
+    AtkObject* first = atk_object_ref_accessible_child(gtk_widget_get_accessible(view), 0);
+    if (first == nullptr) return;  // no item yet: the class may not exist before one does
+    auto* itemClass = ATK_OBJECT_GET_CLASS(first);
+    g_gtkItemName = itemClass->get_name;
+    itemClass->get_name = &ItemName;
+    wrapped = true;
+    g_object_unref(first);
+}
+
 void OnBoxScrolled(GtkAdjustment*, gpointer data) {
     auto* node = static_cast<Node*>(data);
     if (auto* owner = static_cast<GtkWindowSystem*>(g_object_get_data(G_OBJECT(node->area), "tavix-system"))) {
@@ -269,7 +305,9 @@ void OnBoxScrolled(GtkAdjustment*, gpointer data) {
 // ---- Creation ----------------------------------------------------------------------------------
 void GtkWindowSystem::CreateListView(Node& node) {
     node.store = gtk_list_store_new(kColumns, G_TYPE_STRING, GDK_TYPE_PIXBUF);
-    GtkWidget* view = gtk_icon_view_new_with_model(GTK_TREE_MODEL(node.store));
+    GtkWidget* view = gtk_icon_view_new();  // the model comes with the dialog's showing (LvAttachModel)
+    g_object_set_data(G_OBJECT(view), kOwnListView, node.handle());
+    g_object_set_data(G_OBJECT(view), "tavix-system", this);
     GtkIconView* icons = GTK_ICON_VIEW(view);
     gtk_icon_view_set_selection_mode(icons, (node.style & ws::kLvsSingleSel) ? GTK_SELECTION_SINGLE
                                                                              : GTK_SELECTION_MULTIPLE);
@@ -373,13 +411,23 @@ void GtkWindowSystem::LvShowItem(Node* list, int index) {
     if (list->store == nullptr || !NthIter(list->store, index, iter)) return;
     const ListViewItem& item = list->items[static_cast<size_t>(index)];
     ++quiet;
+    gchar* shown = nullptr;
+    gtk_tree_model_get(GTK_TREE_MODEL(list->store), &iter, kTextColumn, &shown, -1);
+    const bool relabelled = shown == nullptr || item.text != shown;
+    g_free(shown);
     GdkPixbuf* pixbuf = Pixbuf(list->images, item.image);
     gtk_list_store_set(list->store, &iter, kTextColumn, item.text.c_str(), kPixbufColumn, pixbuf, -1);
     if (pixbuf) g_object_unref(pixbuf);
-    // The view's accessible items carry their label as text only: each is named by it too.
-    if (AtkObject* child = atk_object_ref_accessible_child(gtk_widget_get_accessible(list->inner), index)) {
-        atk_object_set_name(child, item.text.c_str());
-        g_object_unref(child);
+    if (!list->modelAttached) {  // the rest is the view's, which shows the item when attached
+        --quiet;
+        return;
+    }
+    if (relabelled) {
+        // The item's accessible name is its label (ItemName): say that it changed.
+        if (AtkObject* child = atk_object_ref_accessible_child(gtk_widget_get_accessible(list->inner), index)) {
+            g_object_notify(G_OBJECT(child), "accessible-name");
+            g_object_unref(child);
+        }
     }
     GtkTreePath* path = gtk_tree_path_new_from_indices(index, -1);
     if (item.state & lvis::kSelected) {
@@ -393,6 +441,21 @@ void GtkWindowSystem::LvShowItem(Node* list, int index) {
     }
     gtk_tree_path_free(path);
     --quiet;
+}
+
+// Gives the view its model (the store holds every item's label and image by then), then
+// selects the selected items and puts the cursor on the focused one: the others are as a new
+// model leaves them.
+void GtkWindowSystem::LvAttachModel(Node* list) {
+    if (list->modelAttached) return;
+    ++quiet;
+    gtk_icon_view_set_model(IconView(list), GTK_TREE_MODEL(list->store));
+    list->modelAttached = true;
+    --quiet;
+    NameItemsByLabel(list->inner);
+    for (int i = 0; i < static_cast<int>(list->items.size()) && live_.contains(list); ++i) {
+        if (list->items[static_cast<size_t>(i)].state & (lvis::kSelected | lvis::kFocused)) LvShowItem(list, i);
+    }
 }
 
 void GtkWindowSystem::ListViewSetImageList(Window list, const ImageList* images) {
@@ -425,6 +488,7 @@ int GtkWindowSystem::ListViewInsert(Window list, int index, const ListViewItem& 
     gtk_list_store_insert_with_values(node->store, nullptr, index, kTextColumn, item.text.c_str(), -1);
     --quiet;
     LvShowItem(node, index);
+    if (node->modelAttached) NameItemsByLabel(node->inner);  // the first item of an empty list
     return dialog_manager::ListViewItemInserted(Dialogs(), list, index, item);
 }
 

@@ -299,6 +299,9 @@ int GtkWindowSystem::RunModal(uint32_t templateId, const DialogSource& from, Win
     InitDialog(run);
     if (!run.ended) {
         for (auto& control : run.controls) {
+            if (control->kind == Kind::ListView) LvAttachModel(control.get());
+        }
+        for (auto& control : run.controls) {
             if (control->style & ws::kVisible) gtk_widget_show_all(control->widget);
         }
         gtk_widget_show(run.fixed);

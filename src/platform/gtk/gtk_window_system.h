@@ -55,6 +55,10 @@ struct Node {
     std::vector<ListViewItem> items;
     const ImageList* images = nullptr;
     GtkListStore* store = nullptr;
+    // The view shows the store only once the dialog is shown: until then items go to the store
+    // alone. A live icon view (and its accessible) walks all its items on every insert, which
+    // made filling 10,000 items take seconds.
+    bool modelAttached = false;
     GtkCellRenderer* textCell = nullptr;
     int editing = -1;
     GtkWidget* editor = nullptr;
@@ -191,6 +195,7 @@ private:
     void InitDialog(Run& run);
     void DestroyWindows(Run& run);
     void MoveFocus(Node* target);
+    void LvAttachModel(Node* list);
     bool LvChangeItem(Node* list, int index, unsigned newState, unsigned mask,
                       const std::string* text, const int* image, bool inserting = false);
     void LvShowItem(Node* list, int index);
