@@ -14,7 +14,7 @@
 #include "TavixConnect.h"
 #include "connstring/connection_record.h"
 #include "store/record_defaults.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 
 namespace {
 

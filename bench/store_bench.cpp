@@ -40,7 +40,7 @@
 #if TAVIX_BENCH_ODBC
 #include "odbc_ini_store.h"
 #endif
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/registry.h"
 #include "store/connection_table.h"
 #include "store/record_defaults.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench_connections.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/registry.h"
 #include "store/connection_table.h"
 #include "store/registry_store.h"

@@ -5,22 +5,22 @@
 # listed after it. The build runs this before compiling, so a backward include fails the build
 # with one line naming the file, the line and both layers.
 set(TAVIX_LAYERS
-  "text and platform interfaces|frame/wide\\.h|platform/(automation|codepage|last_error|locale|message_box|module|registry|case_table|name_fold)\\.(h|cpp)"
+  "text and platform interfaces|frame/context/wide\\.h|platform/(automation|codepage|last_error|locale|message_box|module|registry|case_table|name_fold)\\.(h|cpp)"
   "formats|resources/.*|icons/icon_reader\\.(h|cpp)|locale/locale_table\\.(h|cpp)|platform/icons\\.h"
-  "context|frame/(boundary|library_context|string_table)\\.(h|cpp)"
+  "context|frame/context/.*"
   "connection strings|connstring/(connection_record|wide_split)\\.(h|cpp)"
   "store|store/.*"
   "window systems|platform/(window_system|dialog_manager)\\.(h|cpp)|platform/(win32|posix|headless|gtk)/.*"
-  "dialog framework|frame/(dialog|controls|message_map)\\.(h|cpp)|locale/help\\.(h|cpp)"
+  "dialog framework|frame/window/.*|locale/help\\.(h|cpp)"
   "dialogs|dialogs/.*|icons/.*"
-  "app and exports|.*exports?\\.cpp|locale/.*|frame/(connect_app\\.(h|cpp)|call_frame\\.h)|platform/(win32/dll_main|posix/library_main)\\.cpp")
+  "app and exports|.*exports?\\.cpp|locale/.*|frame/app/.*|platform/(win32/dll_main|posix/library_main)\\.cpp")
 
 # Includes the order allows but the layer may not make: "layer|pattern of the included file".
 # The window systems are handed the resource module and code page, and the connection-string
 # parsers their defaults, by their callers: neither reads the library context or its strings.
 set(TAVIX_FORBIDDEN_INCLUDES
-  "window systems|frame/(library_context|string_table)\\.h"
-  "connection strings|frame/(library_context|string_table)\\.h")
+  "window systems|frame/context/(library_context|string_table)\\.h"
+  "connection strings|frame/context/(library_context|string_table)\\.h")
 
 # Exports live beside their subsystem but belong to the top layer: they are matched first.
 set(TAVIX_TOP_FIRST ".*exports?\\.cpp|dialogs/connection_dialog_export\\.cpp|platform/(win32/dll_main|posix/library_main)\\.cpp")

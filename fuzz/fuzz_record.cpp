@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "connstring/connection_record.h"
-#include "frame/boundary.h"
-#include "frame/library_context.h"
+#include "frame/context/boundary.h"
+#include "frame/context/library_context.h"
 #include "resources/strings.h"
 
 namespace {

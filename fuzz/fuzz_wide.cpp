@@ -21,7 +21,7 @@
 
 #include "TavixConnect.h"
 #include "connstring/wide_split.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "resources/strings.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/boundary.h"
+#include "frame/context/boundary.h"
 
 namespace tavix {
 

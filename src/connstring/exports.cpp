@@ -1,9 +1,9 @@
 // The exported connection-string functions.
 #include "TavixConnect.h"
 #include "connstring/wide_split.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
-#include "frame/library_context.h"
+#include "frame/context/boundary.h"
+#include "frame/app/call_frame.h"
+#include "frame/context/library_context.h"
 #include "platform/automation.h"
 #include "resources/strings.h"
 

@@ -10,7 +10,7 @@
 // measuring it first. A null pointer reads as an empty string.
 #pragma once
 
-#include "frame/wide.h"
+#include "frame/context/wide.h"
 
 namespace tavix {
 

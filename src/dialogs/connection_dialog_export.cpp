@@ -11,9 +11,9 @@
 
 #include "TavixConnect.h"
 #include "dialogs/connections_dialog.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
-#include "frame/library_context.h"
+#include "frame/context/boundary.h"
+#include "frame/app/call_frame.h"
+#include "frame/context/library_context.h"
 #include "platform/automation.h"
 #include "platform/last_error.h"
 

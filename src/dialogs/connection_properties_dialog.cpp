@@ -1,6 +1,6 @@
 #include "dialogs/connection_properties_dialog.h"
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "icons/change_icon_dialog.h"
 #include "locale/help.h"
 

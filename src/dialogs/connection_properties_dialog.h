@@ -24,8 +24,8 @@
 
 #include "TavixConnect.h"
 #include "dialogs/unique_icon.h"
-#include "frame/boundary.h"
-#include "frame/dialog.h"
+#include "frame/context/boundary.h"
+#include "frame/window/dialog.h"
 #include "resources/resource.h"
 
 namespace tavix {

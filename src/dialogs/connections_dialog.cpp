@@ -7,7 +7,7 @@
 
 #include "dialogs/connection_properties_dialog.h"
 #include "dialogs/store_warnings.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "icons/record_icon.h"
 #include "locale/help.h"
 #include "platform/locale.h"

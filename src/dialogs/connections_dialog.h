@@ -33,7 +33,7 @@
 #include "TavixConnect.h"
 #include "connstring/connection_record.h"
 #include "dialogs/unique_icon.h"
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 #include "platform/icons.h"
 #include "resources/resource.h"
 

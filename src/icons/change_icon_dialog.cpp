@@ -1,6 +1,6 @@
 #include "icons/change_icon_dialog.h"
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "locale/help.h"
 
 namespace tavix::icons {

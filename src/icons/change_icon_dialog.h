@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 #include "icons/icon_list_box.h"
 #include "platform/icons.h"
 #include "resources/resource.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 #include "platform/module.h"
 
 namespace tavix::icons {

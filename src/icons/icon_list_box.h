@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "frame/controls.h"
+#include "frame/window/controls.h"
 #include "platform/icons.h"
 
 namespace tavix::icons {

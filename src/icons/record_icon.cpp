@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "resources/resource.h"
 
 namespace tavix::icons {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/locale.h"
 
 namespace tavix::help {

@@ -3,7 +3,7 @@
 // their own; failures (an allocation that failed) are answered as "no help". Like every
 // export they run after the library's start-up.
 #include "TavixConnect.h"
-#include "frame/connect_app.h"
+#include "frame/app/connect_app.h"
 #include "locale/help.h"
 
 extern "C" {

@@ -1,7 +1,7 @@
 // The exported resource-library functions. Like the help functions they run in the caller's
 // current context: GetLocalizedResources is given its program module.
 #include "TavixConnect.h"
-#include "frame/connect_app.h"
+#include "frame/app/connect_app.h"
 #include "locale/localized_resources.h"
 
 extern "C" {

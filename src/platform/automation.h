@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "TavixConnect.h"
-#include "frame/wide.h"
+#include "frame/context/wide.h"
 
 namespace tavix::platform {
 

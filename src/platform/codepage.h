@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/wide.h"
+#include "frame/context/wide.h"
 
 namespace tavix::platform {
 

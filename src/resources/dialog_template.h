@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/wide.h"
+#include "frame/context/wide.h"
 
 namespace tavix::resources {
 

@@ -3,7 +3,7 @@
 #include <bitset>
 #include <cstring>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/name_fold.h"
 #include "resources/strings.h"
 #include "store/record_defaults.h"

@@ -2,8 +2,8 @@
 // in the thread's last error (see the header): 0, not found, refused, or the store's failure.
 #include "TavixConnect.h"
 #include "dialogs/store_warnings.h"
-#include "frame/boundary.h"
-#include "frame/call_frame.h"
+#include "frame/context/boundary.h"
+#include "frame/app/call_frame.h"
 #include "icons/record_icon.h"
 #include "store/connection_table.h"
 #include "store/record_defaults.h"

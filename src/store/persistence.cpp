@@ -11,7 +11,7 @@
 
 #include <unordered_set>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/name_fold.h"
 #include "resources/strings.h"
 #include "store/connection_table.h"

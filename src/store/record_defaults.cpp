@@ -1,6 +1,6 @@
 #include "store/record_defaults.h"
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "resources/strings.h"
 
 namespace tavix {

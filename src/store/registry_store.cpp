@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "resources/strings.h"
 #include "store/change_set.h"
 

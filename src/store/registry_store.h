@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/boundary.h"
+#include "frame/context/boundary.h"
 #include "platform/registry.h"
 
 namespace tavix {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "../frame/low_byte_code_page.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/codepage.h"
 #include "resources/resource.h"
 #include "store/record_defaults.h"

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "TavixConnect.h"
-#include "frame/boundary.h"
-#include "frame/library_context.h"
+#include "frame/context/boundary.h"
+#include "frame/context/library_context.h"
 #include "platform/automation.h"
 #include "platform/codepage.h"
 #include "resources/resource.h"

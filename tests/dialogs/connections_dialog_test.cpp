@@ -11,7 +11,7 @@
 
 #include "dialogs/connection_properties_dialog.h"
 #include "dialogs/connections_dialog.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "locale/help.h"
 #include "platform/automation.h"
 #include "platform/headless/headless_window_system.h"

@@ -1,4 +1,4 @@
-#include "frame/boundary.h"
+#include "frame/context/boundary.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/automation.h"
 #include "platform/codepage.h"
 

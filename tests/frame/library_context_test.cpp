@@ -1,4 +1,4 @@
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "frame/call_frame.h"
-#include "frame/string_table.h"
+#include "frame/app/call_frame.h"
+#include "frame/context/string_table.h"
 #include "platform/codepage.h"
 #include "resources/resource.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../platform/event_order_stories.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/gtk/gtk_window_system.h"
 #include "platform/module.h"
 

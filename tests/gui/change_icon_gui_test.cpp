@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "gui_driver.h"
 #include "icons/change_icon_dialog.h"
 #include "platform/module.h"

@@ -13,9 +13,9 @@
 #include <tuple>
 #include <vector>
 
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 #include "../platform/event_order_stories.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "gui_driver.h"
 #include "platform/icons.h"
 #include "platform/module.h"

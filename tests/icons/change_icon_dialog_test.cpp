@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dialogs/unique_icon.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "locale/help.h"
 #include "platform/headless/headless_window_system.h"
 #include "resources/resource.h"

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "dialogs/unique_icon.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "icon_test_support.h"
 #include "icons/record_icon.h"
 #include "resources/resource.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "environment.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/locale.h"
 
 namespace tavix::help {

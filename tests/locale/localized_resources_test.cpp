@@ -21,8 +21,8 @@
 #endif
 
 #include "environment.h"
-#include "frame/connect_app.h"
-#include "frame/library_context.h"
+#include "frame/app/connect_app.h"
+#include "frame/context/library_context.h"
 #include "locale/help.h"
 #include "platform/locale.h"
 #include "platform/module.h"

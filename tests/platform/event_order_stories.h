@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 #include "platform/window_system.h"
 #include "story_templates.h"
 

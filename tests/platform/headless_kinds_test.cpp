@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 
 namespace tavix::platform {
 namespace {

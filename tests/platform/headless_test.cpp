@@ -12,8 +12,8 @@
 
 #include "../frame/low_byte_code_page.h"
 #include "event_order_stories.h"
-#include "frame/dialog.h"
-#include "frame/library_context.h"
+#include "frame/window/dialog.h"
+#include "frame/context/library_context.h"
 #include "platform/module.h"
 
 namespace tavix {

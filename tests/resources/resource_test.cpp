@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/module.h"
 #include "resources/dialog_template.h"
 #include "resources/resource.h"

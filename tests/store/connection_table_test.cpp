@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 
 namespace tavix {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "TavixConnect.h"
 #include "dialogs/unique_icon.h"
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/automation.h"
 #include "platform/codepage.h"
 #include "platform/icons.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "store/connection_table.h"
 #include "store/record_defaults.h"
 

@@ -3,7 +3,7 @@
 // frame/connect_app.cpp for why, and for what shut-down may do under the loader lock).
 #include <windows.h>
 
-#include "frame/connect_app.h"
+#include "frame/app/connect_app.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH) tavix::ShutDown(reserved != nullptr);

@@ -1,4 +1,4 @@
-#include "frame/string_table.h"
+#include "frame/context/string_table.h"
 
 #include <algorithm>
 

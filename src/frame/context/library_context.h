@@ -14,8 +14,8 @@
 #include <optional>
 #include <string_view>
 
-#include "frame/string_table.h"
-#include "frame/wide.h"
+#include "frame/context/string_table.h"
+#include "frame/context/wide.h"
 #include "platform/codepage.h"
 #include "platform/module.h"
 #include "resources/dialog_template.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/wide.h"
+#include "frame/context/wide.h"
 #include "platform/codepage.h"
 #include "platform/module.h"
 

@@ -1,4 +1,4 @@
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 
 #include <atomic>
 #include <memory>

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "TavixConnect.h"
-#include "frame/wide.h"
+#include "frame/context/wide.h"
 
 namespace tavix {
 

@@ -1,10 +1,10 @@
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 
 #include <algorithm>
 #include <limits>
 #include <string>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/message_box.h"
 
 namespace tavix::frame {

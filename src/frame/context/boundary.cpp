@@ -1,8 +1,8 @@
-#include "frame/boundary.h"
+#include "frame/context/boundary.h"
 
 #include <limits>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "platform/automation.h"
 
 namespace tavix {

@@ -18,8 +18,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "frame/controls.h"
-#include "frame/message_map.h"
+#include "frame/window/controls.h"
+#include "frame/window/message_map.h"
 #include "platform/window_system.h"
 #include "resources/resource.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/message_map.h"
+#include "frame/window/message_map.h"
 #include "platform/window_system.h"
 
 namespace tavix::frame {

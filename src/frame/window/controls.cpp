@@ -1,8 +1,8 @@
-#include "frame/controls.h"
+#include "frame/window/controls.h"
 
 #include <cstdlib>
 
-#include "frame/dialog.h"
+#include "frame/window/dialog.h"
 
 namespace tavix::frame {
 

@@ -1,4 +1,4 @@
-#include "frame/connect_app.h"
+#include "frame/app/connect_app.h"
 
 #include <atomic>
 #include <mutex>
@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/library_context.h"
+#include "frame/context/library_context.h"
 #include "locale/help.h"
 #include "locale/localized_resources.h"
 #include "store/connection_table.h"

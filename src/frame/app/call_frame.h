@@ -4,8 +4,8 @@
 #include <exception>
 #include <utility>
 
-#include "frame/connect_app.h"
-#include "frame/library_context.h"
+#include "frame/app/connect_app.h"
+#include "frame/context/library_context.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 
