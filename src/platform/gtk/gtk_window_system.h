@@ -90,6 +90,10 @@ struct Run {
     BaseUnits units;
 };
 
+// A new GdkPixbuf (straight RGBA) of an icon's pixels (0xAARRGGBB, straight alpha, the mask's
+// pixels transparent); null for an empty image.
+GdkPixbuf* PixbufOf(const icons::IconImage& image);
+
 class GtkWindowSystem final : public WindowSystem {
 public:
     explicit GtkWindowSystem(const Host& host);
