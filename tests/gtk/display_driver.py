@@ -467,9 +467,9 @@ def story_context_menu(store):
     check(out["result"] == "0", "Cancel: %r" % out)
 
 
-def story_rename_in_place_then_escape(store):
-    # F2 opens the label editor on the focused item, Enter ends the edit; Escape is Cancel,
-    # which asks, and Yes keeps the new name.
+def connections_a_b_with_b_selected(store):
+    """The Connections dialog over connections A and B, B alone selected and focused: the
+    client, the window, the list and B's item."""
     for name in "AB":
         store_set(store, name, "cn_iptcp:%s[1]" % name.lower())
     client = Client(store)
@@ -480,6 +480,13 @@ def story_rename_in_place_then_escape(store):
     view.querySelection().selectChild(item.getIndexInParent())
     wait_for(lambda: items(view)[1] == ["B"], "B selected")
     wait_active(window)
+    return client, window, view, item
+
+
+def story_rename_in_place_then_escape(store):
+    # F2 opens the label editor on the focused item, Enter ends the edit; Escape is Cancel,
+    # which asks, and Yes keeps the new name.
+    client, window, view, _ = connections_a_b_with_b_selected(store)
     key(0xFFBF)  # F2
     # The editor has the keyboard and the label selected: typing replaces it.
     time.sleep(0.3)
@@ -501,16 +508,7 @@ def story_rename_through_the_editor(store):
     # The label editor is on screen over the item's label and is an editable text named by that
     # label. A name another connection holds comes back made unique, and the editor opens again;
     # Escape there keeps the unique name; Enter on a new text renames.
-    for name in "AB":
-        store_set(store, name, "cn_iptcp:%s[1]" % name.lower())
-    client = Client(store)
-    window, view = connections(client)
-    item = wait_for(lambda: next((i for i in view if i.name == "B"), None), "item B")
-    item.queryComponent().grabFocus()
-    view.querySelection().clearSelection()
-    view.querySelection().selectChild(item.getIndexInParent())
-    wait_for(lambda: items(view)[1] == ["B"], "B selected")
-    wait_active(window)
+    client, window, view, item = connections_a_b_with_b_selected(store)
     key(KEY_F2)
     editor = control(window, pyatspi.ROLE_TEXT, "B")
     states = editor.getState()
