@@ -165,6 +165,10 @@ WarningFunction SetWarningFunction(WarningFunction function) {
     return previous;
 }
 
+int ShowWarning(std::string_view text, std::string_view caption, unsigned style) {
+    return Warning()(text, caption, style);
+}
+
 void ResetResourceLocales() { SearchList().reset(); }
 
 }  // namespace tavix::locale

@@ -63,6 +63,9 @@ void FreeLocalizedResources(platform::ModuleHandle resourceModule,
 using WarningFunction = int (*)(std::string_view text, std::string_view caption, unsigned style);
 WarningFunction SetWarningFunction(WarningFunction function);
 
+// Shows a warning the way warnings are shown now (the function above).
+int ShowWarning(std::string_view text, std::string_view caption, unsigned style);
+
 // Forgets the locale list, so that the next call builds it again (for tests that change the
 // user's locale).
 void ResetResourceLocales();

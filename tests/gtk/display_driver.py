@@ -375,8 +375,8 @@ def story_two_dialogs_in_one_process(store):
     check(out["exit"] == 0 and out["result"] == "0", "both dialogs ran: %r" % out)
 
 
-def story_change_icon_through_the_file_chooser(store):
-    icon_file = os.environ["TAVIX_ICON_FILE"]  # a library with several icons
+def change_icon_of_a(store):
+    """Connection A alone, its Properties, then Change Icon: the client and the three windows."""
     store_set(store, "A", "cn_iptcp:a[1]")
     client = Client(store)
     window, view = connections(client)
@@ -384,6 +384,23 @@ def story_change_icon_through_the_file_chooser(store):
     props = client.window("Connection Properties")
     press(control(props, pyatspi.ROLE_PUSH_BUTTON, "Icon..."))
     change = client.window("Change Icon")
+    return client, window, props, change
+
+
+def ok_ok_connect(client, window, props, change):
+    """OK in Change Icon and in Properties, then Connect: what the client printed."""
+    press(control(change, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Change Icon")
+    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    client.gone("Connection Properties")
+    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Connect"))
+    out = client.result()
+    return out
+
+
+def story_change_icon_through_the_file_chooser(store):
+    icon_file = os.environ["TAVIX_ICON_FILE"]  # a library with several icons
+    client, window, props, change = change_icon_of_a(store)
     file_name = control(change, pyatspi.ROLE_TEXT, "File Name:")
     row = control(change, pyatspi.ROLE_DRAWING_AREA, "Current Icon:")
     screenshot("change_icon_default")
@@ -409,12 +426,7 @@ def story_change_icon_through_the_file_chooser(store):
     wait_active(change)
     key(0xFF53)  # Right: the second icon
     screenshot("change_icon_chosen")
-    press(control(change, pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    client.gone("Change Icon")
-    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    client.gone("Connection Properties")
-    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Connect"))
-    out = client.result()
+    out = ok_ok_connect(client, window, props, change)
     check(out["result"] == "1" and out["name"] == "A" and out["icon"] == "yes", "Connect: %r" % out)
     shown = subprocess.run([CLI, "show", "A"], capture_output=True, text=True,
                            env=dict(os.environ, XDG_CONFIG_HOME=store)).stdout
@@ -706,13 +718,7 @@ def story_icon_row_scrollbar(store):
     # the icon scrolled there, and that icon is the one saved.
     icon_file = os.environ["TAVIX_ROW_ICON_FILE"]  # 25 icons, two kinds alternating
     check(os.path.exists(icon_file), "the row's library of 25 icons: %s" % icon_file)
-    store_set(store, "A", "cn_iptcp:a[1]")
-    client = Client(store)
-    window, view = connections(client)
-    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Properties..."))
-    props = client.window("Connection Properties")
-    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "Icon..."))
-    change = client.window("Change Icon")
+    client, window, props, change = change_icon_of_a(store)
     type_into(control(change, pyatspi.ROLE_TEXT, "File Name:"), icon_file)
     row = control(change, pyatspi.ROLE_DRAWING_AREA, "Current Icon:")
     row.queryComponent().grabFocus()  # the file name loses the focus: its icons load
@@ -730,12 +736,7 @@ def story_icon_row_scrollbar(store):
     pyatspi.Registry.generateMouseEvent(x + 5, y + height // 3, "b1c")
     time.sleep(0.3)
     picked = (position + 5) // 40
-    press(control(change, pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    client.gone("Change Icon")
-    press(control(props, pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    client.gone("Connection Properties")
-    press(control(window, pyatspi.ROLE_PUSH_BUTTON, "Connect"))
-    out = client.result()
+    out = ok_ok_connect(client, window, props, change)
     check(out["result"] == "1" and out["name"] == "A", "Connect: %r" % out)
     shown = subprocess.run([CLI, "show", "A"], capture_output=True, text=True,
                            env=dict(os.environ, XDG_CONFIG_HOME=store)).stdout

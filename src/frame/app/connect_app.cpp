@@ -112,11 +112,7 @@ void ShowHeldWarnings() {
         if (!g_holding.exchange(false)) return;
         held.swap(g_held);
     }
-    if (held.empty()) return;
-    // The function warnings are shown with (a test's, or the message box).
-    const locale::WarningFunction show = locale::SetWarningFunction(nullptr);
-    locale::SetWarningFunction(show);
-    for (const HeldWarning& warning : held) show(warning.text, warning.caption, warning.style);
+    for (const HeldWarning& warning : held) locale::ShowWarning(warning.text, warning.caption, warning.style);
 }
 
 // Set once the application exists: shut-down and Running never create it (at unload that
