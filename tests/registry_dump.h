@@ -1,4 +1,5 @@
-// A registry tree as text, to compare what a store holds before and after an operation.
+// A registry tree as text, to compare what a store holds before and after an operation; an open
+// key for tests.
 #pragma once
 
 #include <algorithm>
@@ -52,5 +53,24 @@ inline std::string Dump(platform::Registry& reg, platform::RegKey key = platform
     if (rc != kRegNoMoreItems) out += "<subkeys: " + std::to_string(rc) + ">\n";
     return out;
 }
+
+// An open registry key, closed at the end of its scope or when it is opened anew.
+class Key {
+public:
+    explicit Key(platform::Registry& registry) : registry_(registry) {}
+    ~Key() { Reset(); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    platform::RegKey* Out() { return Reset(), &key_; }
+    platform::RegKey get() const { return key_; }
+    void Reset() {
+        if (key_ != 0) registry_.CloseKey(key_);
+        key_ = 0;
+    }
+
+private:
+    platform::Registry& registry_;
+    platform::RegKey key_ = 0;
+};
 
 }  // namespace tavix::testing

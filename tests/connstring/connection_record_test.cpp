@@ -145,8 +145,7 @@ TEST(ConnectionRecordParse, DefaultTextsAreTheCallersAndTheCurrentResourcesFillT
     context.codePage = &codePage;
     ContextGuard guard(context);
     const ParseDefaults current = CurrentParseDefaults();
-    EXPECT_EQ(current.defaultNamespace, "BENUTZER");
-    EXPECT_EQ(current.nameless, "Namenlos");
+    EXPECT_EQ(std::string(current.defaultNamespace) + "|" + std::string(current.nameless), "BENUTZER|Namenlos");
     EXPECT_EQ(current.leadBytes, &lead);
 }
 

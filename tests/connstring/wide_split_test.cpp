@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "TavixConnect.h"
@@ -17,15 +16,6 @@ namespace tavix {
 namespace {
 
 WString W(std::u16string_view text) { return WideFromUtf16(text); }
-
-// A wide argument that may be null.
-struct Arg {
-    std::optional<WString> text;
-    Arg(const char16_t* utf16) {
-        if (utf16 != nullptr) text = W(utf16);
-    }
-    const OLECHAR* get() const { return text ? text->c_str() : nullptr; }
-};
 
 // A sentinel that the exports must overwrite with null and never free.
 WChar g_sentinelText[] = {'s', 0};
@@ -49,11 +39,11 @@ TEST(ConnectionStringExports, RunInTheLibraryContextAndRestoreTheCallers) {
     caller.resourceStrings = &callerStrings;
     ContextGuard guard(caller);
 
-    const Arg plain(u"cn_iptcp:h[1]"), user(u"cn_iptcp:h[1]:USER"), benutzer(u"cn_iptcp:h[1]:BENUTZER");
+    const WString plain = W(u"cn_iptcp:h[1]"), user = W(u"cn_iptcp:h[1]:USER"), benutzer = W(u"cn_iptcp:h[1]:BENUTZER");
     // In the caller's context its own text would be the default...
     const WStringView callersDefault = LoadWideString(IDS_DEFAULT_NAMESPACE);
-    ASSERT_TRUE(WideStringsEquivalent(WideView(plain.get()), WideView(benutzer.get()), callersDefault));
-    ASSERT_FALSE(WideStringsEquivalent(WideView(plain.get()), WideView(user.get()), callersDefault));
+    ASSERT_TRUE(WideStringsEquivalent(WideView(plain.c_str()), WideView(benutzer.c_str()), callersDefault));
+    ASSERT_FALSE(WideStringsEquivalent(WideView(plain.c_str()), WideView(user.c_str()), callersDefault));
 
     BSTR server = kSentinel, space = kSentinel;
     const struct {
@@ -61,14 +51,15 @@ TEST(ConnectionStringExports, RunInTheLibraryContextAndRestoreTheCallers) {
         std::function<long()> call;
         long expected;
     } calls[] = {
-        {"equivalent USER", [&] { return ConnectionStringsEquivalent(plain.get(), user.get()); }, 1},
-        {"equivalent BENUTZER", [&] { return ConnectionStringsEquivalent(plain.get(), benutzer.get()); }, 0},
-        {"equivalent identical", [&] { return ConnectionStringsEquivalent(Arg(u"x").get(), Arg(u"x").get()); }, 1},
-        {"equivalent nulls", [&] { return ConnectionStringsEquivalent(nullptr, Arg(u"").get()); }, 1},
-        {"split empty", [&] { return SplitConnectionString(Arg(u"").get(), &server, &space); }, 0},
+        {"equivalent USER", [&] { return ConnectionStringsEquivalent(plain.c_str(), user.c_str()); }, 1},
+        {"equivalent BENUTZER", [&] { return ConnectionStringsEquivalent(plain.c_str(), benutzer.c_str()); }, 0},
+        {"equivalent identical", [&] { return ConnectionStringsEquivalent(W(u"x").c_str(), W(u"x").c_str()); }, 1},
+        {"equivalent nulls", [&] { return ConnectionStringsEquivalent(nullptr, W(u"").c_str()); }, 1},
+        {"split empty", [&] { return SplitConnectionString(W(u"").c_str(), &server, &space); }, 0},
         {"split null", [&] { return SplitConnectionString(nullptr, &server, &space); }, 0},
-        {"make null", [&] { return MakeConnectionString(nullptr, user.get()) == nullptr ? 0L : 1L; }, 0},
-        {"make", [&] { return long(UniqueBstr(MakeConnectionString(plain.get(), Arg(u"NS").get())).view().size()); }, 16},
+        {"make null", [&] { return MakeConnectionString(nullptr, user.c_str()) == nullptr ? 0L : 1L; }, 0},
+        {"make", [&] { return long(UniqueBstr(MakeConnectionString(plain.c_str(), W(u"NS").c_str())).view().size()); },
+         16},
     };
     for (const auto& c : calls) {
         EXPECT_EQ(c.call(), c.expected) << c.what;

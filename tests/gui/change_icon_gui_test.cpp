@@ -1,6 +1,6 @@
 // The Change Icon dialog under the real dialog manager, driven by window messages to template
-// 100's control ids: the icon row's keys and scrolling, Enter in the file name, Browse through
-// the system's open-file dialog.
+// 100's control ids: the owner-drawn icon row's clicks, keys and scrolling, Enter in the file
+// name and on the row, Browse through the system's open-file dialog.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -28,14 +28,12 @@ std::string Fixture(const char* name) {
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 class ChangeIconGui : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!Exists(Fixture("icons25.dll"))) GTEST_SKIP() << "the icon libraries were not built";
+        if (GetFileAttributesA(Fixture("icons25.dll").c_str()) == INVALID_FILE_ATTRIBUTES) {
+            GTEST_SKIP() << "the icon libraries were not built";
+        }
     }
     ~ChangeIconGui() override { platform::Icons().DestroyIcon(defaultIcon); }
 
@@ -45,8 +43,8 @@ protected:
 };
 
 // Opened on the fourth icon of 25: a click picks the second, End the last (scrolled into view),
-// Enter on the row ends the dialog with that icon.
-TEST_F(ChangeIconGui, KeysPickAndScrollEnterOnTheRowEnds) {
+// a double click on it ends the dialog with that icon.
+TEST_F(ChangeIconGui, KeysPickAndScrollADoubleClickEnds) {
     ChangeIconDialog dialog;
     dialog.defaultIcon = defaultIcon;
     dialog.iconFilename = Fixture("icons25.dll");
@@ -71,7 +69,7 @@ TEST_F(ChangeIconGui, KeysPickAndScrollEnterOnTheRowEnds) {
             [&] { return GetScrollPos(row, SB_HORZ) == 25 * 40 - client.right; }))
             << GetScrollPos(row, SB_HORZ);
         EXPECT_TRUE(Driver::Screenshot(window, "change_icon_last_icon"));
-        Driver::PostKey(row, VK_RETURN);
+        PostMessageA(row, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(client.right - 20, 10));
         EXPECT_TRUE(Driver::WaitGone(window));
     });
     EXPECT_EQ(code, IDOK);
@@ -80,7 +78,8 @@ TEST_F(ChangeIconGui, KeysPickAndScrollEnterOnTheRowEnds) {
 }
 
 // Enter in the file name loads the file and keeps the dialog open; Browse goes through the
-// system's open-file dialog. (A file without icons, and OK disabled then: the headless stories.)
+// system's open-file dialog; Enter on the row ends the dialog. (A file without icons, and OK
+// disabled then: the headless stories.)
 TEST_F(ChangeIconGui, FileNameEnterAndBrowseReloadTheRow) {
     ChangeIconDialog dialog;
     dialog.defaultIcon = defaultIcon;
@@ -100,14 +99,16 @@ TEST_F(ChangeIconGui, FileNameEnterAndBrowseReloadTheRow) {
         HWND open = driver.WaitForDialog("Open");
         ASSERT_NE(open, nullptr);
         EXPECT_TRUE(Driver::Screenshot(open, "change_icon_browse"));
-        Driver::SetOpenFileName(open, many);
+        // The file name box: a combo box (cmb13) in newer dialogs, an edit (edt1) in older ones.
+        HWND name = GetDlgItem(open, 0x47C);
+        Driver::SetText(name ? name : GetDlgItem(open, 0x480), many);
         Driver::Click(open, IDOK);
         EXPECT_TRUE(Driver::WaitUntil([&] { return Driver::Text(edit) == many; }))
             << Driver::Text(edit);
-        Driver::PostKey(edit, VK_ESCAPE);
+        Driver::PostKey(row, VK_RETURN);
         EXPECT_TRUE(Driver::WaitGone(window));
     });
-    EXPECT_EQ(code, IDCANCEL);
+    EXPECT_EQ(code, IDOK);
     EXPECT_EQ(dialog.iconFilename, many);
     EXPECT_EQ(dialog.iconList.iconCount, 25);
 }

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace tavix::gui_test {
@@ -94,18 +94,10 @@ void Driver::PostKey(HWND window, int virtualKey) {
 }
 
 void Driver::Type(int virtualKey, bool shift) {
-    INPUT keys[4] = {};
-    UINT count = 0;
-    const auto add = [&](int key, DWORD flags) {
-        keys[count].type = INPUT_KEYBOARD;
-        keys[count].ki.wVk = static_cast<WORD>(key);
-        keys[count++].ki.dwFlags = flags;
-    };
-    if (shift) add(VK_SHIFT, 0);
-    add(virtualKey, 0);
-    add(virtualKey, KEYEVENTF_KEYUP);
-    if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
-    SendInput(count, keys, sizeof(INPUT));
+    if (shift) keybd_event(VK_SHIFT, 0, 0, 0);
+    keybd_event(static_cast<BYTE>(virtualKey), 0, 0, 0);
+    keybd_event(static_cast<BYTE>(virtualKey), 0, KEYEVENTF_KEYUP, 0);
+    if (shift) keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
 }
 
 void Driver::SetText(HWND window, std::string_view text) {
@@ -113,19 +105,11 @@ void Driver::SetText(HWND window, std::string_view text) {
     SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
 }
 
-void Driver::SetOpenFileName(HWND open, std::string_view path) {
-    // The file name box: a combo box (cmb13) in newer dialogs, an edit (edt1) in older ones.
-    HWND name = GetDlgItem(open, 0x47C);
-    if (name == nullptr) name = GetDlgItem(open, 0x480);
-    SetText(name, path);
-}
-
 bool Driver::Screenshot(HWND window, std::string_view name) {
     const char* dir = std::getenv("TAVIX_SCREENSHOT_DIR");
     if (dir == nullptr || *dir == '\0') return true;
     // Let the window finish painting, then copy what it shows.
-    RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(300);
     RECT rect{};
     GetWindowRect(window, &rect);
@@ -135,29 +119,24 @@ bool Driver::Screenshot(HWND window, std::string_view name) {
     HDC source = GetWindowDC(window), memory = CreateCompatibleDC(source);
     BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // rows bottom-up
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, reinterpret_cast<BITMAPINFO*>(&header),
-                                      DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = bitmap != nullptr && memory != nullptr;
-    if (ok) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        // What the window shows; its own painting where that cannot be read.
-        ok = BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY) || PrintWindow(window, memory, 0);
-        GdiFlush();
-        SelectObject(memory, old);
-    }
+    HBITMAP bitmap =
+        CreateDIBSection(memory, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    // What the window shows; its own painting where that cannot be read.
+    bool ok = bitmap && (BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY) || PrintWindow(window, memory, 0));
+    GdiFlush();
     if (ok) {
         const DWORD imageSize = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
         const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof header;
         const BITMAPFILEHEADER file{0x4D42, offset + imageSize, 0, 0, offset};  // "BM"
-        const std::string path = std::string(dir) + "/" + std::string(name) + ".bmp";
-        FILE* out = std::fopen(path.c_str(), "wb");
-        ok = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
-             std::fwrite(&header, sizeof header, 1, out) == 1 &&
-             std::fwrite(bits, imageSize, 1, out) == 1;
-        if (out != nullptr) ok = std::fclose(out) == 0 && ok;
+        std::ofstream out(std::string(dir) + "/" + std::string(name) + ".bmp", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(&file), sizeof file);
+        out.write(reinterpret_cast<const char*>(&header), sizeof header);
+        ok = out.write(static_cast<const char*>(bits), imageSize).flush().good();
     }
+    SelectObject(memory, old);
     if (bitmap) DeleteObject(bitmap);
-    if (memory) DeleteDC(memory);
+    DeleteDC(memory);
     ReleaseDC(window, source);
     return ok;
 }

@@ -41,17 +41,14 @@ public:
     // A click on a button, posted: the handler may open a modal window.
     static void Click(HWND dialog, int id);
     static void PostKey(HWND window, int virtualKey);
-    // A key pressed on the keyboard (SendInput): it goes to the focus of the active window, and
+    // A key pressed on the keyboard (keybd_event): it goes to the focus of the active window, and
     // the system's own handling of the key (F1 raising WM_HELP) takes place. shift: with Shift
     // held down, as the dialog manager reads it (GetKeyState).
     static void Type(int virtualKey, bool shift = false);
     static void SetText(HWND window, std::string_view text);
 
-    // A message box: its text, and a click on one of its buttons (IDOK, IDYES, ...).
+    // A message box's text; Click(box, IDOK) answers it.
     static std::string MessageText(HWND box) { return ItemText(box, 0xFFFF); }
-    static void Answer(HWND box, int button) { Click(box, button); }
-    // Types a file name into the system's open-file dialog.
-    static void SetOpenFileName(HWND open, std::string_view path);
 
     // Saves a picture of window as a BMP file named name in the directory that the environment
     // variable TAVIX_SCREENSHOT_DIR names (nothing when it is not set). False when it was asked

@@ -1,7 +1,7 @@
 // The Windows window system under a real dialog manager: the event-order stories
-// (platform/event_order_stories.h) and dialogs of the test's own over the library's templates
-// 100 and 200, run modally on the test's thread and driven from a second thread by keyboard
-// input and window messages to the templates' control ids. Needs a display.
+// (platform/event_order_stories.h) and a dialog of the test's own over the library's template
+// 200, run modally on the test's thread and driven from a second thread by keyboard input and
+// window messages to the template's control ids. Needs a display.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "frame/window/dialog.h"
@@ -29,89 +30,6 @@ using Log = std::vector<std::string>;
 namespace wm = platform::wm;
 
 bool Contains(const Log& log, const std::string& entry) { return std::find(log.begin(), log.end(), entry) != log.end(); }
-
-std::unique_ptr<platform::ImageList> LibraryIcons() {
-    auto images = platform::Icons().CreateImageList(32, 32, 2, 2);
-    for (uint32_t id : {IDI_CONNECTION, IDI_MISSING}) {
-        platform::IconHandle icon = platform::Icons().LoadResourceIcon(platform::ProgramModule(), id);
-        images->ReplaceIcon(-1, icon);
-        platform::Icons().DestroyIcon(icon);
-    }
-    return images;
-}
-
-// ---- Template 100: an owner-drawn row of three cells ------------------------------------------
-
-class Row : public frame::OwnerDrawListBox {
-public:
-    bool MeasureItem(platform::MeasureItemRequest& request) override {
-        request.width = 3 * 40;
-        request.height = 40;
-        return true;
-    }
-    bool DrawItem(platform::DrawItemRequest& request) override {
-        for (int i = 0; i < 3; ++i) {
-            const platform::Rect cell{40 * i, 0, 40 * i + 40, 40};
-            request.painter->Fill(cell, i == 0 ? platform::color::kHighlight : platform::color::kWindow);
-            if (i == 0) request.painter->FocusRect({cell.left + 2, 2, cell.right - 2, 38});
-            request.painter->DrawImage(*images_, i % 2, cell.left + 4, 4);
-        }
-        return true;
-    }
-
-private:
-    std::unique_ptr<platform::ImageList> images_ = LibraryIcons();
-};
-
-class RowDialog : public frame::Dialog {
-public:
-    RowDialog() : Dialog(IDD_CHANGE_ICON) {}
-    static const frame::MessageMap* ClassMap() {
-        static constexpr frame::MessageEntry entries[] = {
-            frame::OnCommand<&RowDialog::OnRowDoubleClick>(IDC_ICON_ROWS, platform::lbn::kDblClk),
-            frame::OnCommand<&RowDialog::OnThird>(103),
-            frame::OnMessage<&RowDialog::OnHelp>(wm::kHelp),
-            frame::OnMessage<&RowDialog::OnContextMenu>(wm::kContextMenu),
-            frame::OnMessage<&RowDialog::OnDestroy>(wm::kDestroy),
-        };
-        static const frame::MessageMap map{Dialog::ClassMap(), entries};
-        return &map;
-    }
-    const frame::MessageMap* GetMessageMap() const override { return ClassMap(); }
-    Log log;
-    Row row;
-
-protected:
-    bool OnInitDialog() override {
-        log.push_back("init");
-        Dialog::OnInitDialog();
-        row.SubclassDlgItem(7, *this);
-        row.AddItem("", 0);
-        row.SetCurSel(0);
-        return true;
-    }
-
-private:
-    void OnRowDoubleClick() {
-        log.push_back("double click");
-        OnOK();
-    }
-    void OnHelp(const Message& message) { log.push_back("help " + std::to_string(message.id)); }
-    void OnContextMenu(const Message& message) {
-        frame::PopupMenu menu;
-        menu.Append(frame::PopupMenu::kString, 101, "&First");
-        menu.AppendSeparator();
-        menu.Append(frame::PopupMenu::kGrayed, 102, "&Grayed");
-        menu.Append(frame::PopupMenu::kString, 103, "&Third");
-        const int chosen = menu.Track(message.point, *this);
-        log.push_back("menu " + std::to_string(message.id) + " " + std::to_string(chosen));
-    }
-    void OnThird() { log.push_back("command 103"); }
-    void OnDestroy() {
-        Dialog::OnDestroy();
-        log.push_back("destroy");
-    }
-};
 
 // The event-order stories under the dialog manager: keys as keyboard input, clicks and the
 // close box as window messages, typed text as a click into the edit and WM_SETTEXT. After each
@@ -161,41 +79,6 @@ TEST(Win32Dialog, StoriesRaiseTheDialogManagersEventsInOrder) {
     platform::FreeResourceLibrary(templates);
 }
 
-// F1 and a right click reach the dialog's handlers; the popup menu answers the item chosen by
-// its mnemonic, or nothing when dismissed.
-TEST(Win32Dialog, HelpAndContextMenuReachTheHandlers) {
-    RowDialog dialog;
-    EXPECT_EQ(RunDriven(dialog, [&](Driver& driver) {
-        HWND window = driver.WaitForDialog("Change Icon");
-        ASSERT_NE(window, nullptr);
-        HWND edit = GetDlgItem(window, IDC_FILE_NAME), browse = GetDlgItem(window, IDC_BROWSE);
-        ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() == edit; }));
-        EXPECT_TRUE(Driver::Screenshot(window, "template_100_row"));
-        Driver::Type(VK_F1);
-        EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "help 8"); }));
-        for (const auto& [key, entry] : {std::pair{int{'t'}, "menu 4 103"}, {VK_ESCAPE, "menu 4 0"}}) {
-            PostMessageA(browse, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
-            PostMessageA(browse, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
-            HWND menu = nullptr;
-            ASSERT_TRUE(Driver::WaitUntil([&] { return (menu = driver.Menu()) != nullptr; }));
-            if (key == VK_ESCAPE) {
-                Driver::PostKey(menu, key);
-            } else {
-                PostMessageA(menu, WM_CHAR, static_cast<WPARAM>(key), 1);
-            }
-            EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, entry); })) << entry;
-        }
-        // A double click on the owner-drawn row reaches its handler, which ends the dialog.
-        PostMessageA(GetDlgItem(window, IDC_ICON_ROWS), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
-        EXPECT_TRUE(Driver::WaitGone(window));
-    }), IDOK);
-    EXPECT_EQ(std::count(dialog.log.begin(), dialog.log.end(), "command 103"), 1);
-    EXPECT_EQ(dialog.log.back(), "destroy");
-    EXPECT_TRUE(Contains(dialog.log, "double click"));
-}
-
-// ---- Template 200: the list view ------------------------------------------------------------
-
 class ListDialog : public frame::Dialog {
 public:
     ListDialog() : Dialog(IDD_CONNECTIONS) {}
@@ -210,6 +93,9 @@ public:
             frame::OnNotify<&ListDialog::OnDoubleClick>(5, platform::nm::kDblClk),
             frame::OnCommand<&ListDialog::OnRename>(IDC_PROPERTIES),
             frame::OnCommand<&ListDialog::OnAsk>(IDC_NEW),
+            frame::OnCommand<&ListDialog::OnThird>(103),
+            frame::OnMessage<&ListDialog::OnHelp>(wm::kHelp),
+            frame::OnMessage<&ListDialog::OnContextMenu>(wm::kContextMenu),
         };
         static const frame::MessageMap map{Dialog::ClassMap(), entries};
         return &map;
@@ -223,6 +109,12 @@ protected:
     void DoDataExchange(frame::DataExchange& exchange) override { exchange.Bind(5, list); }
     bool OnInitDialog() override {
         Dialog::OnInitDialog();
+        images_ = platform::Icons().CreateImageList(32, 32, 2, 2);
+        for (uint32_t id : {IDI_CONNECTION, IDI_MISSING}) {
+            platform::IconHandle icon = platform::Icons().LoadResourceIcon(platform::ProgramModule(), id);
+            images_->ReplaceIcon(-1, icon);
+            platform::Icons().DestroyIcon(icon);
+        }
         list.SetImageList(images_.get());
         const char* names[] = {"Alpha", "Beta", "Gamma"};
         for (int i = 0; i < 3; ++i) {
@@ -262,25 +154,52 @@ private:
             nullptr, "Save the list?", "List test", platform::kMbYesNo | platform::kMbIconQuestion, language);
         log.push_back("answer " + std::to_string(answer));
     }
+    void OnHelp(const Message& message) { log.push_back("help " + std::to_string(message.id)); }
+    void OnContextMenu(const Message& message) {
+        frame::PopupMenu menu;
+        menu.Append(frame::PopupMenu::kString, 101, "&First");
+        menu.AppendSeparator();
+        menu.Append(frame::PopupMenu::kGrayed, 102, "&Grayed");
+        menu.Append(frame::PopupMenu::kString, 103, "&Third");
+        const int chosen = menu.Track(message.point, *this);
+        log.push_back("menu " + std::to_string(message.id) + " " + std::to_string(chosen));
+    }
+    void OnThird() { log.push_back("command 103"); }
 
-    std::unique_ptr<platform::ImageList> images_ = LibraryIcons();
+    std::unique_ptr<platform::ImageList> images_;
 };
 
 // The list view's notifications as comctl32 raises them: insertion with a state, selection,
-// the label editor (accepted, refused, cancelled), keys and a double click on an item.
-TEST(Win32Dialog, ListViewRaisesItsNotifications) {
+// the label editor (accepted, refused, cancelled), keys and a double click on an item. F1 and a
+// right click reach the dialog's handlers; the popup menu answers the item chosen by its
+// mnemonic, or nothing when dismissed.
+TEST(Win32Dialog, ListViewHelpAndContextMenuRaiseTheirNotifications) {
     ListDialog dialog;
     RunDriven(dialog, [&](Driver& driver) {
         HWND window = driver.WaitForDialog("Connections");
         ASSERT_NE(window, nullptr);
-        HWND list = GetDlgItem(window, IDC_CONNECTION_LIST);
+        HWND list = GetDlgItem(window, IDC_CONNECTION_LIST), button = GetDlgItem(window, IDC_DELETE);
         EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
         EXPECT_EQ(Driver::Label(list, 2), "Gamma");
         EXPECT_TRUE(Driver::Screenshot(window, "template_200_list"));
+        ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() != nullptr; }));
+        const std::string help = "help " + std::to_string(GetDlgCtrlID(driver.Focus()));
+        Driver::Type(VK_F1);
+        EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, help); })) << help;
+        for (const auto& [key, entry] : {std::pair{int{'t'}, "menu 14 103"}, {VK_ESCAPE, "menu 14 0"}}) {
+            PostMessageA(button, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
+            PostMessageA(button, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
+            HWND menu = nullptr;
+            ASSERT_TRUE(Driver::WaitUntil([&] { return (menu = driver.Menu()) != nullptr; }));
+            if (key == VK_ESCAPE) {
+                Driver::PostKey(menu, key);
+            } else {
+                PostMessageA(menu, WM_CHAR, static_cast<WPARAM>(key), 1);
+            }
+            EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, entry); })) << entry;
+        }
 
-        LVITEMA state{};
-        state.state = state.stateMask = LVIS_SELECTED;
-        SendMessageA(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));
+        ListView_SetItemState(list, 2, LVIS_SELECTED, LVIS_SELECTED);
         EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "changed 2 state 2 data 102"); }));
 
         // Rename item 0 (the first selected): accepted, then refused, then cancelled.
@@ -297,8 +216,7 @@ TEST(Win32Dialog, ListViewRaisesItsNotifications) {
 
         Driver::PostKey(list, VK_DELETE);
         RECT item{};
-        item.left = LVIR_ICON;
-        SendMessageA(list, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+        ListView_GetItemRect(list, 1, &item, LVIR_ICON);
         const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
         for (const UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) {
             PostMessageA(list, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, at);
@@ -316,6 +234,9 @@ TEST(Win32Dialog, ListViewRaisesItsNotifications) {
     EXPECT_LT(at("end 0 'Renamed'"), at("changed 0 text Renamed"));
     EXPECT_TRUE(Contains(log, "end 0 'Refused'") && Contains(log, "end 0 cancelled") && Contains(log, "key 46"));
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& e) { return e.starts_with("changed 0 text"); }), 1);
+    // The item chosen in the menu reaches the dialog as one command before Track answers it.
+    EXPECT_EQ(std::count(log.begin(), log.end(), "command 103"), 1);
+    EXPECT_LT(at("command 103"), at("menu 14 103"));
 }
 
 // A message box of the window system waits for the user's answer; its buttons speak the language
@@ -332,7 +253,7 @@ TEST(Win32Dialog, MessageBoxAnswersTheButtonPressed) {
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(Driver::MessageText(box), "Save the list?");
             EXPECT_EQ(Driver::ItemText(box, IDYES), yes);
-            Driver::Answer(box, press);
+            Driver::Click(box, press);
             EXPECT_TRUE(Driver::WaitUntil([&] { return Contains(dialog.log, "answer " + std::to_string(press)); }));
             Driver::Click(window, IDCANCEL);
         });

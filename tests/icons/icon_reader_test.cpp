@@ -31,14 +31,21 @@ Extracted Extract(const std::vector<uint8_t>& bytes, int index = 0, int size = 3
 void ExpectWellFormed(const Extracted& extracted) {
     if (extracted.answer != Answer::kIcon) return;
     const IconImage& image = extracted.image;
-    ASSERT_GT(image.width, 0);
-    ASSERT_GT(image.height, 0);
-    ASSERT_LE(std::max(image.width, image.height), kMaxImageSide);
+    ASSERT_TRUE(image.width > 0 && image.height > 0 && std::max(image.width, image.height) <= kMaxImageSide);
     ASSERT_EQ(image.pixels.size(), size_t(image.width) * size_t(image.height));
     ASSERT_EQ(image.mask.size(), image.pixels.size());
 }
 
 IconImage Raw(const std::string& name) { return LoadRaw(IconFixtures() / (name + ".raw")); }
+
+// An extraction gave the fixture image `name`, or (null) no icon, and an image as large as it says.
+void ExpectImage(const Extracted& extracted, const char* name) {
+    ExpectWellFormed(extracted);
+    ASSERT_EQ(extracted.answer, name ? Answer::kIcon : Answer::kNoIcon);
+    if (name) {
+        EXPECT_EQ(extracted.image, Raw(name));
+    }
+}
 
 const char* const kPeFiles[] = {"icons64.dll", "icons32.exe"};
 
@@ -50,10 +57,8 @@ void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
     Put16(bytes, at, value & 0xFFFF);
     Put16(bytes, at + 2, value >> 16);
 }
-uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
-    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 |
-           uint32_t{bytes.at(at + 2)} << 16 | uint32_t{bytes.at(at + 3)} << 24;
-}
+uint32_t Get16(const std::vector<uint8_t>& bytes, size_t at) { return bytes.at(at) | bytes.at(at + 1) << 8; }
+uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) { return Get16(bytes, at) | Get16(bytes, at + 2) << 16; }
 
 // ---- Reading what the files hold ------------------------------------------------------------
 
@@ -63,9 +68,7 @@ TEST(IconReader, DecodesEachImageFormatToTheImageItWasMadeFrom) {
         SCOPED_TRACE(name);
         const fs::path file = IconFixtures() / (std::string(name) + ".ico");
         TAVIX_REQUIRE_FIXTURE(file);
-        const Extracted extracted = Extract(ReadBytes(file));
-        ASSERT_EQ(extracted.answer, Answer::kIcon);
-        EXPECT_EQ(extracted.image, Raw(name));
+        ExpectImage(Extract(ReadBytes(file)), name);
     }
 }
 
@@ -78,9 +81,7 @@ TEST(IconReader, PicksTheNearestImageThatDecodes) {
     for (const auto& [size, image] : {std::pair{32, 4}, {16, 0}, {20, 0}, {44, 1}, {256, 3},
                                       {1000, 3}, {1, 0}}) {
         SCOPED_TRACE(size);
-        const Extracted extracted = Extract(bytes, 0, size);
-        ASSERT_EQ(extracted.answer, Answer::kIcon);
-        EXPECT_EQ(extracted.image, all.images[static_cast<size_t>(image)]);
+        EXPECT_EQ(Extract(bytes, 0, size).image, all.images[static_cast<size_t>(image)]);
     }
     // An image that does not decode gives way to the next nearest. Entry 4 (32 x 32, 32 bits)
     // points nowhere: entry 2 (32 x 32, 4 bits) is next.
@@ -94,20 +95,16 @@ TEST(IconReader, PicksTheNearestImageThatDecodes) {
     EXPECT_EQ(Extract(damaged).image, all.images[0]);
 }
 
-// A PNG file decoded by libpng: pixels 0xAARRGGBB; nullopt when it does not decode.
-std::optional<IconImage> DecodePngFile(const fs::path& path) {
+// A PNG file decoded by libpng: pixels 0xAARRGGBB; no pixels when it does not decode.
+IconImage DecodePngFile(const fs::path& path) {
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.string().c_str())) return std::nullopt;
+    if (!png_image_begin_read_from_file(&png, path.string().c_str())) return {};
     png.format = PNG_FORMAT_BGRA;
-    IconImage image;
-    image.width = static_cast<int>(png.width);
-    image.height = static_cast<int>(png.height);
+    IconImage image{static_cast<int>(png.width), static_cast<int>(png.height), {}, {}};
     image.pixels.resize(size_t{png.width} * png.height);
-    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) {
-        png_image_free(&png);
-        return std::nullopt;
-    }
+    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) image.pixels.clear();
+    png_image_free(&png);
     return image;
 }
 
@@ -126,13 +123,13 @@ TEST(IconReader, AgreesWithIcotoolOnAFileItMade) {
     ASSERT_EQ(theirs.size(), 6u);
     for (size_t i = 0; i < theirs.size(); ++i) {
         SCOPED_TRACE(theirs[i].filename().string());
-        const auto expected = DecodePngFile(theirs[i]);
-        ASSERT_TRUE(expected && ours.images[i]);
+        const IconImage expected = DecodePngFile(theirs[i]);
+        ASSERT_TRUE(ours.images[i]);
         const IconImage& image = *ours.images[i];
-        ASSERT_EQ(image.width, expected->width);
-        ASSERT_EQ(image.height, expected->height);
+        ASSERT_EQ(std::pair(image.width, image.height), std::pair(expected.width, expected.height));
+        ASSERT_EQ(image.pixels.size(), expected.pixels.size());
         for (size_t p = 0; p < image.pixels.size(); ++p) {
-            const uint32_t a = image.pixels[p], b = expected->pixels[p];
+            const uint32_t a = image.pixels[p], b = expected.pixels[p];
             ASSERT_TRUE(a >> 24 == b >> 24 && (a >> 24 == 0 || a == b))
                 << "pixel " << p << ": " << std::hex << a << " vs " << b;
         }
@@ -152,11 +149,7 @@ TEST(IconReader, PeIconsByIndexAndByResourceId) {
         EXPECT_EQ(CountIcons(MemorySource(bytes)), 4);
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(pe) + " " + std::to_string(c.index));
-            const Extracted extracted = Extract(bytes, c.index);
-            ASSERT_EQ(extracted.answer, c.expected ? Answer::kIcon : Answer::kNoIcon);
-            if (c.expected) {
-                EXPECT_EQ(extracted.image, Raw(c.expected));
-            }
+            ExpectImage(Extract(bytes, c.index), c.expected);
         }
         // Every image of a group, in the order of the .ico file it was made from.
         EXPECT_EQ(ReadIconImages(MemorySource(bytes), -3).images,
@@ -171,21 +164,18 @@ std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.e
 // A DOS program: the 64-byte header with its new-header offset pointing at `signature`.
 std::vector<uint8_t> DosProgram(const char (&signature)[3]) {
     std::vector<uint8_t> bytes(128, 0);
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
+    std::copy_n("MZ", 2, bytes.begin());
     bytes[0x3C] = 64;
-    bytes[64] = static_cast<uint8_t>(signature[0]);
-    bytes[65] = static_cast<uint8_t>(signature[1]);
+    std::copy_n(signature, 2, bytes.begin() + 64);
     return bytes;
 }
 
 TEST(IconReader, TellsAnIconFromNoIconFromAFileThatHoldsNone) {
-    const fs::path ico = IconFixtures() / "bmp4.ico";
-    const fs::path dll = IconFixtures() / "icons64.dll";
-    TAVIX_REQUIRE_FIXTURE(ico);
-    TAVIX_REQUIRE_FIXTURE(dll);
-    const std::vector<uint8_t> icoBytes = ReadBytes(ico), dllBytes = ReadBytes(dll);
-    const struct { const char* what; std::vector<uint8_t> bytes; int index; Answer answer; std::optional<int> count; } cases[] = {
+    TAVIX_REQUIRE_FIXTURE(IconFixtures() / "icons64.dll");
+    const std::vector<uint8_t> icoBytes = ReadBytes(IconFixtures() / "bmp4.ico");
+    const std::vector<uint8_t> dllBytes = ReadBytes(IconFixtures() / "icons64.dll");
+    struct Case { const char* what; std::vector<uint8_t> bytes; int index; Answer answer; std::optional<int> count; };
+    const Case cases[] = {
         {"text", Bytes("just some text\n"), 0, Answer::kNotIconFile, std::nullopt},
         {"a bitmap", Bytes("BM6"), 0, Answer::kNotIconFile, std::nullopt},
         {"a cursor file", {0, 0, 2, 0, 1, 0}, 0, Answer::kNotIconFile, std::nullopt},
@@ -209,24 +199,12 @@ TEST(IconReader, TellsAnIconFromNoIconFromAFileThatHoldsNone) {
 
 // ---- Damaged files --------------------------------------------------------------------------
 
+// A change to a copy of a file: each case's copy decodes to the fixture image its case names, or
+// gives no icon; never an image larger than it says.
 using Edit = std::function<void(std::vector<uint8_t>&)>;
 
-// A copy of a file changed by `edit` decodes to the fixture image `decodesTo`, or (null) gives no
-// icon; never an image larger than it says.
-void ExpectEdited(std::vector<uint8_t> bytes, const Edit& edit, int index, const char* decodesTo) {
-    edit(bytes);
-    const Extracted extracted = Extract(bytes, index);
-    ExpectWellFormed(extracted);
-    ASSERT_EQ(extracted.answer, decodesTo ? Answer::kIcon : Answer::kNoIcon);
-    if (decodesTo) {
-        EXPECT_EQ(extracted.image, Raw(decodesTo));
-    }
-}
-
 TEST(IconReader, IcoFilesThatLie) {
-    const fs::path bmp = IconFixtures() / "bmp4.ico";
-    const fs::path png = IconFixtures() / "png.ico";
-    TAVIX_REQUIRE_FIXTURE(bmp);
+    const fs::path bmp = IconFixtures() / "bmp4.ico", png = IconFixtures() / "png.ico";
     TAVIX_REQUIRE_FIXTURE(png);
     // Offsets in a file with one directory entry: the count, the entry's size and offset, and
     // the image data.
@@ -251,7 +229,9 @@ TEST(IconReader, IcoFilesThatLie) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ExpectEdited(ReadBytes(c.file), c.edit, 0, c.decodes ? "bmp4" : nullptr);
+        std::vector<uint8_t> bytes = ReadBytes(c.file);
+        c.edit(bytes);
+        ExpectImage(Extract(bytes), c.decodes ? "bmp4" : nullptr);
     }
 }
 
@@ -295,9 +275,8 @@ struct SectionSpan { size_t raw = 0, rawSize = 0; uint32_t rva = 0; };
 
 SectionSpan SectionOf(const std::vector<uint8_t>& pe, uint32_t rva) {
     const uint32_t peOffset = Get32(pe, 0x3C);
-    const uint32_t sections = pe.at(peOffset + 6) | pe.at(peOffset + 7) << 8;
-    const size_t table = peOffset + 24 + (pe.at(peOffset + 20) | pe.at(peOffset + 21) << 8);
-    for (uint32_t i = 0; i < sections; ++i) {
+    const size_t table = peOffset + 24 + Get16(pe, peOffset + 20);
+    for (uint32_t i = 0; i < Get16(pe, peOffset + 6); ++i) {
         const size_t header = table + i * 40;
         const SectionSpan span{Get32(pe, header + 20), Get32(pe, header + 16), Get32(pe, header + 12)};
         if (rva >= span.rva && rva < span.rva + span.rawSize) return span;
@@ -339,11 +318,9 @@ TEST(IconReader, PeFilesThatLie) {
         };
         const ListedResource group7 = find(14, "7"), group3 = find(14, "3"), apple = find(14, "APPLE");
         // Group 7 holds one image; its directory entry names its RT_ICON id.
-        const size_t group7At = FileOffsetOf(original, group7);
-        const ListedResource icon7 =
-            find(3, std::to_string(original.at(group7At + 18) | original.at(group7At + 19) << 8));
+        const ListedResource icon7 = find(3, std::to_string(Get16(original, FileOffsetOf(original, group7) + 18)));
         const uint32_t peOffset = Get32(original, 0x3C);
-        const bool plus = original.at(peOffset + 24) == 0x0B && original.at(peOffset + 25) == 2;
+        const bool plus = Get16(original, peOffset + 24) == 0x20B;  // PE32+
         const size_t resourceDirectory = peOffset + 24 + (plus ? 112 : 96) + 2 * 8;
         const struct { const char* what; Edit edit; int index; bool decodes; } cases[] = {  // decodes: to sizes
             {"new header offset past the end", [](auto& b) { Put32(b, 0x3C, 0xFFFFFFF0); }, 0, false},
@@ -363,7 +340,9 @@ TEST(IconReader, PeFilesThatLie) {
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
-            ExpectEdited(original, c.edit, c.index, c.decodes ? "sizes" : nullptr);
+            std::vector<uint8_t> bytes = original;
+            c.edit(bytes);
+            ExpectImage(Extract(bytes, c.index), c.decodes ? "sizes" : nullptr);
         }
         // Cut short: no icon until the icon directories are there, never a read past the end
         // (every prefix through the headers, then one every 97 bytes).
@@ -388,11 +367,7 @@ TEST(IconReader, PeFilesThatLie) {
 }
 
 TEST(IconReader, ScaleNearestPicksTheNearestSourcePixel) {
-    IconImage source;
-    source.width = 3;
-    source.height = 2;
-    source.pixels = {1, 2, 3, 4, 5, 6};
-    source.mask = {0, 1, 0, 1, 0, 1};
+    const IconImage source{3, 2, {1, 2, 3, 4, 5, 6}, {0, 1, 0, 1, 0, 1}};
     const struct { int width, height; std::vector<uint32_t> pixels; } cases[] = {
         {6, 4, {1, 1, 2, 2, 3, 3, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 4, 4, 5, 5, 6, 6}},
         {1, 1, {1}}, {2, 1, {1, 2}}, {3, 2, {1, 2, 3, 4, 5, 6}}, {0, 5, {}},

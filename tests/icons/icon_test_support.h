@@ -34,8 +34,7 @@ inline icons::IconImage LoadRaw(const std::filesystem::path& path) {
     const std::vector<uint8_t> bytes = ReadBytes(path);
     icons::IconImage image;
     if (bytes.size() < 8) return image;
-    uint32_t width = 0;
-    uint32_t height = 0;
+    uint32_t width = 0, height = 0;
     std::memcpy(&width, bytes.data(), 4);
     std::memcpy(&height, bytes.data() + 4, 4);
     const size_t count = size_t{width} * height;
@@ -58,24 +57,18 @@ inline icons::IconImage LoadRaw(const std::filesystem::path& path) {
 // and alpha wherever the image is not fully transparent; the same mask wherever it is fully
 // transparent or fully opaque (for a partly transparent pixel of an image with an alpha
 // channel, the mask is the platform's choice).
-inline ::testing::AssertionResult ShowsImage(const icons::IconImage& actual,
-                                             const icons::IconImage& expected) {
+inline ::testing::AssertionResult ShowsImage(const icons::IconImage& actual, const icons::IconImage& expected) {
     if (actual.width != expected.width || actual.height != expected.height) {
-        return ::testing::AssertionFailure() << actual.width << "x" << actual.height
-                                             << " instead of " << expected.width << "x"
-                                             << expected.height;
+        return ::testing::AssertionFailure() << actual.width << "x" << actual.height << " instead of "
+                                             << expected.width << "x" << expected.height;
     }
     for (size_t i = 0; i < expected.pixels.size(); ++i) {
-        const uint32_t want = expected.pixels[i];
-        const uint32_t got = actual.pixels[i];
-        const uint32_t alpha = want >> 24;
+        const uint32_t want = expected.pixels[i], got = actual.pixels[i], alpha = want >> 24;
         const bool maskMatters = alpha == 0 || alpha == 255;
         if ((maskMatters && actual.mask[i] != expected.mask[i]) || (alpha != 0 && got != want)) {
-            return ::testing::AssertionFailure()
-                   << "pixel " << i % static_cast<size_t>(expected.width) << ","
-                   << i / static_cast<size_t>(expected.width) << ": " << std::hex << got
-                   << " mask " << int{actual.mask[i]} << " instead of " << want << " mask "
-                   << int{expected.mask[i]};
+            return ::testing::AssertionFailure() << "pixel " << i << ": " << std::hex << got << " mask "
+                                                 << int{actual.mask[i]} << " instead of " << want << " mask "
+                                                 << int{expected.mask[i]};
         }
     }
     return ::testing::AssertionSuccess();

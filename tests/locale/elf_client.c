@@ -4,10 +4,10 @@
  *   resources  calls GetLocalizedResources("TavixConnect%s.DLL", NULL) for itself and prints
  *              "library" when it got a resource library, "program" when it got its own module;
  *   name       writes "loaded" to standard error once the library is loaded and removes the
- *              TavixConnectDEU.DLL beside it (start-up has read it by then), sets an unnamed
- *              connection (not saved) as its first call, and prints the name the library gave
- *              it: "Nameless" from the library's own strings, "Namenlos" from the German
- *              resource library.
+ *              TavixConnectDEU.DLL beside argv[1] (start-up has read it by then), prints its
+ *              own help directory (getHelpDir), sets an unnamed connection (not saved), and
+ *              prints the name the library gave it: "Nameless" from the library's own strings,
+ *              "Namenlos" from the German resource library.
  * Message boxes are lines on standard error. Exit status 0, or 2 and up for a failed step. */
 #include <dlfcn.h>
 #include <stdio.h>
@@ -23,6 +23,7 @@ TAVIXCONNECT_PRODUCT_VERSION(TAVIX_CLIENT_VERSION);
 typedef HMODULE (*GetLocalizedResourcesFunction)(const char *, HMODULE);
 typedef int (*SetConnectionFunction)(const OLECHAR *, const OLECHAR *, const OLECHAR *, int, int);
 typedef BSTR (*FindConnectionNameFunction)(const OLECHAR *);
+typedef char *(*GetHelpDirFunction)(char *);
 typedef void (*SysFreeStringFunction)(BSTR);
 
 int main(int argc, char **argv) {
@@ -40,13 +41,15 @@ int main(int argc, char **argv) {
         SetConnectionFunction set = (SetConnectionFunction)dlsym(library, "SetConnection");
         FindConnectionNameFunction find = (FindConnectionNameFunction)dlsym(library, "FindConnectionName");
         SysFreeStringFunction release = (SysFreeStringFunction)dlsym(library, "SysFreeString");
-        if (set == NULL || find == NULL || release == NULL) return 4;
+        GetHelpDirFunction helpDirectory = (GetHelpDirFunction)dlsym(library, "getHelpDir");
+        if (set == NULL || find == NULL || release == NULL || helpDirectory == NULL) return 4;
         fputs("loaded\n", stderr);
         fflush(stderr);
         char german[4096];
         const char *slash = strrchr(argv[1], '/');
         snprintf(german, sizeof german, "%.*sTavixConnectDEU.DLL", slash ? (int)(slash - argv[1] + 1) : 0, argv[1]);
         unlink(german);
+        printf("%s\n", helpDirectory(NULL));
         static const OLECHAR connString[] = u"cn_iptcp:h[1]";
         if (set(NULL, connString, NULL, 0, 0) != 0) return 5;
         BSTR name = find(connString);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "platform/module.h"
@@ -27,8 +26,7 @@ void Put(Bytes& out, size_t at, uint64_t value, size_t size, bool bigEndian) {
 Bytes Note(std::string_view owner, uint32_t type, std::string_view desc, size_t alignment = 4,
            bool bigEndian = false, int64_t nameSize = -1) {
     Bytes out;
-    const size_t ownerBytes = owner.size() + 1;
-    Put(out, 0, nameSize >= 0 ? static_cast<uint64_t>(nameSize) : ownerBytes, 4, bigEndian);
+    Put(out, 0, nameSize >= 0 ? static_cast<uint64_t>(nameSize) : owner.size() + 1, 4, bigEndian);
     Put(out, 4, desc.size() + 1, 4, bigEndian);
     Put(out, 8, type, 4, bigEndian);
     out.insert(out.end(), owner.begin(), owner.end());
@@ -53,11 +51,8 @@ struct Segment {
 // An ELF file: its header, the program headers, then each segment's bytes at 8-byte offsets.
 Bytes Image(bool is64, bool bigEndian, const std::vector<Segment>& segments) {
     const size_t header = is64 ? 64 : 52, phdr = is64 ? 56 : 32, word = is64 ? 8 : 4;
-    Bytes out(header, 0);
-    std::memcpy(out.data(), "\x7f" "ELF", 4);
-    out[4] = is64 ? 2 : 1;
-    out[5] = bigEndian ? 2 : 1;
-    out[6] = 1;
+    Bytes out = {0x7F, 'E', 'L', 'F', uint8_t(is64 ? 2 : 1), uint8_t(bigEndian ? 2 : 1), 1};  // class, data, version
+    out.resize(header);
     Put(out, is64 ? 32 : 28, header, word, bigEndian);          // e_phoff
     Put(out, is64 ? 54 : 42, phdr, 2, bigEndian);               // e_phentsize
     Put(out, is64 ? 56 : 44, segments.size(), 2, bigEndian);    // e_phnum
@@ -68,9 +63,8 @@ Bytes Image(bool is64, bool bigEndian, const std::vector<Segment>& segments) {
         Put(out, at + (is64 ? 8 : 4), data, word, bigEndian);                       // p_offset
         Put(out, at + (is64 ? 32 : 16), segments[i].bytes.size(), word, bigEndian);  // p_filesz
         Put(out, at + (is64 ? 48 : 28), segments[i].alignment, word, bigEndian);     // p_align
-        if (out.size() < data) out.resize(data);
-        out.insert(out.begin() + static_cast<ptrdiff_t>(data), segments[i].bytes.begin(), segments[i].bytes.end());
-        out.resize(data + segments[i].bytes.size());
+        out.resize(data);  // the headers end before
+        out.insert(out.end(), segments[i].bytes.begin(), segments[i].bytes.end());
         data = (out.size() + 7) / 8 * 8;
     }
     return out;
@@ -81,57 +75,53 @@ Bytes Cut(Bytes bytes, size_t size) {
     return bytes;
 }
 
+// A 64-bit little-endian file, as most rows are.
+Bytes Image64(const std::vector<Segment>& segments) { return Image(true, false, segments); }
+
 TEST(ElfProductVersion, NotesOfWellFormedAndMalformedFiles) {
-    const Bytes ours = Note("TavixConnect", 1, "1.2.3");
+    const std::string_view owner = "TavixConnect";
+    const Bytes ours = Note(owner, 1, "1.2.3");
     const Bytes gnu = Note("GNU", 3, std::string(20, 'x'));
-    const Bytes good = Image(true, false, {{1, 8, Bytes(40, 0)}, {4, 4, Join({gnu, ours})}});
+    const Bytes good = Image64({{1, 8, Bytes(40, 0)}, {4, 4, Join({gnu, ours})}});
     const struct { const char* what; Bytes file; std::optional<std::string> version; } cases[] = {
-        {"the note alone", Image(true, false, {{4, 4, ours}}), "1.2.3"},
+        {"the note alone", Image64({{4, 4, ours}}), "1.2.3"},
         {"after another note, past a segment of another type", good, "1.2.3"},
-        {"in the second note segment", Image(true, false, {{4, 4, gnu}, {4, 4, ours}}), "1.2.3"},
-        {"laid out on 8 bytes", Image(true, false, {{4, 8, Note("TavixConnect", 1, "8.0", 8)}}), "8.0"},
-        {"an alignment below 4 reads as 4", Image(true, false, {{4, 0, ours}}), "1.2.3"},
-        {"32-bit big-endian", Image(false, true, {{4, 4, Note("TavixConnect", 1, "3.2", 4, true)}}), "3.2"},
+        {"in the second note segment", Image64({{4, 4, gnu}, {4, 4, ours}}), "1.2.3"},
+        {"laid out on 8 bytes", Image64({{4, 8, Note(owner, 1, "8.0", 8)}}), "8.0"},
+        {"an alignment below 4 reads as 4", Image64({{4, 0, ours}}), "1.2.3"},
+        {"32-bit big-endian", Image(false, true, {{4, 4, Note(owner, 1, "3.2", 4, true)}}), "3.2"},
         {"32-bit little-endian", Image(false, false, {{4, 4, ours}}), "1.2.3"},
-        {"the first of two", Image(true, false, {{4, 4, Join({ours, Note("TavixConnect", 1, "9")})}}), "1.2.3"},
-        {"no note segment", Image(true, false, {{1, 8, ours}}), std::nullopt},
-        {"no program headers", Image(true, false, {}), std::nullopt},
-        {"another owner", Image(true, false, {{4, 4, Note("TavixConnectX", 1, "1")}}), std::nullopt},
-        {"an owner's prefix", Image(true, false, {{4, 4, Note("Tavix", 1, "1")}}), std::nullopt},
-        {"owner without its zero", Image(true, false, {{4, 4, Note("TavixConnect", 1, "1", 4, false, 12)}}), std::nullopt},
-        {"another type", Image(true, false, {{4, 4, Note("TavixConnect", 2, "1")}}), std::nullopt},
-        {"empty text", Image(true, false, {{4, 4, Note("TavixConnect", 1, "")}}), std::nullopt},
-        {"laid out on 8, segment says 4", Image(true, false, {{4, 4, Note("TavixConnect", 1, "8.0", 8)}}), std::nullopt},
-        {"an alignment notes never have", Image(true, false, {{4, 16, ours}}), std::nullopt},
-        {"name size past the segment", Image(true, false, {{4, 4, Note("TavixConnect", 1, "1", 4, false, 0xFFFFFFFF)}}), std::nullopt},
-        {"segment cut inside the text", Image(true, false, {{4, 4, Cut(ours, ours.size() - 5)}}), std::nullopt},
-        {"segment shorter than a note header", Image(true, false, {{4, 4, Cut(ours, 11)}}), std::nullopt},
-        {"file cut inside the note", Cut(good, good.size() - 4), std::nullopt},
-        {"file cut inside the program headers", Cut(good, 70), std::nullopt},
-        {"file cut inside the header", Cut(good, 20), std::nullopt},
-        {"not ELF", Bytes{'M', 'Z', 0, 0}, std::nullopt},
-        {"empty file", Bytes{}, std::nullopt},
+        {"the first of two", Image64({{4, 4, Join({ours, Note(owner, 1, "9")})}}), "1.2.3"},
+        {"no note segment", Image64({{1, 8, ours}}), {}},
+        {"no program headers", Image64({}), {}},
+        {"another owner", Image64({{4, 4, Note("TavixConnectX", 1, "1")}}), {}},
+        {"an owner's prefix", Image64({{4, 4, Note("Tavix", 1, "1")}}), {}},
+        {"owner without its zero", Image64({{4, 4, Note(owner, 1, "1", 4, false, 12)}}), {}},
+        {"another type", Image64({{4, 4, Note(owner, 2, "1")}}), {}},
+        {"empty text", Image64({{4, 4, Note(owner, 1, "")}}), {}},
+        {"laid out on 8, segment says 4", Image64({{4, 4, Note(owner, 1, "8.0", 8)}}), {}},
+        {"an alignment notes never have", Image64({{4, 16, ours}}), {}},
+        {"name size past the segment", Image64({{4, 4, Note(owner, 1, "1", 4, false, 0xFFFFFFFF)}}), {}},
+        {"segment cut inside the text", Image64({{4, 4, Cut(ours, ours.size() - 5)}}), {}},
+        {"segment shorter than a note header", Image64({{4, 4, Cut(ours, 11)}}), {}},
+        {"file cut inside the note", Cut(good, good.size() - 4), {}},
+        {"file cut inside the program headers", Cut(good, 70), {}},
+        {"file cut inside the header", Cut(good, 20), {}},
+        {"not ELF", Bytes{'M', 'Z', 0, 0}, {}},
+        {"empty file", Bytes{}, {}},
     };
     for (const auto& c : cases) EXPECT_EQ(ProductVersion(c.file), c.version) << c.what;
 
     // Text past the descriptor's first zero is not part of the version.
-    Bytes padded = Note("TavixConnect", 1, std::string("4.5\0junk", 8));
-    EXPECT_EQ(VersionInNotes(padded, 4, false), "4.5");
+    EXPECT_EQ(VersionInNotes(Note(owner, 1, std::string("4.5\0junk", 8)), 4, false), "4.5");
 }
 
 // The note as the header's macro and the linker make it: the library and the tool carry the
-// product version of the build; this test program declares none.
+// product version of the build (a program without it: the client tests).
 TEST(ElfProductVersion, TheBuildsFiles) {
     for (const char* path : {TAVIX_SHARED_LIBRARY, TAVIX_CLI}) {
-        const FileVersion file = ReadProductVersion(path);
-        EXPECT_TRUE(file.isElf) << path;
-        EXPECT_EQ(file.version, TAVIX_PRODUCT_VERSION) << path;
         EXPECT_EQ(FileProductVersion(path), TAVIX_PRODUCT_VERSION) << path;
     }
-    const FileVersion self = ReadProductVersion("/proc/self/exe");
-    EXPECT_TRUE(self.isElf);
-    EXPECT_EQ(self.version, std::nullopt);
-    EXPECT_FALSE(ReadProductVersion("/nonexistent/file").isElf);
 }
 
 }  // namespace

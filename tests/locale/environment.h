@@ -14,21 +14,19 @@ namespace tavix::test {
 class Environment {
 public:
     void Set(const char* name, const char* value) {
-        Save(name);
-        if (value) setenv(name, value, 1); else unsetenv(name);
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        Put(name, value);
     }
+    // In reverse order, so that a variable set twice gets its first value back.
     ~Environment() {
-        for (auto& [name, value] : saved_) {
-            if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+        for (auto at = saved_.rbegin(); at != saved_.rend(); ++at) {
+            Put(at->first.c_str(), at->second ? at->second->c_str() : nullptr);
         }
     }
 
 private:
-    void Save(const char* name) {
-        for (auto& saved : saved_) if (saved.first == name) return;
-        const char* value = std::getenv(name);
-        saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
+    static void Put(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 

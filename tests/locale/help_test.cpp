@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,88 +21,67 @@ namespace fs = std::filesystem;
 
 // Shift-JIS lead bytes: 0x81-0x9F and 0xE0-0xFC. "\x95\x5C" is one character whose second
 // byte is a backslash.
-std::bitset<256> ShiftJisLeadBytes() {
+const std::bitset<256> kShiftJis = [] {
     std::bitset<256> lead;
     for (unsigned b = 0x81; b <= 0xFC; ++b) lead.set(b, b <= 0x9F || b >= 0xE0);
     return lead;
-}
+}();
+const TextEncoding kSingle{}, kDouble{&kShiftJis, false}, kUtf8{nullptr, true};
 
-const std::bitset<256> kShiftJis = ShiftJisLeadBytes();
-const TextEncoding kSingleByte{}, kDoubleByte{&kShiftJis, false}, kUtf8{nullptr, true};
+// A path in an encoding: the separator is "/" in UTF-8 (POSIX), "\" in the others (Windows).
+struct PathCase {
+    const TextEncoding* encoding;
+    const char* path;
+    const char* expected;
+    char separator() const { return encoding == &kUtf8 ? '/' : '\\'; }
+};
 
 // ---- The help directory ------------------------------------------------------------------------
 
 TEST(HelpDirectory, FollowsTheBinRule) {
-    const struct { const char* path; char separator; const TextEncoding* encoding; const char* expected; } cases[] = {
-        {"C:\\Apps\\Tavix\\Bin\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
-        {"C:\\Apps\\Tavix\\bIn\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\Tavix\\Help"},
-        {"C:\\Apps\\Tools\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\ToolsHelp"},
-        {"C:\\Apps\\MyBin\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\MyHelp"},
-        {"C:\\Apps\\Binary\\TavixConnect.dll", '\\', &kSingleByte, "C:\\Apps\\BinaryHelp"},
-        {"C:\\Apps\\Bin\\", '\\', &kSingleByte, "C:\\Apps\\Help"},
-        {"C:\\TavixConnect.dll", '\\', &kSingleByte, "C:"},  // two characters: as it is
-        {"Bin\\x.dll", '\\', &kSingleByte, "Help"},
-        {"\\x.dll", '\\', &kSingleByte, ""},
-        {"TavixConnect.dll", '\\', &kSingleByte, ""},  // no separator
-        {"C:/Apps/Bin/x.dll", '\\', &kSingleByte, ""},  // "/" is no separator on Windows
-        {"/opt/tavix/bin/libTavixConnect.so", '/', &kUtf8, "/opt/tavix/Help"},
-        {"/opt/a\\Bin/x", '/', &kUtf8, "/opt/a\\Help"},
+    const TextEncoding *s = &kSingle, *d = &kDouble, *u = &kUtf8;
+    const PathCase cases[] = {
+        {s, "C:\\A\\Bin\\x.dll", "C:\\A\\Help"},       {s, "C:\\A\\bIn\\x.dll", "C:\\A\\Help"},
+        {s, "C:\\A\\Tools\\x.dll", "C:\\A\\ToolsHelp"}, {s, "C:\\A\\MyBin\\x.dll", "C:\\A\\MyHelp"},
+        {s, "C:\\A\\Binary\\x.dll", "C:\\A\\BinaryHelp"}, {s, "C:\\A\\Bin\\", "C:\\A\\Help"},
+        {s, "C:\\x.dll", "C:"},  // two characters: as it is
+        {s, "Bin\\x.dll", "Help"}, {s, "\\x.dll", ""}, {s, "x.dll", ""},  // no separator
+        {s, "C:/A/Bin/x.dll", ""},  // "/" is no separator on Windows
+        {u, "/opt/t/bin/x.so", "/opt/t/Help"}, {u, "/opt/a\\Bin/x", "/opt/a\\Help"},
         // Multibyte characters count as one: "é" is two bytes, "表" (\x95\x5C) ends in a
         // backslash byte that is no separator.
-        {"/\xC3\xA9/x", '/', &kUtf8, "/\xC3\xA9"},
-        {"/a\xC3\xA9/x", '/', &kUtf8, "/a\xC3\xA9Help"},
-        {"/opt/\xC3\x9C" "bin/x.so", '/', &kUtf8, "/opt/\xC3\x9CHelp"},
-        {"C:\\Apps\\x\x95\x5C.dll", '\\', &kDoubleByte, "C:\\AppsHelp"},
-        {"X:\x95\x5C\\f.dll", '\\', &kDoubleByte, "X:\x95\x5CHelp"},
-        {"\x95\x5C\x95\x5C\\f.dll", '\\', &kDoubleByte, "\x95\x5C\x95\x5C"},
-        {"C:\\\x95\x5C" "Bin\\f.dll", '\\', &kDoubleByte, "C:\\\x95\x5CHelp"},
-        {"C:\\\x95\x5C" "Bin\\f.dll", '\\', &kSingleByte, "C:\\\x95\\Help"},  // bytes, not characters
+        {u, "/\xC3\xA9/x", "/\xC3\xA9"}, {u, "/a\xC3\xA9/x", "/a\xC3\xA9Help"},
+        {u, "/opt/\xC3\x9C" "bin/x.so", "/opt/\xC3\x9CHelp"},
+        {d, "C:\\A\\x\x95\x5C.dll", "C:\\AHelp"}, {d, "X:\x95\x5C\\f.dll", "X:\x95\x5CHelp"},
+        {d, "\x95\x5C\x95\x5C\\f.dll", "\x95\x5C\x95\x5C"}, {d, "C:\\\x95\x5C" "Bin\\f.dll", "C:\\\x95\x5CHelp"},
+        {s, "C:\\\x95\x5C" "Bin\\f.dll", "C:\\\x95\\Help"},  // bytes, not characters
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(HelpDirectory(c.path, c.separator, *c.encoding), c.expected) << c.path;
-    }
+    for (const PathCase& c : cases) EXPECT_EQ(HelpDirectory(c.path, c.separator(), *c.encoding), c.expected) << c.path;
 }
 
 // A module path longer than Windows' buffer is cut to 260 characters there, and the help
-// directory is that of what is left; elsewhere the whole path counts.
+// directory is that of what is left (elsewhere the whole path counts: the long-install test).
 TEST(HelpDirectory, OfModulePathsLongerThanTheBuffer) {
     const std::string top = "C:\\" + std::string(150, 'a');
-    const std::string windows = top + "\\Bin\\" + std::string(150, 'b') + "\\x.dll";
-    const std::string posix = "/" + std::string(150, 'a') + "/" + std::string(150, 'b') + "/x.so";
-    const struct { std::string path; char separator; size_t buffer; std::string read, directory; } cases[] = {
-        {windows, '\\', kPathBufferSize, windows.substr(0, 260), top + "\\Help"},
-        {windows.substr(0, 261), '\\', kPathBufferSize, windows.substr(0, 260), top + "\\Help"},
-        {windows.substr(0, 260), '\\', kPathBufferSize, windows.substr(0, 260), top + "\\Help"},
-        {windows.substr(0, 259), '\\', kPathBufferSize, windows.substr(0, 259), top + "\\Help"},
-        {posix, '/', 0, posix, posix.substr(0, posix.size() - 5) + "Help"},
-    };
-    for (const auto& c : cases) {
-        const std::string read = CutToBuffer(c.path, c.buffer);
-        EXPECT_EQ(read, c.read) << c.path.size();
-        EXPECT_EQ(HelpDirectory(read, c.separator, kSingleByte), c.directory) << c.path.size();
+    const std::string path = top + "\\Bin\\" + std::string(150, 'b') + "\\x.dll";
+    for (const size_t size : {path.size(), size_t{261}, size_t{260}, size_t{259}}) {
+        const std::string read = CutToBuffer(path.substr(0, size), kPathBufferSize);
+        EXPECT_EQ(read, path.substr(0, std::min(size, size_t{260}))) << size;
+        EXPECT_EQ(HelpDirectory(read, '\\', kSingle), top + "\\Help") << size;
     }
 }
 
+// The file name of a path, then its base: "name|base".
 TEST(HelpDirectory, FileNamesAndBases) {
-    const struct {
-        const char* path;
-        char separator;
-        const TextEncoding* encoding;
-        const char* fileName;
-        const char* base;
-    } cases[] = {
-        {"C:\\Tavix\\Bin\\TavixConnect.dll", '\\', &kSingleByte, "TavixConnect.dll", "TavixConnect"},
-        {"C:\\a.b\\lib.x.dll", '\\', &kSingleByte, "lib.x.dll", "lib.x"},
-        {"C:\\a.b\\.hidden", '\\', &kSingleByte, ".hidden", ""},
-        {"plain", '\\', &kSingleByte, "plain", "plain"},
-        {"C:\\dir\\", '\\', &kSingleByte, "", ""},
-        {"C:\\x\x95\x5C.dll", '\\', &kDoubleByte, "x\x95\x5C.dll", "x\x95\x5C"},
-        {"/usr/lib/libTavixConnect.so.1", '/', &kUtf8, "libTavixConnect.so.1", "libTavixConnect.so"},
+    const PathCase cases[] = {
+        {&kSingle, "C:\\T\\x.dll", "x.dll|x"},          {&kSingle, "C:\\a.b\\lib.x.dll", "lib.x.dll|lib.x"},
+        {&kSingle, "C:\\a.b\\.hidden", ".hidden|"},     {&kSingle, "plain", "plain|plain"},
+        {&kSingle, "C:\\dir\\", "|"},                   {&kDouble, "C:\\x\x95\x5C.dll", "x\x95\x5C.dll|x\x95\x5C"},
+        {&kUtf8, "/l/lib.so.1", "lib.so.1|lib.so"},
     };
-    for (const auto& c : cases) {
-        const std::string_view name = FileNameOf(c.path, c.separator, *c.encoding);
-        EXPECT_EQ(name, c.fileName) << c.path;
-        EXPECT_EQ(BaseName(name, *c.encoding), c.base) << c.path;
+    for (const PathCase& c : cases) {
+        const std::string_view name = FileNameOf(c.path, c.separator(), *c.encoding);
+        EXPECT_EQ(std::string(name) + "|" + std::string(BaseName(name, *c.encoding)), c.expected) << c.path;
     }
 }
 
@@ -119,28 +99,18 @@ TEST(HelpFileReference, TopicFormatsAndLocales) {
     }
 }
 
+// The first candidate whose file exists, else the last.
 TEST(HelpFileReference, FirstExistingCandidateElseTheLast) {
     const std::vector<std::string> abbreviations = {"DEA", "DEU", "ENU", "DES"};
-    const struct {
-        std::set<std::string> existing;
-        const char* expected;
-        size_t probes;  // candidates looked at, in order
-    } cases[] = {
-        {{"H/XDEU.chm"}, "H/XDEU.chm::/context.txt", 2},
-        {{"H/XDEA.chm", "H/XDEU.chm"}, "H/XDEA.chm::/context.txt", 1},
-        {{"H/XDES.chm"}, "H/XDES.chm::/context.txt", 4},
-        {{"H/X.chm", "H/XDEU.txt", "XDEU.chm"}, "H/XDES.chm::/context.txt", 4},
+    const std::pair<std::set<std::string>, const char*> cases[] = {
+        {{"H/XDEU.chm"}, "H/XDEU.chm::/context.txt"},
+        {{"H/XDEA.chm", "H/XDEU.chm"}, "H/XDEA.chm::/context.txt"},
+        {{"H/XDES.chm"}, "H/XDES.chm::/context.txt"},
+        {{"H/X.chm", "H/XDEU.txt", "XDEU.chm"}, "H/XDES.chm::/context.txt"},
     };
-    for (const auto& c : cases) {
-        std::vector<std::string> probed;
-        EXPECT_EQ(HelpFileReference("H", '/', "X", abbreviations, "%s.chm::/context.txt",
-                                    [&](const std::string& path) {
-                                        probed.push_back(path);
-                                        return c.existing.count(path) > 0;
-                                    }),
-                  c.expected);
-        const std::vector<std::string> all = {"H/XDEA.chm", "H/XDEU.chm", "H/XENU.chm", "H/XDES.chm"};
-        EXPECT_EQ(probed, std::vector<std::string>(all.begin(), all.begin() + ptrdiff_t(c.probes)));
+    for (const auto& [existing, expected] : cases) {
+        const auto exists = [&](const std::string& path) { return existing.count(path) > 0; };
+        EXPECT_EQ(HelpFileReference("H", '/', "X", abbreviations, "%s.chm::/context.txt", exists), expected);
     }
     // Unknown abbreviations (empty) leave the base alone; a directory of "" gives a leading
     // separator.
@@ -169,6 +139,7 @@ HWND TAVIXAPI FakeViewer(HWND window, const char* file, unsigned command, uintpt
 
 HWND FakeWindow(uintptr_t value) { return reinterpret_cast<HWND>(value); }
 platform::ModuleHandle FakeLibrary() { return reinterpret_cast<platform::ModuleHandle>(0x1000); }
+const ViewerCall kCloseCall{nullptr, "(none)", kCloseAll, 0};
 
 class HelpState : public ::testing::Test {
 protected:
@@ -182,89 +153,51 @@ protected:
     }
 };
 
-// Without a viewer, or with one but no user yet, initHelp gives the empty reference.
-TEST_F(HelpState, InertWithoutAViewerOrAUser) {
-    for (const auto& [viewer, count] : {std::pair{false, 0}, {false, 1}, {false, 5}, {true, 0}}) {
-        SCOPED_TRACE(testing::Message() << viewer << " " << count);
-        Reset();
-        BindViewer(viewer ? &FakeViewer : nullptr, viewer ? FakeLibrary() : nullptr);
-        SetUseCount(count);
-        char helpFile[600];
-        std::memset(helpFile, 'x', sizeof helpFile);
-        EXPECT_EQ(InitHelp(helpFile, "%s.chm::/context.txt"), 0);
-        EXPECT_STREQ(helpFile, "");
-        EXPECT_EQ(UseCount(), count);
-        // A bound viewer is asked, and opens no window here.
-        EXPECT_EQ(CallHelp(FakeWindow(1), "x.chm", kHelpWmHelp, 0), 0);
-        EXPECT_EQ(g_viewerCalls.size(), viewer ? 1u : 0u);
-        EXPECT_EQ(ViewerBound(), viewer);
-    }
-    EXPECT_EQ(InitHelp(nullptr, "%s"), 0);
-}
-
-// Three dialogs in turn take help, ask for it and give it back; shut-down closes the viewer.
-TEST_F(HelpState, ThreeDialogsThenShutDown) {
-    BindViewer(&FakeViewer, FakeLibrary());
-    SetUseCount(1);
-    g_viewerAnswer = FakeWindow(0x77);
-    const uint32_t helpIds[] = {1001, 5001, 0, 0};
-    const auto ids = reinterpret_cast<uintptr_t>(helpIds);
-    std::vector<ViewerCall> expected;
-    for (int dialog = 0; dialog < 3; ++dialog) {
-        SCOPED_TRACE(dialog);
-        char helpFile[600] = {};
-        ASSERT_EQ(InitHelp(helpFile, "%s.chm::/context.txt"), 1);
-        EXPECT_EQ(UseCount(), 2);
-        EXPECT_NE(std::strstr(helpFile, ".chm::/context.txt"), nullptr) << helpFile;
-        EXPECT_EQ(CallHelp(FakeWindow(0x42), helpFile, kHelpWmHelp, ids), 1);
-        EXPECT_EQ(CallHelp(FakeWindow(0x43), helpFile, kHelpContextMenu, ids), 1);
-        EXPECT_EQ(FreeHelp(), 1);
-        EXPECT_EQ(UseCount(), 1);
-        expected.push_back({FakeWindow(0x42), helpFile, kHelpWmHelp, ids});
-        expected.push_back({FakeWindow(0x43), helpFile, kHelpContextMenu, ids});
-    }
-    EXPECT_EQ(g_viewerCalls, expected);
-    g_viewerAnswer = nullptr;  // a viewer that opens no window: 0
-    EXPECT_EQ(CallHelp(FakeWindow(5), "f.chm", kHelpWmHelp, 9), 0);
-    expected.push_back({FakeWindow(5), "f.chm", kHelpWmHelp, 9});
-
-    Shutdown();
-    expected.push_back({nullptr, "(none)", kCloseAll, 0});
-    EXPECT_EQ(g_viewerCalls, expected);
-    EXPECT_FALSE(ViewerBound());
-    EXPECT_EQ(UseCount(), 0);
-    // Help is inert again.
-    EXPECT_EQ(CallHelp(FakeWindow(1), "x", kHelpWmHelp, 0), 0);
-    EXPECT_EQ(FreeHelp(), 0);
-    EXPECT_EQ(g_viewerCalls.size(), expected.size());
-}
-
-TEST_F(HelpState, LastFreeClosesAndReleases) {
-    const struct { int32_t count; bool viewer, library; int result; int32_t countAfter; bool closed; } cases[] = {
-        {3, true, true, 1, 2, false},   {1, true, true, 1, 0, true},   {1, true, false, 0, 0, true},
-        {2, false, false, 1, 1, false}, {1, false, true, 1, 0, false}, {1, false, false, 0, 0, false},
-        {0, true, true, 0, 0, false},   {-2, true, true, 0, -2, false},
+// initHelp needs a viewer and a user; freeHelp counts down, the last one closes the viewer and
+// answers whether a viewer library was bound; shut-down closes a bound viewer whatever the count.
+TEST_F(HelpState, UseCountAndTheViewer) {
+    const struct { int32_t count; bool viewer, library; int init, free; int32_t countAfter; bool closed; } cases[] = {
+        {3, true, true, 1, 1, 2, false},   {1, true, true, 1, 1, 0, true},    {1, true, false, 1, 0, 0, true},
+        {0, true, true, 0, 0, 0, false},   {-2, true, true, 0, 0, -2, false}, {0, false, false, 0, 0, 0, false},
+        {2, false, false, 0, 1, 1, false}, {1, false, true, 0, 1, 0, false},  {1, false, false, 0, 0, 0, false},
+        {5, false, false, 0, 1, 4, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.count << c.viewer << c.library);
         Reset();
         BindViewer(c.viewer ? &FakeViewer : nullptr, c.library ? FakeLibrary() : nullptr);
         SetUseCount(c.count);
-        EXPECT_EQ(FreeHelp(), c.result);
+        char helpFile[600];
+        std::memset(helpFile, 'x', sizeof helpFile);
+        EXPECT_EQ(InitHelp(helpFile, "%s.chm::/context.txt"), c.init);
+        EXPECT_EQ(UseCount(), c.count + c.init);
+        if (c.init == 0) {
+            EXPECT_STREQ(helpFile, "");
+        } else {
+            EXPECT_EQ(FreeHelp(), 1);  // back to the count the case starts from
+        }
+        EXPECT_EQ(FreeHelp(), c.free);
         EXPECT_EQ(UseCount(), c.countAfter);
-        EXPECT_EQ(g_viewerCalls.size(), c.closed ? 1u : 0u);
+        EXPECT_EQ(g_viewerCalls, std::vector<ViewerCall>(c.closed ? 1 : 0, kCloseCall));
         EXPECT_EQ(ViewerBound(), c.viewer && !c.closed);
-    }
-    // Shut-down reaches the viewer whatever the count was.
-    for (int32_t count : {0, 4}) {
-        Reset();
-        BindViewer(&FakeViewer, FakeLibrary());
-        SetUseCount(count);
         Shutdown();
-        ASSERT_EQ(g_viewerCalls.size(), 1u) << count;
-        EXPECT_EQ(g_viewerCalls[0].command, kCloseAll);
+        EXPECT_EQ(g_viewerCalls, std::vector<ViewerCall>(c.viewer ? 1 : 0, kCloseCall));
         EXPECT_EQ(UseCount(), 0);
+        EXPECT_FALSE(ViewerBound());
     }
+    EXPECT_EQ(InitHelp(nullptr, "%s"), 0);
+}
+
+// Requests reach the viewer as they are: 1 when it answered with a window.
+TEST_F(HelpState, CallHelpPassesRequestsOn) {
+    BindViewer(&FakeViewer, FakeLibrary());
+    g_viewerAnswer = FakeWindow(0x77);
+    EXPECT_EQ(CallHelp(FakeWindow(0x42), "a.chm::/context.txt", kHelpWmHelp, 7), 1);
+    g_viewerAnswer = nullptr;
+    EXPECT_EQ(CallHelp(FakeWindow(5), "f.chm", kHelpContextMenu, 9), 0);
+    const std::vector<ViewerCall> expected = {{FakeWindow(0x42), "a.chm::/context.txt", kHelpWmHelp, 7},
+                                              {FakeWindow(5), "f.chm", kHelpContextMenu, 9}};
+    EXPECT_EQ(g_viewerCalls, expected);
 }
 
 // initHelp for this test program under a German (Austria) user: its help directory is the
@@ -292,14 +225,12 @@ TEST_F(HelpState, InitHelpFindsTheLanguageFile) {
     char helpFile[1024];
     ASSERT_EQ(InitHelp(helpFile, "%s.chm::/context.txt"), 1);
     EXPECT_EQ(std::string(helpFile), prefix + "DEU.chm::/context.txt");
-    EXPECT_EQ(FreeHelp(), 1);
 
     EXPECT_EQ(platform::StoredFileName(german.string()), base + "DEU.chm");
     fs::remove(german);
     EXPECT_EQ(platform::StoredFileName(german.string()), "");
     ASSERT_EQ(InitHelp(helpFile, "%s.chm"), 1);  // no file: the last candidate, DEA
     EXPECT_EQ(std::string(helpFile), prefix + "DEA.chm");
-    EXPECT_EQ(UseCount(), 2);
     // A reference that would not fit a dialog's buffer is not written.
     std::vector<char> large(4096, 'x');
     const std::string format = std::string(kHelpFileBufferSize - prefix.size() - 3, '.') + "%s";
@@ -307,7 +238,7 @@ TEST_F(HelpState, InitHelpFindsTheLanguageFile) {
     EXPECT_EQ(std::string(large.data()).size(), kHelpFileBufferSize - 1);
     EXPECT_EQ(InitHelp(large.data(), format.c_str()), 0);
     EXPECT_STREQ(large.data(), "");
-    EXPECT_EQ(UseCount(), 3);
+    EXPECT_EQ(UseCount(), 4);  // one use for each reference written
     if (made) fs::remove(helpDirectory);
     ResetLocales();
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,8 @@ namespace {
 // A dialog of three controls: an edit, a list view and a push button (the default one).
 class FakeDialog final : public Host, public ControlHook {
 public:
-    struct Control {
-        int id;
-        ControlKind kind;
-        uint32_t style;
-        intptr_t dialogCode = -1;  // the hook's answer to WM_GETDLGCODE; -1: the default
-    };
+    // dialogCode: the hook's answer to WM_GETDLGCODE; -1: the default.
+    struct Control { int id; ControlKind kind; uint32_t style; intptr_t dialogCode = -1; };
     std::vector<Control> controls = {
         {10, ControlKind::Edit, ws::kTabStop},
         {12, ControlKind::ListView, ws::kTabStop},
@@ -31,16 +28,13 @@ public:
 
     Window DialogWindow() { return reinterpret_cast<Window>(&controls); }
     Window Handle(int id) {
-        for (Control& control : controls) {
-            if (control.id == id) return reinterpret_cast<Window>(&control);
-        }
-        return nullptr;
+        const auto at = std::find_if(controls.begin(), controls.end(), [id](const Control& c) { return c.id == id; });
+        return at == controls.end() ? nullptr : reinterpret_cast<Window>(&*at);
     }
     Control* Of(Window window) {
-        for (Control& control : controls) {
-            if (reinterpret_cast<Window>(&control) == window) return &control;
-        }
-        return nullptr;
+        const auto at = std::find_if(controls.begin(), controls.end(),
+                                     [window](Control& c) { return reinterpret_cast<Window>(&c) == window; });
+        return at == controls.end() ? nullptr : &*at;
     }
 
     bool Exists(Window window) override { return window == DialogWindow() || Of(window); }
@@ -81,36 +75,22 @@ public:
 };
 
 // Each key with the focus on a control (or none), what the dialog manager leaves to whom, and
-// what the dialog received.
+// what the dialog received. (Tab, Shift+Tab and Enter to the default button: the event-order stories.)
 TEST(DialogManager, KeysGoToTheDialogOrTheControlByWhatTheControlWants) {
-    const struct {
-        const char* what;
-        int focusId;
-        intptr_t dialogCode;  // -1: the control's default answer
-        int key;
-        bool shift;
-        KeyOutcome outcome;
-        int focusAfter;
-        std::vector<std::string> log;
-    } cases[] = {
-        {"Tab in an edit moves on", 10, -1, vk::kTab, false, KeyOutcome::Handled, 12, {}},
-        {"Shift+Tab from the first stop wraps to the last", 10, -1, vk::kTab, true, KeyOutcome::Handled, kIdOk, {}},
-        {"a control that wants Tab keeps it", 10, dlgc::kWantTab, vk::kTab, false, KeyOutcome::ForControl, 10, {}},
-        {"a control that wants every key keeps Enter", 10, dlgc::kWantAllKeys, vk::kReturn, false,
-         KeyOutcome::ForControl, 10, {}},
-        {"Enter in an edit is the default button's", 10, -1, vk::kReturn, false, KeyOutcome::Handled, 10,
-         {"command 1"}},
-        {"Escape is IDCANCEL, with no button of that id", 12, -1, vk::kEscape, false, KeyOutcome::Handled, 12,
-         {"command 2"}},
-        {"an arrow in a list view is the list's", 12, -1, vk::kDown, false, KeyOutcome::ForControl, 12, {}},
-        {"an arrow on a button moves within the group, the backend's", kIdOk, -1, vk::kDown, false,
-         KeyOutcome::Backend, kIdOk, {}},
-        {"F1 reaches the control, then the help request about it", 12, -1, vk::kF1, false, KeyOutcome::Handled, 12,
-         {"list key 112", "help 12"}},
-        {"Shift+F10 is the keyboard's context menu", 12, -1, kVkF10, true, KeyOutcome::Handled, 12, {"menu -1"}},
-        {"F10 alone is the menu bar's", 12, -1, kVkF10, false, KeyOutcome::Backend, 12, {}},
-        {"the menu key with no focus is about the dialog", 0, -1, vk::kApps, false, KeyOutcome::Handled, 0,
-         {"menu -1"}},
+    // dialogCode: the control's answer to WM_GETDLGCODE (-1: its default one).
+    struct Case { const char* what; int focusId; intptr_t dialogCode; int key; bool shift; KeyOutcome outcome;
+                  int focusAfter; std::vector<std::string> log; };
+    using enum KeyOutcome;
+    const Case cases[] = {
+        {"a control that wants Tab keeps it", 10, dlgc::kWantTab, vk::kTab, false, ForControl, 10, {}},
+        {"a control that wants every key keeps Enter", 10, dlgc::kWantAllKeys, vk::kReturn, false, ForControl, 10, {}},
+        {"Escape is IDCANCEL, with no button of that id", 12, -1, vk::kEscape, false, Handled, 12, {"command 2"}},
+        {"an arrow in a list view is the list's", 12, -1, vk::kDown, false, ForControl, 12, {}},
+        {"an arrow on a button moves within the group (backend)", kIdOk, -1, vk::kDown, false, Backend, kIdOk, {}},
+        {"F1 reaches the control, then help", 12, -1, vk::kF1, false, Handled, 12, {"list key 112", "help 12"}},
+        {"Shift+F10 is the keyboard's context menu", 12, -1, kVkF10, true, Handled, 12, {"menu -1"}},
+        {"F10 alone is the menu bar's", 12, -1, kVkF10, false, Backend, 12, {}},
+        {"the menu key with no focus is about the dialog", 0, -1, vk::kApps, false, Handled, 0, {"menu -1"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,16 +113,9 @@ TEST(DialogManager, ListBoxKeysAndScrollBarsStayInRange) {
     }
 
     ScrollInfo bar;
-    ScrollInfo set;
-    set.mask = sb::kRange | sb::kPage | sb::kPos;
-    set.max = 99;
-    set.page = 30;
-    set.pos = 95;
-    EXPECT_EQ(SetScrollBar(bar, set), 70);  // the last page shows whole
+    EXPECT_EQ(SetScrollBar(bar, {sb::kRange | sb::kPage | sb::kPos, 0, 99, 30, 95, 0}), 70);  // the last page whole
     EXPECT_TRUE(ScrollBarScrolls(bar));
-    set.mask = sb::kPage;
-    set.page = 500;
-    EXPECT_EQ(SetScrollBar(bar, set), 0);
+    EXPECT_EQ(SetScrollBar(bar, {sb::kPage, 0, 0, 500, 0, 0}), 0);
     EXPECT_EQ(bar.page, 100u);  // no more than the range
     EXPECT_FALSE(ScrollBarScrolls(bar));
     EXPECT_EQ(ScrollBarInfo(bar).mask, sb::kAll);

@@ -102,25 +102,21 @@ inline const std::vector<Story>& EventOrderStories() {
     namespace vk = platform::vk;
     static const std::vector<Story> stories = {
         {"Enter in an edit clicks the default button; Escape cancels", STORY_WITH_DEFAULT,
-         {Press(vk::kReturn), Press(vk::kEscape)}, 2,
-         "init, name setfocus, go, cancel, name killfocus, destroy"},
+         {Press(vk::kReturn), Press(vk::kEscape)}, 2, "init, name setfocus, go, cancel, name killfocus, destroy"},
         {"Enter in a dialog without a default button is IDOK", STORY_NO_DEFAULT,
          {TypeInto(STORY_NAME, "db1"), Press(vk::kReturn)}, 1,
          "init, name setfocus, ok name=db1, name killfocus, destroy"},
-        {"Tab walks the tab stops forward; Enter clicks the focused button, not the default one",
-         STORY_WITH_DEFAULT, {Press(vk::kTab), Press(vk::kTab), Press(vk::kTab), Press(vk::kReturn)}, 1,
+        {"Tab walks the tab stops forward; Enter clicks the focused button, not the default one", STORY_WITH_DEFAULT,
+         {Press(vk::kTab), Press(vk::kTab), Press(vk::kTab), Press(vk::kReturn)}, 1,
          "init, name setfocus, name killfocus, port setfocus, port killfocus, ok name=, destroy"},
         {"Shift+Tab walks backward and wraps from the first stop to the last", STORY_WITH_DEFAULT,
-         {Press(vk::kTab), ShiftPress(vk::kTab), ShiftPress(vk::kTab), ShiftPress(vk::kTab),
-          Press(vk::kReturn)},
-         1,
-         "init, name setfocus, name killfocus, port setfocus, port killfocus, name setfocus, "
-         "name killfocus, ok name=, destroy"},
-        {"Typing focuses the edit; a click on a button takes the focus; OK reads the fields",
-         STORY_WITH_DEFAULT,
+         {Press(vk::kTab), ShiftPress(vk::kTab), ShiftPress(vk::kTab), ShiftPress(vk::kTab), Press(vk::kReturn)}, 1,
+         "init, name setfocus, name killfocus, port setfocus, port killfocus, name setfocus, name killfocus, ok name=, "
+         "destroy"},
+        {"Typing focuses the edit; a click on a button takes the focus; OK reads the fields", STORY_WITH_DEFAULT,
          {TypeInto(STORY_PORT, "42"), TypeInto(STORY_NAME, "db2"), ClickOn(STORY_GO), ClickOn(1)}, 1,
-         "init, name setfocus, name killfocus, port setfocus, port killfocus, name setfocus, "
-         "name killfocus, go, ok name=db2, destroy"},
+         "init, name setfocus, name killfocus, port setfocus, port killfocus, name setfocus, name killfocus, go, "
+         "ok name=db2, destroy"},
         {"The close box cancels", STORY_NO_DEFAULT, {CloseBox()}, 2,
          "init, name setfocus, cancel, name killfocus, destroy"},
     };

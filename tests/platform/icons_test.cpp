@@ -33,7 +33,9 @@ using testing::IconFixtures;
 using testing::LoadRaw;
 using testing::ShowsImage;
 
-IconHandle Extract(const fs::path& file, int index) { return Icons().ExtractIcon(OwnModule(), file.string(), index); }
+IconHandle Extract(const fs::path& file, int index) {
+    return Icons().ExtractIcon(OwnModule(), file.string(), index);
+}
 
 // Whether an icon shows the image of a .raw fixture.
 ::testing::AssertionResult Shows(IconHandle icon, const icons::IconImage& expected) {
@@ -42,11 +44,11 @@ IconHandle Extract(const fs::path& file, int index) { return Icons().ExtractIcon
 }
 
 TEST(Icons, ExtractIconGivesAnIconNoIconOrNotAnIconFile) {
-    TAVIX_REQUIRE_FIXTURE(IconFixtures() / "icons64.dll");
-    const fs::path scratch = IconFixtures() / "scratch";
+    const fs::path dir = IconFixtures(), scratch = dir / "scratch";
+    TAVIX_REQUIRE_FIXTURE(dir / "icons64.dll");
     fs::create_directories(scratch);
     testing::WriteBytes(scratch / "notes.txt", {'h', 'e', 'l', 'l', 'o', '\n'});
-    std::vector<uint8_t> lying = testing::ReadBytes(IconFixtures() / "bmp4.ico");
+    std::vector<uint8_t> lying = testing::ReadBytes(dir / "bmp4.ico");
     lying[6 + 12] = 0xF0;  // the image's offset, now past the end
     lying[6 + 15] = 0xFF;
     testing::WriteBytes(scratch / "lying.ico", lying);
@@ -57,34 +59,29 @@ TEST(Icons, ExtractIconGivesAnIconNoIconOrNotAnIconFile) {
     wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 #endif
     // The PE fixture holds APPLE (bmp4), ZEBRA (png), 3 (sizes) and 7 (bmp24), in that order.
-    const struct {
-        fs::path file;
-        int index;
-        const char* expected;  // a .raw image; "" no icon; "-" not an icon file
-    } cases[] = {
-        {IconFixtures() / "bmp4.ico", 0, "bmp4"},       {IconFixtures() / "bmp32.ico", 0, "bmp32"},
-        {IconFixtures() / "bmp4.ico", 1, ""},           {IconFixtures() / "icons64.dll", 1, "png"},
-        {IconFixtures() / "icons64.dll", -7, "bmp24"},  {IconFixtures() / "icons64.dll", 4, ""},
-        {IconFixtures() / "icons64.dll", -1, ""},       {IconFixtures() / "icons32.exe", 2, "sizes"},
-        {scratch / "missing.ico", 0, ""},               {scratch / "notes.txt", 0, "-"},
+    struct Case { fs::path file; int index; const char* expected; };  // a .raw image; "" no icon; "-" not an icon file
+    const Case cases[] = {
+        {dir / "bmp4.ico", 0, "bmp4"},       {dir / "bmp32.ico", 0, "bmp32"},    {dir / "bmp4.ico", 1, ""},
+        {dir / "icons64.dll", 1, "png"},     {dir / "icons64.dll", -7, "bmp24"}, {dir / "icons64.dll", 4, ""},
+        {dir / "icons64.dll", -1, ""},       {dir / "icons32.exe", 2, "sizes"},  {scratch / "missing.ico", 0, ""},
+        {scratch / "notes.txt", 0, "-"},
 #if !defined(_WIN32)
         // Damaged files and a directory (Windows' shell answers for itself).
-        {scratch / "lying.ico", 0, ""},                 {scratch, 0, ""},
+        {scratch / "lying.ico", 0, ""},      {scratch, 0, ""},
 #endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.filename().string() + " " + std::to_string(c.index));
         const UniqueIcon icon(Extract(c.file, c.index));
-        if (c.expected == std::string("-")) {
-            EXPECT_EQ(icon.get(), wine ? nullptr : kNotAnIconFile);
-        } else if (c.expected == std::string()) {
-            EXPECT_EQ(icon.get(), nullptr);
+        const std::string expected = c.expected;
+        if (expected.size() > 1) {
+            EXPECT_TRUE(Shows(icon.get(), LoadRaw(dir / (expected + ".raw"))));
         } else {
-            EXPECT_TRUE(Shows(icon.get(), LoadRaw(IconFixtures() / (std::string(c.expected) + ".raw"))));
+            EXPECT_EQ(icon.get(), expected.empty() || wine ? nullptr : kNotAnIconFile);
         }
     }
 #if !defined(_WIN32)
-    std::string path = (IconFixtures() / "bmp4.ico").string();
+    std::string path = (dir / "bmp4.ico").string();
     uint16_t index = 0;
     EXPECT_EQ(Icons().ExtractAssociatedIcon(OwnModule(), path, index), nullptr) << "no shell, no associations";
 #endif
@@ -96,7 +93,8 @@ TEST(Icons, ExtractIconGivesAnIconNoIconOrNotAnIconFile) {
 TEST(Icons, TheLibrarysOwnIconsAreItsResources1011And1012) {
     TAVIX_REQUIRE_FIXTURE(IconFixtures() / "lib-1011.raw");
 #if defined(_WIN32)
-    const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> loaded(LoadLibraryA(TAVIX_LIBRARY_FILE), &FreeLibrary);
+    using Loaded = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
+    const Loaded loaded(LoadLibraryA(TAVIX_LIBRARY_FILE), &FreeLibrary);
     const ModuleHandle library = loaded.get();
 #else
     const ModuleHandle library = OwnModule();
@@ -104,7 +102,7 @@ TEST(Icons, TheLibrarysOwnIconsAreItsResources1011And1012) {
     ASSERT_NE(library, nullptr);
     for (const uint32_t id : {IDI_CONNECTION, IDI_MISSING}) {
         const UniqueIcon icon(Icons().LoadResourceIcon(library, id));
-        EXPECT_TRUE(Shows(icon.get(), LoadRaw(IconFixtures() / ("lib-" + std::to_string(id) + ".raw")))) << id;
+        EXPECT_TRUE(Shows(icon.get(), LoadRaw(IconFixtures() / ("lib-" + std::to_string(id) + ".raw"))));
     }
     // No other icon; none in a module without them.
     EXPECT_EQ(Icons().LoadResourceIcon(library, IDI_MISSING + 1), nullptr);
@@ -140,11 +138,12 @@ TEST(Icons, ImageListKeepsCopiesAtItsOwnSize) {
     ASSERT_NE(list, nullptr);
     EXPECT_NE(list->Native(), nullptr);
     EXPECT_EQ(list->ImageCount(), 0);
-    const icons::IconImage bmp4 = LoadRaw(IconFixtures() / "bmp4.raw"), bmp24 = LoadRaw(IconFixtures() / "bmp24.raw");
+    const fs::path dir = IconFixtures();
+    const icons::IconImage bmp4 = LoadRaw(dir / "bmp4.raw"), bmp24 = LoadRaw(dir / "bmp24.raw");
     {
         // The list keeps copies: the icons given may go at once.
-        const UniqueIcon first(Extract(IconFixtures() / "bmp4.ico", 0)), second(Extract(IconFixtures() / "bmp24.ico", 0));
-        const UniqueIcon small(Extract(IconFixtures() / "near.ico", 0));  // 24 x 24
+        const UniqueIcon first(Extract(dir / "bmp4.ico", 0)), second(Extract(dir / "bmp24.ico", 0));
+        const UniqueIcon small(Extract(dir / "near.ico", 0));  // 24 x 24
         EXPECT_EQ(list->ReplaceIcon(-1, first.get()), 0);
         EXPECT_EQ(list->ReplaceIcon(-1, small.get()), 1);
         EXPECT_EQ(list->ReplaceIcon(-1, first.get()), 2);
@@ -161,7 +160,7 @@ TEST(Icons, ImageListKeepsCopiesAtItsOwnSize) {
     ASSERT_TRUE(scaled.has_value());
     EXPECT_EQ(std::pair(scaled->width, scaled->height), std::pair(32, 32));
 #if !defined(_WIN32)
-    EXPECT_EQ(*scaled, icons::ScaleNearest(LoadRaw(IconFixtures() / "near.raw"), 32, 32));
+    EXPECT_EQ(*scaled, icons::ScaleNearest(LoadRaw(dir / "near.raw"), 32, 32));
 #endif
     EXPECT_EQ(list->GetIcon(3), nullptr);
     EXPECT_EQ(list->GetIcon(-1), nullptr);

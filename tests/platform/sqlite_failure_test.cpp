@@ -16,32 +16,120 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <string>
 #include <vector>
 
 #include "../registry_dump.h"
 #include "../store_test_support.h"
-#include "fault_vfs.h"
-#include "test_key.h"
 #include "platform/posix/registry_sqlite.h"
 
 namespace tavix::platform {
 namespace {
 
 using namespace std::string_literals;
-using testing::Fault;
-using testing::FaultOp;
-using testing::FaultVfs;
-
 using testing::Dump;
 using testing::Escape;
 using testing::Key;
 
-std::string ConnectionName(int i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "C%03d", i);
-    return name;
+// ---- A VFS that fails chosen writes, syncs or truncations, as a full or failing disk would ----
+// It is registered under its own name (never as the default) and passes every call to the
+// default VFS. Once armed, it counts the calls of the armed kind over every file opened
+// through it; the nth answers the armed error without reaching the file, and, when the fault
+// is persistent, so does every later one until it is disarmed (a disk that stays full).
+
+enum class FaultOp { kWrite, kSync, kTruncate };
+
+struct Fault {
+    FaultOp op = FaultOp::kWrite;
+    int nth = 1;  // counted from 1
+    int error = 0;  // an SQLite result code: SQLITE_FULL, SQLITE_IOERR_WRITE, ...
+    bool persistent = false;
+};
+
+struct Faults {
+    Fault fault;
+    bool armed = false;
+    int counts[3] = {};  // the calls of each kind since the last Arm or Disarm, failed ones included
+    int injected = 0;    // the calls failed since then
+} faults;
+
+// Starts counting from zero with this fault; Disarm() counts on without one.
+void Arm(const Fault& fault) { faults = Faults{fault, true}; }
+void Disarm() { faults = Faults{}; }
+
+sqlite3_vfs* RealVfs() { return sqlite3_vfs_find(nullptr); }
+
+// The error the next call of this kind answers, or SQLITE_OK to pass it on.
+int Check(FaultOp op) {
+    const int count = ++faults.counts[static_cast<int>(op)];
+    if (!faults.armed || faults.fault.op != op) return SQLITE_OK;
+    if (count == faults.fault.nth || (faults.fault.persistent && count > faults.fault.nth)) {
+        ++faults.injected;
+        return faults.fault.error;
+    }
+    return SQLITE_OK;
 }
+
+// A file is the default VFS's own file object; only its method table is replaced, by a copy
+// whose writes, truncations and syncs are checked before they reach the default VFS's.
+struct Methods {
+    sqlite3_io_methods io;
+    const sqlite3_io_methods* real;
+};
+
+const sqlite3_io_methods* RealMethods(sqlite3_file* file) {
+    return reinterpret_cast<const Methods*>(file->pMethods)->real;
+}
+int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    if (const int error = Check(FaultOp::kWrite)) return error;
+    return RealMethods(file)->xWrite(file, data, amount, offset);
+}
+int Truncate(sqlite3_file* file, sqlite3_int64 size) {
+    if (const int error = Check(FaultOp::kTruncate)) return error;
+    return RealMethods(file)->xTruncate(file, size);
+}
+int Sync(sqlite3_file* file, int flags) {
+    if (const int error = Check(FaultOp::kSync)) return error;
+    return RealMethods(file)->xSync(file, flags);
+}
+
+// The checked copy of a method table of the default VFS (it has a few, one per locking style).
+const sqlite3_io_methods* Checked(const sqlite3_io_methods* real) {
+    static std::list<Methods> copies;
+    for (const Methods& copy : copies) {
+        if (copy.real == real) return &copy.io;
+    }
+    Methods& copy = copies.emplace_back(Methods{*real, real});
+    copy.io.xWrite = Write;
+    copy.io.xTruncate = Truncate;
+    copy.io.xSync = Sync;
+    return &copy.io;
+}
+
+int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+    const int rc = RealVfs()->xOpen(RealVfs(), name, file, flags, outFlags);
+    // SQLite closes a file only when its methods are set.
+    if (file->pMethods != nullptr) file->pMethods = Checked(file->pMethods);
+    return rc;
+}
+
+// The VFS's name for sqlite3_open_v2; registers it at the first call.
+const char* FaultVfs() {
+    static sqlite3_vfs vfs = [] {
+        sqlite3_vfs copy = *RealVfs();
+        copy.pNext = nullptr;
+        copy.zName = "tavix-fault";
+        copy.xOpen = Open;
+        return copy;
+    }();
+    static const bool registered = sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
+    return registered ? vfs.zName : "";
+}
+
+// ---- The store's content before and after a batch --------------------------------------------
+
+std::string ConnectionName(int i) { return (i < 10 ? "C00" : i < 100 ? "C0" : "C") + std::to_string(i); }
 
 std::string Text(const std::string& prefix, int i) { return prefix + "-" + std::to_string(i); }
 
@@ -49,21 +137,13 @@ std::string Text(const std::string& prefix, int i) { return prefix + "-" + std::
 // with the default value "old-i" and "Index" i. After the batch: the default value "C120",
 // C000 ... C099 rewritten to "new-i", C100 ... C149 gone, C300 ... C499 new.
 std::string Content(bool afterBatch) {
-    const auto escape = [](const std::string& text) {
-        return Escape(std::vector<uint8_t>(text.begin(), text.end()));
-    };
-    std::string out = "Connections\nConnections:=1:" + escape(afterBatch ? "C120"s : "C000"s) +
-                      "\\x00\n";
+    std::string out = "Connections\nConnections:=1:" + std::string(afterBatch ? "C120" : "C000") + "\\x00\n";
     for (int i = 0; i < (afterBatch ? 500 : 300); ++i) {
         if (afterBatch && i >= 100 && i < 150) continue;
-        const bool rewritten = afterBatch && (i < 100 || i >= 300);
         const std::string path = "Connections\\" + ConnectionName(i);
-        const uint32_t index = static_cast<uint32_t>(i);
-        out += path + "\n" + path + ":=1:" + escape(Text(rewritten ? "new" : "old", i)) + "\\x00\n";
-        out += path + ":Index=4:" +
-               Escape(std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&index),
-                                           reinterpret_cast<const uint8_t*>(&index) + 4)) +
-               "\n";
+        const std::string text = Text(afterBatch && (i < 100 || i >= 300) ? "new" : "old", i);
+        out += path + "\n" + path + ":=1:" + text + "\\x00\n" + path + ":Index=4:" +
+               Escape({static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 0}) + "\n";
     }
     return out;
 }
@@ -80,12 +160,14 @@ long WriteConnection(Registry& reg, RegKey connections, int i, const char* prefi
     return reg.SetValue(key.get(), "Index", kRegDword, &index, 4);
 }
 
-long WriteOldContent(Registry& reg) {
+// Runs steps on the connections key in one batch: the first failure (the batch undone) or the
+// commit's answer.
+long InBatch(Registry& reg, bool create, const std::function<long(RegKey connections)>& steps) {
     if (const long rc = reg.BeginBatch()) return rc;
     Key connections(reg);
-    long rc = reg.CreateKey(kCurrentUser, "Connections", connections.Out());
-    if (rc == kRegOk) rc = SetText(reg, connections.get(), nullptr, "C000");
-    for (int i = 0; rc == kRegOk && i < 300; ++i) rc = WriteConnection(reg, connections.get(), i, "old");
+    long rc = create ? reg.CreateKey(kCurrentUser, "Connections", connections.Out())
+                     : reg.OpenKey(kCurrentUser, "Connections", connections.Out());
+    if (rc == kRegOk) rc = steps(connections.get());
     if (rc != kRegOk) {
         reg.AbortBatch();
         return rc;
@@ -93,30 +175,31 @@ long WriteOldContent(Registry& reg) {
     return reg.CommitBatch();
 }
 
+long WriteOldContent(Registry& reg) {
+    return InBatch(reg, true, [&reg](RegKey connections) {
+        long rc = SetText(reg, connections, nullptr, "C000");
+        for (int i = 0; rc == kRegOk && i < 300; ++i) rc = WriteConnection(reg, connections, i, "old");
+        return rc;
+    });
+}
+
 // The batch: the first failure of any of its steps, or the commit's answer.
 long RunBatch(Registry& reg) {
-    if (const long rc = reg.BeginBatch()) return rc;
-    const long rc = [&reg] {
-        Key connections(reg), key(reg);
-        if (const long rc = reg.OpenKey(kCurrentUser, "Connections", connections.Out())) return rc;
-        if (const long rc = SetText(reg, connections.get(), nullptr, "C120")) return rc;
+    return InBatch(reg, false, [&reg](RegKey connections) {
+        Key key(reg);
+        if (const long rc = SetText(reg, connections, nullptr, "C120")) return rc;
         for (int i = 0; i < 100; ++i) {
-            if (const long rc = reg.OpenKey(connections.get(), ConnectionName(i).c_str(), key.Out())) return rc;
+            if (const long rc = reg.OpenKey(connections, ConnectionName(i).c_str(), key.Out())) return rc;
             if (const long rc = SetText(reg, key.get(), nullptr, Text("new", i))) return rc;
         }
         for (int i = 100; i < 150; ++i) {
-            if (const long rc = reg.DeleteKey(connections.get(), ConnectionName(i).c_str())) return rc;
+            if (const long rc = reg.DeleteKey(connections, ConnectionName(i).c_str())) return rc;
         }
         for (int i = 300; i < 500; ++i) {
-            if (const long rc = WriteConnection(reg, connections.get(), i, "new")) return rc;
+            if (const long rc = WriteConnection(reg, connections, i, "new")) return rc;
         }
         return static_cast<long>(kRegOk);
-    }();
-    if (rc != kRegOk) {
-        reg.AbortBatch();
-        return rc;
-    }
-    return reg.CommitBatch();
+    });
 }
 
 class SqliteFailureTest : public ::testing::Test {
@@ -126,7 +209,7 @@ protected:
         ASSERT_EQ(WriteOldContent(reg), kRegOk) << reg.Problem();
         ASSERT_EQ(Dump(reg), Content(false));
     }
-    void TearDown() override { FaultVfs::Disarm(); }
+    void TearDown() override { Disarm(); }
     // The store at path holds the old content again, as a file alone (no log).
     void Restore() {
         for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(path + suffix);
@@ -138,40 +221,38 @@ protected:
 
 // Each write, sync and truncation of the batch failed in turn: the old content stays, seen anew too.
 TEST_F(SqliteFailureTest, EveryFailedWriteOrSyncUndoesTheWholeBatch) {
-    const SqliteRegistry::Options faulty{100, FaultVfs::Name()};
-    int made[3] = {};
+    const SqliteRegistry::Options faulty{100, FaultVfs()};
+    Faults made;
     {
         Restore();
         SqliteRegistry reg(path, faulty);
         ASSERT_EQ(Dump(reg), Content(false));
-        FaultVfs::Disarm();
+        Disarm();
         ASSERT_EQ(RunBatch(reg), kRegOk);
-        for (const FaultOp op : {FaultOp::kWrite, FaultOp::kSync, FaultOp::kTruncate}) {
-            made[static_cast<int>(op)] = FaultVfs::Count(op);
-        }
+        made = faults;
         EXPECT_EQ(Dump(reg), Content(true));
     }
-    ASSERT_GT(made[static_cast<int>(FaultOp::kWrite)], 10);
-    ASSERT_GT(made[static_cast<int>(FaultOp::kSync)], 0);
+    ASSERT_GT(made.counts[static_cast<int>(FaultOp::kWrite)], 10);
+    ASSERT_GT(made.counts[static_cast<int>(FaultOp::kSync)], 0);
 
-    struct Case { const char* what; FaultOp op; int error; bool persistent; long expected; };
+    struct Case { const char* what; Fault fault; long expected; };  // the fault at each call in turn
     const Case cases[] = {
-        {"disk full from this write on", FaultOp::kWrite, SQLITE_FULL, true, kRegDiskFull},
-        {"this write fails", FaultOp::kWrite, SQLITE_IOERR_WRITE, false, kRegIoFailed},
-        {"this sync fails", FaultOp::kSync, SQLITE_IOERR_FSYNC, false, kRegIoFailed},
-        {"this truncation fails", FaultOp::kTruncate, SQLITE_IOERR_TRUNCATE, false, kRegIoFailed},
+        {"disk full from this write on", {FaultOp::kWrite, 0, SQLITE_FULL, true}, kRegDiskFull},
+        {"this write fails", {FaultOp::kWrite, 0, SQLITE_IOERR_WRITE, false}, kRegIoFailed},
+        {"this sync fails", {FaultOp::kSync, 0, SQLITE_IOERR_FSYNC, false}, kRegIoFailed},
+        {"this truncation fails", {FaultOp::kTruncate, 0, SQLITE_IOERR_TRUNCATE, false}, kRegIoFailed},
     };
     for (const Case& c : cases) {
-        for (int n = 1; n <= made[static_cast<int>(c.op)]; ++n) {
-            SCOPED_TRACE(std::string(c.what) + ", call " + std::to_string(n));
+        for (Fault fault = c.fault; ++fault.nth <= made.counts[static_cast<int>(fault.op)];) {
+            SCOPED_TRACE(std::string(c.what) + ", call " + std::to_string(fault.nth));
             Restore();
             {
                 SqliteRegistry reg(path, faulty);
                 ASSERT_EQ(Dump(reg), Content(false));
-                FaultVfs::Arm(Fault{c.op, n, c.error, c.persistent});
+                Arm(fault);
                 const long result = RunBatch(reg);
-                const int injected = FaultVfs::Injected();
-                FaultVfs::Disarm();
+                const int injected = faults.injected;
+                Disarm();
                 ASSERT_GT(injected, 0);
                 EXPECT_EQ(result, c.expected);
                 EXPECT_EQ(Dump(reg), Content(false)) << "the same connection";
@@ -189,7 +270,7 @@ TEST_F(SqliteFailureTest, EveryFailedWriteOrSyncUndoesTheWholeBatch) {
 TEST_F(SqliteFailureTest, AFailureInAnInnerBatchFailsTheOuterCommit) {
     const auto fillDisk = [](Registry& reg, RegKey connections) {
         // More than the page cache holds: SQLite writes pages to the log before the commit.
-        FaultVfs::Arm(Fault{FaultOp::kWrite, 1, SQLITE_FULL, true});
+        Arm(Fault{FaultOp::kWrite, 1, SQLITE_FULL, true});
         const std::string big(64 * 1024, 'x');
         long failed = kRegOk;
         for (int i = 0; failed == kRegOk && i < 100; ++i) {
@@ -197,7 +278,7 @@ TEST_F(SqliteFailureTest, AFailureInAnInnerBatchFailsTheOuterCommit) {
             failed = reg.CreateKey(connections, ("big" + std::to_string(i)).c_str(), key.Out());
             if (failed == kRegOk) failed = SetText(reg, key.get(), nullptr, big);
         }
-        FaultVfs::Disarm();
+        Disarm();
         return failed;
     };
     const auto writeDamagedRow = [](Registry& reg, RegKey connections) {
@@ -223,7 +304,7 @@ TEST_F(SqliteFailureTest, AFailureInAnInnerBatchFailsTheOuterCommit) {
         }
         std::string before;
         {
-            SqliteRegistry reg(path, {100, FaultVfs::Name()});
+            SqliteRegistry reg(path, {100, FaultVfs()});
             before = Dump(reg);
             Key connections(reg);
             ASSERT_EQ(reg.BeginBatch(), kRegOk);
@@ -255,11 +336,10 @@ TEST_F(SqliteFailureTest, AStoreHeldByAnotherProcessAnswersBusy) {
         close(go[1]);
         SqliteRegistry reg(path);
         Key connections(reg);
-        char byte = reg.BeginBatch() == kRegOk &&
-                            reg.OpenKey(kCurrentUser, "Connections", connections.Out()) == kRegOk &&
-                            SetText(reg, connections.get(), nullptr, "held") == kRegOk
-                        ? 'y'
-                        : 'n';
+        const bool held = reg.BeginBatch() == kRegOk &&
+                          reg.OpenKey(kCurrentUser, "Connections", connections.Out()) == kRegOk &&
+                          SetText(reg, connections.get(), nullptr, "held") == kRegOk;
+        char byte = held ? 'y' : 'n';
         if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) < 0) _exit(2);
         connections.Reset();
         _exit(reg.CommitBatch() == kRegOk ? 0 : 1);

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,16 +32,10 @@ std::vector<std::string> Listing(const std::string& dir) {
     std::vector<std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         const fs::file_status status = entry.symlink_status();
-        std::string line = entry.path().string() + " " +
-                           std::to_string(static_cast<int>(status.permissions())) + " ";
-        if (fs::is_symlink(status)) {
-            line += "-> " + fs::read_symlink(entry.path()).string();
-        } else if (fs::is_regular_file(status)) {
-            line += ReadFile(entry.path().string());
-        } else {
-            line += "dir";
-        }
-        entries.push_back(line);
+        entries.push_back(entry.path().string() + " " + std::to_string(static_cast<int>(status.permissions())) + " " +
+                          (fs::is_symlink(status)        ? "-> " + fs::read_symlink(entry.path()).string()
+                           : fs::is_regular_file(status) ? ReadFile(entry.path().string())
+                                                         : "dir"));
     }
     std::sort(entries.begin(), entries.end());
     return entries;
@@ -72,32 +65,15 @@ protected:
     const std::string dir = scratch.path(), source = scratch / "source.db";
 };
 
+// What a case puts in a directory of its own, in order: a directory ('d'), a file of `data` ('f'),
+// a copy of the store ('s') or a symbolic link to `data` ('l'). A parent made for it is 0700;
+// `mode` (-1: 0700 for a directory, 0600 for a file) is set last.
+struct Entry { std::string path; char kind; std::string data = ""; int mode = -1; };
+
 // Each case arranges the store's surroundings in a directory of its own, the store being
 // config/tavixconnect/registry.db there ({dir} its directory and {file} the file in the texts).
 TEST_F(SqliteStoreFileTest, LookingCreatesNothingUnusableFilesAndLinksAreRefusedLooseModesAreReported) {
-    const auto makeDir = [](const std::string& path, mode_t mode) {
-        fs::create_directories(path);
-        chmod(path.c_str(), mode);
-    };
-    // The directory (mode dirMode) with a copy of a store (mode fileMode) in it.
-    const auto store = [&](mode_t dirMode, mode_t fileMode) {
-        return [&, dirMode, fileMode](const std::string& tavix) {
-            makeDir(tavix, dirMode);
-            fs::copy_file(source, tavix + "/registry.db");
-            chmod((tavix + "/registry.db").c_str(), fileMode);
-        };
-    };
-    const auto file = [&](const std::string& bytes) {
-        return [&, bytes](const std::string& tavix) {
-            makeDir(tavix, 0700);
-            std::ofstream(tavix + "/registry.db", std::ios::binary) << bytes;
-            chmod((tavix + "/registry.db").c_str(), 0600);
-        };
-    };
-    const auto link = [&](const std::string& at, const std::string& target) {
-        makeDir(fs::path(at).parent_path(), 0700);
-        fs::create_symlink(target, at);
-    };
+    const std::string T = "config/tavixconnect", F = T + "/registry.db", elsewhere = "config/elsewhere/registry.db";
     const std::string fileLink = "is a symbolic link; the store must be a regular file";
     const std::string dirLink = "{dir} is a symbolic link; the store's directory must be a real directory";
     const std::string real = ReadFile(source);
@@ -109,7 +85,7 @@ TEST_F(SqliteStoreFileTest, LookingCreatesNothingUnusableFilesAndLinksAreRefused
     for (size_t i = damaged.size() - 4096; i < damaged.size(); ++i) damaged[i] = static_cast<char>(random());
     struct Case {
         const char* what;
-        std::function<void(const std::string& config)> make;  // the store's directory's parent
+        std::vector<Entry> entries;
         std::string problem;
         std::string warning;
         // Damage that shows only where it is read: the problem is the report of the check of
@@ -117,74 +93,50 @@ TEST_F(SqliteStoreFileTest, LookingCreatesNothingUnusableFilesAndLinksAreRefused
         // operations come after that look.
         bool damagedPage = false;
     };
-    const auto inTavix = [](std::function<void(const std::string&)> make) {
-        return [make](const std::string& config) { make(config + "/tavixconnect"); };
-    };
     std::vector<Case> cases = {
-        {"nothing yet", [](const std::string&) {}, "", ""},
-        {"the directory without the file", inTavix([&](const std::string& tavix) { makeDir(tavix, 0700); }), "", ""},
-        {"an empty file", inTavix(file("")), "", ""},
-        {"a store", inTavix(store(0700, 0600)), "", ""},
-        {"random bytes", inTavix(file(std::string(4096, '\x5A'))), "file is not a database", ""},
-        {"a store cut to half its size", inTavix(file(real.substr(0, real.size() / 2))),
+        {"nothing yet", {}, "", ""},
+        {"the directory without the file", {{T, 'd'}}, "", ""},
+        {"an empty file", {{F, 'f', ""}}, "", ""},
+        {"a store", {{F, 's'}}, "", ""},
+        {"random bytes", {{F, 'f', std::string(4096, '\x5A')}}, "file is not a database", ""},
+        {"a store cut to half its size", {{F, 'f', real.substr(0, real.size() / 2)}},
          "database disk image is malformed", ""},
-        {"a store with a damaged last page", inTavix(file(damaged)), "database disk image is malformed", "",
-         true},
-        {"another program's database", inTavix(file(foreign)),
-         "not a registry store (another program's database)", ""},
-        {"a format this build does not know", inTavix(file(older)), "registry store format 1 is not supported",
-         ""},
-        {"a directory at the file's path", inTavix([&](const std::string& tavix) {
-             makeDir(tavix, 0700);
-             makeDir(tavix + "/registry.db", 0700);
-         }),
-         "Is a directory", ""},
-        {"a file at the directory's path",
-         [&](const std::string& config) {
-             makeDir(config, 0700);
-             std::ofstream(config + "/tavixconnect") << "x";
-         },
-         "{dir}: Not a directory", ""},
-        {"the file a link to a store",
-         [&](const std::string& config) {
-             store(0700, 0600)(config + "/elsewhere");
-             link(config + "/tavixconnect/registry.db", "../elsewhere/registry.db");
-         },
-         fileLink, ""},
-        {"the file a link to nothing",
-         [&](const std::string& config) { link(config + "/tavixconnect/registry.db", config + "/nowhere.db"); },
-         fileLink, ""},
-        {"the directory a link to one with a store",
-         [&](const std::string& config) {
-             store(0700, 0600)(config + "/elsewhere");
-             link(config + "/tavixconnect", "elsewhere");
-         },
-         dirLink, ""},
-        {"the directory a link to nothing",
-         [&](const std::string& config) { link(config + "/tavixconnect", "nowhere"); }, dirLink, ""},
-        {"a directory above it a link",
-         [&](const std::string& config) {
-             store(0700, 0600)(fs::path(config).parent_path() / "real-config/tavixconnect");
-             link(config, "real-config");
-         },
+        {"a store with a damaged last page", {{F, 'f', damaged}}, "database disk image is malformed", "", true},
+        {"another program's database", {{F, 'f', foreign}}, "not a registry store (another program's database)", ""},
+        {"a format this build does not know", {{F, 'f', older}}, "registry store format 1 is not supported", ""},
+        {"a directory at the file's path", {{F, 'd'}}, "Is a directory", ""},
+        {"a file at the directory's path", {{T, 'f', "x"}}, "{dir}: Not a directory", ""},
+        {"the file a link to a store", {{elsewhere, 's'}, {F, 'l', "../elsewhere/registry.db"}}, fileLink, ""},
+        {"the file a link to nothing", {{F, 'l', "../nowhere.db"}}, fileLink, ""},
+        {"the directory a link to one with a store", {{elsewhere, 's'}, {T, 'l', "elsewhere"}}, dirLink, ""},
+        {"the directory a link to nothing", {{T, 'l', "nowhere"}}, dirLink, ""},
+        {"a directory above it a link", {{"real-config/tavixconnect/registry.db", 's'}, {"config", 'l', "real-config"}},
          "", ""},
-        {"the directory open to others", inTavix(store(0755, 0600)), "",
+        {"the directory open to others", {{T, 'd', "", 0755}, {F, 's'}}, "",
          "{dir} is open to other users (mode 0755); fix with: chmod 700 {dir}"},
-        {"the file readable by others", inTavix(store(0700, 0644)), "",
+        {"the file readable by others", {{F, 's', "", 0644}}, "",
          "{file} can be read by other users (mode 0644); fix with: chmod 600 {file}"},
-        {"both, the file writable by the group", inTavix(store(0750, 0660)), "",
+        {"both, the file writable by the group", {{T, 'd', "", 0750}, {F, 's', "", 0660}}, "",
          "{dir} is open to other users (mode 0750) and {file} can be read and changed by other users "
          "(mode 0660); fix with: chmod 700 {dir} && chmod 600 {file}"},
     };
     // root reads and writes whatever the mode says.
-    if (geteuid() != 0) cases.push_back({"unreadable", inTavix(store(0700, 0)), "Permission denied", ""});
+    if (geteuid() != 0) cases.push_back({"unreadable", {{F, 's', "", 0}}, "Permission denied", ""});
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string in = dir + "/case" + std::to_string(n++);
-        const std::string tavix = in + "/config/tavixconnect", path = tavix + "/registry.db";
-        makeDir(in, 0700);
-        c.make(in + "/config");
+        const std::string tavix = in + "/" + T, path = in + "/" + F;
+        fs::create_directories(in);
+        for (const Entry& e : c.entries) {
+            const fs::path at = in + "/" + e.path;
+            if (fs::create_directories(at.parent_path())) chmod(at.parent_path().c_str(), 0700);
+            if (e.kind == 'd') fs::create_directory(at);
+            if (e.kind == 'f') std::ofstream(at, std::ios::binary) << e.data;
+            if (e.kind == 's') fs::copy_file(source, at);
+            if (e.kind == 'l') fs::create_symlink(e.data, at);
+            if (e.kind != 'l') chmod(at.c_str(), mode_t(e.mode >= 0 ? e.mode : e.kind == 'd' ? 0700 : 0600));
+        }
         const auto text = [&](const std::string& pattern) {
             return Replace(Replace(pattern, "{dir}", tavix), "{file}", path);
         };
@@ -213,9 +165,10 @@ TEST_F(SqliteStoreFileTest, LookingCreatesNothingUnusableFilesAndLinksAreRefused
             char name[8];
             std::string results;
             for (const long rc : {reg.CreateKey(kCurrentUser, "Changed", &key), reg.SetValue(key, "v", kRegSz, "", 1),
-                                  reg.QueryValue(key, "v", nullptr, nullptr, nullptr), reg.EnumKey(key, 0, name, sizeof name),
-                                  reg.DeleteValue(key, "v"), reg.CloseKey(key), reg.DeleteKey(kCurrentUser, "Changed"),
-                                  reg.BeginBatch(), reg.CommitBatch()}) {
+                                  reg.QueryValue(key, "v", nullptr, nullptr, nullptr),
+                                  reg.EnumKey(key, 0, name, sizeof name), reg.DeleteValue(key, "v"),
+                                  reg.CloseKey(key), reg.DeleteKey(kCurrentUser, "Changed"), reg.BeginBatch(),
+                                  reg.CommitBatch()}) {
                 results += std::to_string(rc) + " ";
             }
             EXPECT_EQ(results, c.problem.empty() ? "0 0 0 259 0 0 0 0 0 " : "1009 1009 1009 1009 1009 6 1009 1009 87 ");

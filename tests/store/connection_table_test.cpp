@@ -14,12 +14,6 @@
 namespace tavix {
 namespace {
 
-std::unique_ptr<ConnectionRecord> Record(const char* name, const char* connectionString) {
-    auto record = std::make_unique<ConnectionRecord>();
-    EXPECT_TRUE(record->Parse(name, connectionString, CurrentParseDefaults())) << name << " " << connectionString;
-    return record;
-}
-
 std::vector<std::string> Names(const ConnectionTable& table) {
     std::vector<std::string> names;
     for (const ConnectionRecord* record : table.Records()) names.push_back(record->name);
@@ -32,18 +26,13 @@ protected:
     ConnectionTable table;
 
     ConnectionRecord* Add(const char* name, const char* connectionString = "cn_iptcp:h[1]") {
-        auto record = Record(name, connectionString);
+        auto record = std::make_unique<ConnectionRecord>();
+        EXPECT_TRUE(record->Parse(name, connectionString, CurrentParseDefaults())) << name << " " << connectionString;
         ConnectionRecord* raw = record.get();
         table.Add(std::move(record));
         return raw;
     }
 };
-
-TEST(HashKey, TakesBytesAsSignedValues) {
-    EXPECT_EQ(HashKey("") + HashKey("a"), 97u);
-    EXPECT_EQ(HashKey("Local"), 94230123u);
-    EXPECT_EQ(HashKey("\xE4"), 4294967268u);  // -28 in unsigned 32-bit arithmetic
-}
 
 // Buckets 0 to 16 in turn, the newest binding of a bucket first: "Work" is in bucket 0,
 // "Local" in 7, "a" and "r" in 12, "b" and "s" in 13, "Nameless" in 16.

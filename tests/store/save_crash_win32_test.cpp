@@ -1,6 +1,7 @@
 // Saving the connection table in the Windows registry, which lands each call on its own: a
 // save killed at any instant leaves the old or the new set whole once the next process has
-// loaded, processes saving at once lose nothing, and a read in a batch never sees half a save.
+// loaded, and a read in a batch never sees half a save. (Processes saving at once lose nothing:
+// the CLI's concurrency test runs its processes under Wine too.)
 //
 // The test program starts copies of itself as writers. A writer fills a table with 2,000
 // connections whose connection strings carry a generation number and saves it again and again,
@@ -32,33 +33,14 @@ using platform::kRegOk;
 
 constexpr int kConnections = 2000;
 
-bool Report(const std::string& line) {
-    DWORD written = 0;
-    const std::string text = line + "\n";
-    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-                     &written, nullptr) != 0;
-}
-
-// The writer process: its reports go to its standard output.
-int Writer(long first, long count) { return save_crash::WriteGenerations(kConnections, first, count, Report); }
-
-// Waits for the named event, then adds connections prefix0, prefix1, ... to what the store
-// holds, `each` to a save, `saves` saves. Exit status 0 when every save landed.
-int Adder(const std::string& prefix, int saves, int each, const std::string& start) {
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, start.c_str());
-    if (event == nullptr || WaitForSingleObject(event, 60000) != WAIT_OBJECT_0) return 2;
-    CloseHandle(event);
-    ContextGuard guard;
-    ConnectionTable table;
-    if (table.Load() != kRegOk) return 1;
-    for (int i = 0; i < saves * each; ++i) {
-        auto record = std::make_unique<ConnectionRecord>();
-        const std::string name = prefix + std::to_string(i);
-        record->Parse(name.c_str(), ("cn_iptcp:" + name + "[1972]").c_str(), CurrentParseDefaults());
-        table.Add(std::move(record));
-        if ((i + 1) % each == 0 && table.Save() != kRegOk) return 1;
-    }
-    return 0;
+// The writer process: its reports go to its standard output, unbuffered.
+int Writer(long first, long count) {
+    return save_crash::WriteGenerations(kConnections, first, count, [](const std::string& line) {
+        DWORD written = 0;
+        const std::string text = line + "\n";
+        return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+                         nullptr) != 0;
+    });
 }
 
 // A copy of this program, with its standard output read by the test.
@@ -78,8 +60,7 @@ public:
         startup.hStdOutput = write;
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         PROCESS_INFORMATION info{};
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                           &startup, &info)) {
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
             process_ = info.hProcess;
             CloseHandle(info.hThread);
         }
@@ -99,12 +80,6 @@ public:
     void Kill() {
         TerminateProcess(process_, 9);
         WaitForSingleObject(process_, INFINITE);
-    }
-    // The exit status once it has ended (60 s at most), or -1.
-    long ExitStatus() {
-        DWORD status = 0;
-        if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &status)) return -1;
-        return static_cast<long>(status);
     }
     // Reads the reports: with `wait`, until one whole line has come (60 s at most); without,
     // all there are now.
@@ -183,35 +158,6 @@ TEST_F(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWholeForTheNextProcess) {
     EXPECT_GT(interrupted, 0) << "no kill fell into a save: the test proved nothing";
 }
 
-TEST_F(SaveCrash, ProcessesAddingConnectionsAtOnceLoseNone) {
-    constexpr int kSaves = 40, kEach = 5;
-    const std::string start = "TavixConnectTestStart." + std::to_string(GetCurrentProcessId());
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, start.c_str());
-    ASSERT_NE(event, nullptr);
-    const char* prefixes[] = {"a", "b", "c"};
-    std::vector<std::unique_ptr<Child>> adders;
-    for (const char* prefix : prefixes) {
-        adders.push_back(std::make_unique<Child>(std::string("--adder ") + prefix + " " + std::to_string(kSaves) +
-                                                 " " + std::to_string(kEach) + " " + start));
-        ASSERT_TRUE(adders.back()->Started());
-    }
-    SetEvent(event);
-    for (size_t i = 0; i < adders.size(); ++i) EXPECT_EQ(adders[i]->ExitStatus(), 0) << prefixes[i];
-    CloseHandle(event);
-
-    ContextGuard guard;
-    ConnectionTable table;
-    ASSERT_EQ(table.LoadAll(), kRegOk);
-    std::string missing;
-    for (const char* prefix : prefixes) {
-        for (int i = 0; i < kSaves * kEach; ++i) {
-            if (table.Lookup((prefix + std::to_string(i)).c_str()) == nullptr) missing += " " + (prefix + std::to_string(i));
-        }
-    }
-    EXPECT_EQ(missing, "");
-    EXPECT_EQ(table.Count(), std::size(prefixes) * kSaves * kEach);
-}
-
 TEST_F(SaveCrash, AReadInABatchSeesOneWholeGenerationWhileAnotherProcessSaves) {
     Child writer("--writer 0 0");
     ASSERT_TRUE(writer.Started());
@@ -226,12 +172,8 @@ TEST_F(SaveCrash, AReadInABatchSeesOneWholeGenerationWhileAnotherProcessSaves) {
         Sleep(150);
     }
     writer.Kill();
-    for (size_t i = 0; i < seen.size(); ++i) {
-        EXPECT_GE(seen[i], 0) << "read " << i << ": a mixed or partial set (" << seen[i] << ")";
-        if (i > 0) {
-            EXPECT_GE(seen[i], seen[i - 1]) << "read " << i;
-        }
-    }
+    // Each read a whole generation (none negative: mixed or partial), never one older than the last.
+    EXPECT_TRUE(seen.front() >= 0 && std::is_sorted(seen.begin(), seen.end())) << ::testing::PrintToString(seen);
     EXPECT_GT(seen.back(), seen.front()) << "the writer saved nothing between the reads";
 }
 
@@ -250,12 +192,6 @@ bool MutexFree() {
         CloseHandle(mutex);
     }).join();
     return free;
-}
-
-std::string Codes(std::initializer_list<long> codes) {
-    std::string text;
-    for (const long code : codes) text += (text.empty() ? "" : " ") + std::to_string(code);
-    return text;
 }
 
 TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds) {
@@ -291,7 +227,8 @@ TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds
     EXPECT_EQ(registry.CommitBatch(), platform::kRegInvalidParameter) << "a batch that did not begin is not open";
     SetEvent(end);
     owner.join();
-    EXPECT_EQ(Codes({registry.BeginBatch(), registry.CommitBatch()}), Codes({kRegOk, kRegOk})) << "abandoned, taken";
+    EXPECT_EQ(registry.BeginBatch(), kRegOk) << "abandoned, taken";
+    EXPECT_EQ(registry.CommitBatch(), kRegOk);
     CloseHandle(taken);
     CloseHandle(end);
 }
@@ -301,9 +238,6 @@ TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--writer") return tavix::Writer(std::atol(argv[2]), std::atol(argv[3]));
-    if (argc == 6 && std::string(argv[1]) == "--adder") {
-        return tavix::Adder(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
-    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -30,16 +30,5 @@ TEST(CliJson, StringsAreEscapedAsDocumented) {
     }
 }
 
-TEST(CliJson, ConnectionsCarryTheirPartsAndAMissingIconAsNull) {
-    std::string out;
-    AppendJsonConnection(out, {"W", "cn_iptcp:db1[1972]:SALES", std::nullopt, 0, true});
-    EXPECT_EQ(out, R"({"name":"W","connectionString":"cn_iptcp:db1[1972]:SALES","server":"db1","port":"1972",)"
-                   R"("namespace":"SALES","iconFile":null,"iconIndex":null,"default":true})");
-    out.clear();
-    AppendJsonConnection(out, {"N", "cn_iptcp:[]", std::string_view("/i.ico"), -2, false});
-    EXPECT_EQ(out, R"({"name":"N","connectionString":"cn_iptcp:[]","server":"","port":"",)"
-                   R"("namespace":"","iconFile":"/i.ico","iconIndex":-2,"default":false})");
-}
-
 }  // namespace
 }  // namespace cli
