@@ -13,7 +13,7 @@ cd "$TAVIX_ROOT"
 
 tavix_require_packages "${TAVIX_BUILD_PACKAGES[@]}" \
     libgtest-dev googletest libbenchmark-dev libpq-dev libsqlite3-dev \
-    libpng-dev icoutils python3 clang libclang-rt-14-dev \
+    libpng-dev python3 clang libclang-rt-14-dev \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
     binutils-mingw-w64-i686 wine64 wine xvfb xauth valgrind || exit 1
 # Installing and packaging: pkg-config for the consumer, dpkg-dev for the packages'

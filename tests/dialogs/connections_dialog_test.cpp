@@ -148,20 +148,16 @@ std::string View(User& u) {
 // A BSTR's text, "(null)" for none.
 std::string Narrow(BSTR s) { return s ? ActiveCodePage().ToNarrow(WideView(s)) : "(null)"; }
 
-// An empty store shows "Local" selected; Cancel writes nothing, Connect stores it as default.
+// An empty store shows "Local" selected; Cancel neither asks nor writes.
 TEST_F(ConnectionsDialogTest, EmptyStoreSeedsLocal) {
-    for (const int button : {kIdCancel, kIdOk}) {
-        SCOPED_TRACE(button);
-        Reset();
-        EXPECT_EQ(Run([&](User& u) {
-                      EXPECT_EQ(View(u) + " " + u.Text(Dlg::kConnectionStringText) + " " + u.Text(0),
-                                "[Local] CPD- " + std::string(kLocal) + " Connections");
-                      u.Click(button);
-                  }),
-                  button);
-        EXPECT_TRUE(Boxes().empty());
-        EXPECT_EQ(Stored(), button == kIdOk ? std::string("*Local=") + kLocal : "");
-    }
+    EXPECT_EQ(Run([&](User& u) {
+                  EXPECT_EQ(View(u) + " " + u.Text(Dlg::kConnectionStringText) + " " + u.Text(0),
+                            "[Local] CPD- " + std::string(kLocal) + " Connections");
+                  u.Click(kIdCancel);
+              }),
+              kIdCancel);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Stored(), "");
 }
 
 // The caller's name or connection string is preselected (added when missing, which makes
@@ -173,7 +169,6 @@ TEST_F(ConnectionsDialogTest, PreselectionAndTheSavePromptItCauses) {
         {"", "", "A", 0, ""},
         {"B", "", "B", 0, ""},
         {"", "cn_iptcp:b[2]:NS", "B", 0, ""},
-        {"", "C:cn_iptcp:c[3]:X", "C", kIdNo, ""},
         {"", "C:cn_iptcp:c[3]:X", "C", kIdYes, " *C=cn_iptcp:c[3]:X"},
         {"D", "", "D", kIdYes, std::string(" *D=") + kLocal},
         {"", "not a connection string", "A", 0, ""},
@@ -368,7 +363,6 @@ TEST_F(ConnectionsDialogTest, DeleteThenSave) {
         u.Click(Dlg::kSaveButton);
         EXPECT_FALSE(u.Enabled(Dlg::kSaveButton));
         u.Click(Dlg::kDeleteButton);
-        EXPECT_EQ(Buttons(u), "---S");
         u.System().AnswerMessageBox(kIdNo);
         u.Click(kIdCancel);
     });
@@ -533,30 +527,16 @@ TEST_F(ConnectionsDialogTest, DoubleClick) {
     EXPECT_EQ(Stored(), "A=cn_iptcp:a[1]:USER *B=cn_iptcp:b[2]:USER");
 }
 
-// A right click on a button asks for help and shows no menu; on the list it shows the menu,
-// whose items follow the selection and run their commands.
-TEST_F(ConnectionsDialogTest, ContextMenu) {
+// A command chosen from the list's context menu runs. (Which items it offers: the display stories.)
+TEST_F(ConnectionsDialogTest, ContextMenuRunsTheCommandChosen) {
     Store({"A=cn_iptcp:a[1]"});
     Run([&](User& u) {
-        u.RightClick(Dlg::kNewButton);
-        u.RightClick(Dlg::kConnectionStringText);
-        EXPECT_TRUE(system.RecordsOf(Record::Menu).empty());
         u.System().AnswerMenu(Dlg::kPropertiesButton);
         u.System().Expect(Props::kTemplateId, [](User& p) { p.Click(kIdCancel); });
         u.RightClickItem(Dlg::kList, 0);
-        u.RightClickItem(Dlg::kList, -1);
         u.Click(kIdCancel);
     });
     EXPECT_EQ(system.OpenedDialogs().back(), Props::kTemplateId);
-    std::string menus;  // "text id[ grey]" for each item; nothing selected in the second: two greyed
-    for (const Record& menu : system.RecordsOf(Record::Menu)) {
-        for (const MenuItem& item : menu.menu) {
-            menus += item.text + " " + std::to_string(item.id) + (item.grayed ? " grey, " : ", ");
-        }
-        menus += "| ";
-    }
-    EXPECT_EQ(menus, "New Connection 12, Delete Connection 14,  0, Properties 13, | "
-                     "New Connection 12, Delete Connection 14 grey,  0, Properties 13 grey, | ");
 }
 
 // The icon files of the library's sources.
@@ -585,51 +565,41 @@ Act Picks(const std::string& file) {
     };
 }
 
-// The icon button: a file's icon gives a connection an image of its own; dropping it removes
-// the image, and the connections whose images moved keep showing their own. A pick that the
-// Properties dialog's Cancel throws away changes nothing.
+// The picture the list item of connection `name` shows, from the image list the list view shows.
+std::optional<icons::IconImage> PictureOf(User& u, Dlg& dialog, const std::string& name) {
+    EXPECT_EQ(u.System().ListViewImages(u.Item(Dlg::kList)), dialog.Images());
+    const int item = dialog.RowOf(Connections().Find(name)).item;
+    const int image = u.System().ListViewItemImage(u.Item(Dlg::kList), item);
+    return ReadIcon(UniqueIcon(dialog.Images()->GetIcon(image)).get());
+}
+
+// The icon button: a file's icon gives a connection a picture of its own; dropping it shows the
+// default one, and the other connections keep showing their own. A pick that the Properties
+// dialog's Cancel throws away changes nothing.
 TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
     Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[1]", "C=cn_iptcp:c[1]"}, {"", kCube, kGrey});
     Dlg dialog;
-    const auto picture = [&dialog](int slot) { return ReadIcon(UniqueIcon(dialog.Images()->GetIcon(slot)).get()); };
-    const auto image = [&dialog](const ConnectionRecord* record) { return dialog.RowOf(record).image; };
-    // Every list item shows the image its record names, from the list the list view shows.
-    const auto itemsShowTheirImages = [&](User& u) {
-        EXPECT_EQ(u.System().ListViewImages(u.Item(Dlg::kList)), dialog.Images());
-        for (const char* name : {"A", "B", "C"}) {
-            const ConnectionRecord* record = table.Find(name);
-            const int item = dialog.RowOf(record).item;
-            EXPECT_EQ(u.System().ListViewItemImage(u.Item(Dlg::kList), item), image(record)) << name;
-        }
-    };
     Run([&](User& u) {
-        ConnectionRecord *a = table.Find("A"), *b = table.Find("B"), *c = table.Find("C");
-        ASSERT_TRUE(a && b && c && dialog.Images());
-        itemsShowTheirImages(u);
-        EXPECT_EQ(image(a), 0);
-        ASSERT_GT(image(b), 0);
-        ASSERT_GT(image(c), 0);
-        const int images = dialog.Images()->ImageCount(), cSlot = image(c);
-        EXPECT_EQ(images, 3);  // the default, then one for each icon file
-        const auto greyPicture = picture(cSlot);
-        ASSERT_TRUE(greyPicture);
+        ConnectionRecord *a = table.Find("A"), *b = table.Find("B");
+        ASSERT_TRUE(a && b && table.Find("C") && dialog.Images());
+        const auto standard = PictureOf(u, dialog, "A"), cube = PictureOf(u, dialog, "B");
+        const auto grey = PictureOf(u, dialog, "C");
+        ASSERT_TRUE(standard && cube && grey && grey != cube);
+        const auto pictures = [&] { return std::array{PictureOf(u, dialog, "A"), PictureOf(u, dialog, "B"),
+                                                      PictureOf(u, dialog, "C")}; };
 
         u.ClickItem(Dlg::kList, dialog.RowOf(b).item);
         ThroughProperties(u, {Picks("")}, kIdOk);  // no file: the default icon
         EXPECT_EQ(b->iconFilename.get(), nullptr);
-        EXPECT_EQ((std::array{image(b), b->iconIndex, dialog.Images()->ImageCount(), image(c)}),
-                  (std::array{0, -1, images - 1, cSlot > 1 ? cSlot - 1 : cSlot}));
-        EXPECT_EQ(picture(image(c)), greyPicture);
-        itemsShowTheirImages(u);
+        EXPECT_EQ(b->iconIndex, -1);
+        EXPECT_EQ(pictures(), (std::array{standard, standard, grey}));
 
         u.ClickItem(Dlg::kList, dialog.RowOf(a).item);
         ThroughProperties(u, {Picks(kGrey)}, kIdOk);
-        EXPECT_EQ(image(a), images - 1);
-        EXPECT_EQ(picture(image(a)), greyPicture);
-        itemsShowTheirImages(u);
+        EXPECT_EQ(pictures(), (std::array{grey, standard, grey}));
         ThroughProperties(u, {Picks(kCube), Picks(kGrey), Picks(kCube)}, kIdCancel);  // picked, replaced, thrown away
         EXPECT_EQ(a->iconFilename.view(), ActiveCodePage().ToWide(kGrey));
-        EXPECT_EQ(dialog.Images()->ImageCount(), images);
+        EXPECT_EQ(pictures(), (std::array{grey, standard, grey}));
         u.Click(kIdOk);
     }, dialog);
     Stored();
@@ -638,7 +608,7 @@ TEST_F(ConnectionsDialogTest, IconsOfTheirOwn) {
     EXPECT_EQ(table.Find("B")->iconFilename.get(), nullptr);
 }
 
-// Changing an icon of its own: another file (same index) replaces the image in place, enables
+// Changing an icon of its own: another file (same index) replaces the picture shown, enables
 // Save, makes Cancel ask and is stored. A file that yields no icon ("No icons found", then
 // OK) chooses nothing: the connection keeps its icon, whether its own or the default one.
 TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
@@ -661,8 +631,7 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
         Run([&](User& u) {
             ConnectionRecord* record = table.Find(c.connection);
             ASSERT_TRUE(record && dialog.Images());
-            const int slot = dialog.RowOf(record).image, images = dialog.Images()->ImageCount();
-            const auto before = ReadIcon(UniqueIcon(dialog.Images()->GetIcon(slot)).get());
+            const auto before = PictureOf(u, dialog, c.connection);
             u.ClickItem(Dlg::kList, dialog.RowOf(record).item);
             const Act pick = [&](User& ci) {
                 ci.Type(IDC_FILE_NAME, c.file);
@@ -672,10 +641,7 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
                 EXPECT_FALSE(ci.Running());
             };
             ThroughProperties(u, {pick}, kIdOk, false);
-            const int shown = u.System().ListViewItemImage(u.Item(Dlg::kList), dialog.RowOf(record).item);
-            EXPECT_EQ((std::array{dialog.RowOf(record).image, shown, dialog.Images()->ImageCount()}),
-                      (std::array{slot, slot, images}));
-            const auto after = ReadIcon(UniqueIcon(dialog.Images()->GetIcon(slot)).get());
+            const auto after = PictureOf(u, dialog, c.connection);
             const auto grey = ReadIcon(UniqueIcon(Icons().LoadResourceIcon(Library().module, IDI_MISSING)).get());
             EXPECT_EQ(after, c.changed ? grey : before);
             EXPECT_NE(after, c.changed ? before : std::nullopt);
@@ -692,27 +658,15 @@ TEST_F(ConnectionsDialogTest, ChangingAnIconOfItsOwn) {
     }
 }
 
-// Cancel leaves the caller's variables; Connect replaces them (old icon destroyed, never 1).
+// Connect replaces the caller's variables (old icon destroyed, never 1); the caption is the title.
 TEST_F(ConnectionsDialogTest, ConnectionDialogExport) {
     Store({"A=cn_iptcp:a[1]", "B=cn_iptcp:b[2]:NS"});
     BSTR name = NewBstrFromNarrow("B"), connectionString = nullptr;
     HICON icon = static_cast<HICON>(Icons().LoadResourceIcon(Library().module, IDI_CONNECTION));
-    const BSTR givenName = name;
     const HICON givenIcon = icon;
-    const WString title = WideFromUtf16(u"Pick one"), empty, longTitle(10000, u'x');
-    system.Expect(Dlg::kTemplateId, [](User& u) {
-        EXPECT_EQ(Selected(u), Names{"B"});
-        EXPECT_EQ(u.Text(0), "Pick one");
-        u.Click(kIdCancel);
-    });
-    EXPECT_EQ(ConnectionDialog(&name, &connectionString, title.c_str(), &icon), 0);
-    EXPECT_EQ(name, givenName);
-    EXPECT_EQ(Narrow(name) + " " + Narrow(connectionString), "B (null)");
-    EXPECT_EQ(icon, givenIcon);
-
+    const WString empty;
     struct Case { const WString* title; std::string caption; bool iconWanted; };
-    const Case cases[] = {
-        {nullptr, "Connections", true}, {&empty, "", false}, {&longTitle, std::string(10000, 'x'), true}};
+    const Case cases[] = {{nullptr, "Connections", true}, {&empty, "", false}};
     for (const Case& c : cases) {
         system.Expect(Dlg::kTemplateId, [&](User& u) {
             EXPECT_EQ(u.Text(0), c.caption);

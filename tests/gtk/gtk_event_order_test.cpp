@@ -111,9 +111,7 @@ void PutClick(GtkWidget* widget) {
 }
 
 // The window manager's request to close the window (the close box).
-void PutDelete(GdkWindow* window) {
-    Put(gdk_event_new(GDK_DELETE), window, gdk_seat_get_pointer(Seat()));
-}
+void PutDelete(GdkWindow* window) { Put(gdk_event_new(GDK_DELETE), window, gdk_seat_get_pointer(Seat())); }
 
 // Plays one story in the running dialog from the main loop, one step a tick: waits for the
 // dialog with the focus on its first edit, then delivers each action and waits for its marker.

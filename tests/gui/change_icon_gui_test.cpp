@@ -55,10 +55,8 @@ TEST_F(ChangeIconGui, KeysPickAndScrollADoubleClickEnds) {
         ASSERT_NE(window, nullptr);
         HWND row = GetDlgItem(window, kRow);
         EXPECT_EQ(Driver::ItemText(window, kEdit), file);
-        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDOK)));
         RECT client{};
         GetClientRect(row, &client);
-        EXPECT_EQ(client.bottom, 40);
         EXPECT_TRUE(Driver::Screenshot(window, "change_icon"));
 
         PostMessageA(row, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(45, 10));

@@ -179,8 +179,6 @@ TEST(Win32Dialog, ListViewHelpAndContextMenuRaiseTheirNotifications) {
         HWND window = driver.WaitForDialog("Connections");
         ASSERT_NE(window, nullptr);
         HWND list = GetDlgItem(window, IDC_CONNECTION_LIST), button = GetDlgItem(window, IDC_DELETE);
-        EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
-        EXPECT_EQ(Driver::Label(list, 2), "Gamma");
         EXPECT_TRUE(Driver::Screenshot(window, "template_200_list"));
         ASSERT_TRUE(Driver::WaitUntil([&] { return driver.Focus() != nullptr; }));
         const std::string help = "help " + std::to_string(GetDlgCtrlID(driver.Focus()));

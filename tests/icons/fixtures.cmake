@@ -1,13 +1,11 @@
 # Builds the files that the icon tests read, with the tools that are there:
-#   cmake -DOUT=dir -DPYTHON=... -DLIBRARY_ICONS=dir [-DICOTOOL=...] [-DWRESTOOL=...]
+#   cmake -DOUT=dir -DPYTHON=... -DLIBRARY_ICONS=dir
 #         [-DWINDRES64=... -DLD64=...] [-DWINDRES32=... -DLD32=...] -P fixtures.cmake
 #
 # OUT/            .ico files with known images and the .raw images they decode to
-#                 (make_test_icons.py); built.ico, made by icotool from PNG pictures
+#                 (make_test_icons.py)
 # OUT/icons64.dll a resource-only PE32+ DLL and OUT/icons32.exe a resource-only PE32 program,
 #                 linked by the MinGW tools from test.rc
-# OUT/icotool/built/           icotool's extraction of built.ico (PNG files)
-# OUT/wrestool/PE.list         wrestool's list of all resources of PE, with their file offsets
 # A tool that is missing leaves its files out; the tests that need them are skipped.
 file(REMOVE_RECURSE "${OUT}")
 file(MAKE_DIRECTORY "${OUT}")
@@ -22,37 +20,11 @@ endfunction()
 
 run("${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/make_test_icons.py" "${OUT}" "${LIBRARY_ICONS}")
 
-if(ICOTOOL)
-  # icotool picks each image's depth by its colours and alpha (4, 8, 24 and 32 bits here);
-  # the last picture is stored as PNG.
-  run("${ICOTOOL}" -c -o built.ico tool-2.png tool-16.png tool-256.png tool-rgb.png
-      tool-alpha.png -r tool-raw.png)
-endif()
-
-set(pe_files)
 if(WINDRES64 AND LD64)
   run("${WINDRES64}" -O coff -o icons64.o test.rc)
   run("${LD64}" -shared --no-insert-timestamp -e 0 -o icons64.dll icons64.o)
-  list(APPEND pe_files icons64.dll)
 endif()
 if(WINDRES32 AND LD32)
   run("${WINDRES32}" -O coff -o icons32.o test.rc)
   run("${LD32}" --no-insert-timestamp -e 0 --subsystem windows -o icons32.exe icons32.o)
-  list(APPEND pe_files icons32.exe)
-endif()
-
-if(ICOTOOL)
-  file(MAKE_DIRECTORY "${OUT}/icotool/built")
-  run("${ICOTOOL}" -x -o "icotool/built" built.ico)
-endif()
-
-if(WRESTOOL)
-  file(MAKE_DIRECTORY "${OUT}/wrestool")
-  foreach(pe IN LISTS pe_files)
-    execute_process(COMMAND "${WRESTOOL}" -l "${pe}" WORKING_DIRECTORY "${OUT}"
-                    OUTPUT_FILE "${OUT}/wrestool/${pe}.list" RESULT_VARIABLE rc)
-    if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "wrestool -l ${pe}: ${rc}")
-    endif()
-  endforeach()
 endif()

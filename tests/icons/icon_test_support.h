@@ -23,12 +23,6 @@ inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
 // A .raw image: width, height, pixels and mask (an empty image when the file is not there).
 inline icons::IconImage LoadRaw(const std::filesystem::path& path) {
     const std::vector<uint8_t> bytes = ReadBytes(path);

@@ -11,7 +11,6 @@ In OUT_DIR:
   lib-1011.raw, lib-1012.raw
                           the 32 x 32 images of the library's own icons, drawn again from the
                           artwork's source (LIBRARY_ICON_DIR/make_icons.py)
-  tool-*.png              pictures for icotool to turn into an .ico file
   test.rc                 a resource script with four icons, for a resource-only PE file
 
 A .raw file is the image as the reader reports it: width and height (32-bit little-endian),
@@ -210,25 +209,6 @@ def main():
 
     write(os.path.join(out, "lib-1011.raw"), library_icon(library_dir, "connection"))
     write(os.path.join(out, "lib-1012.raw"), library_icon(library_dir, "missing"))
-
-    # Pictures for icotool: it picks the smallest depth that holds their colours (1, 4, 8 and
-    # 24 bits), 32 bits when asked to, and stores the last one as PNG.
-    def few_colours(size, colours, seed):
-        palette = make_palette(colours, seed)
-        indices, mask = palette_pattern(size, colours, seed)
-        return [[(*palette[i], 0 if m else 255) for i, m in zip(irow, mrow)]
-                for irow, mrow in zip(indices, mask)]
-
-    pictures = {
-        "tool-2.png": few_colours(16, 2, 20),
-        "tool-16.png": few_colours(24, 16, 21),
-        "tool-256.png": few_colours(32, 256, 22),
-        "tool-rgb.png": rgba_pattern(40, 23),
-        "tool-alpha.png": rgba_pattern(48, 24, (255, 160, 40)),
-        "tool-raw.png": rgba_pattern(64, 25, (255, 100)),
-    }
-    for name, rows in pictures.items():
-        write(os.path.join(out, name), png_bytes(rows))
 
     # Named resources come first in the resource directory, sorted; then numeric ids, sorted.
     # So the icons are, by index: APPLE (bmp4), ZEBRA (png), 3 (sizes), 7 (bmp24).

@@ -29,13 +29,9 @@ int Record(std::string_view text, std::string_view caption, unsigned style) {
     return 1;
 }
 
-// A file put beside the program: a fixture DLL, cut short, or not a PE file at all.
-struct File {
-    const char* name;
-    const char* fixture;  // nullptr: text
-    size_t truncateTo = 0;  // 0: whole
-    uintmax_t growTo = 0;   // 0: as it is; else extended (sparse) to this many bytes
-};
+// A fixture DLL put beside the program, cut to truncateTo bytes (0: whole) or extended, sparse,
+// to growTo bytes (0: as it is).
+struct File { const char* name; const char* fixture; size_t truncateTo = 0; uintmax_t growTo = 0; };
 
 class LocalizedResources : public ::testing::Test {
 protected:
@@ -70,9 +66,8 @@ protected:
         fs::create_directories(dir);
         fs::copy_file(fs::path(TAVIX_RESOURCE_FIXTURES) / fixture, dir / "Program.dll");
         for (const File& file : files) {
-            std::ifstream in(fs::path(TAVIX_RESOURCE_FIXTURES) / (file.fixture ? file.fixture : ""), std::ios::binary);
-            std::string bytes = file.fixture ? std::string(std::istreambuf_iterator<char>(in), {})
-                                             : "MZ, and then nothing a loader could use.";
+            std::ifstream in(fs::path(TAVIX_RESOURCE_FIXTURES) / file.fixture, std::ios::binary);
+            std::string bytes(std::istreambuf_iterator<char>(in), {});
             if (file.truncateTo != 0) bytes.resize(file.truncateTo);
             std::ofstream(dir / file.name, std::ios::binary) << bytes;
             if (file.growTo != 0) fs::resize_file(dir / file.name, file.growTo);
@@ -130,19 +125,13 @@ TEST_F(LocalizedResources, AcceptsOnlyTheSameProductVersion) {
         // Files that do not load are passed over for the next language.
         {"damaged-passed-over", "Program.dll",
          {{"ProbeDEA.DLL", "Same.dll", 700}, {"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
-        {"nothing-loads", "Program.dll", {{"ProbeDEA.DLL", nullptr}, {"ProbeDEU.DLL", "Same.dll", 1500}},
-         nullptr, {}},
-        // The directory is taken as it is, percent signs and all.
-        {"per%scent%d", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}},
 #if !defined(_WIN32)
         // The file name matches in any case, as Windows file names do; the exact one first.
-        {"case-extension", "Program.dll", {{"ProbeDEU.dll", "Same.dll"}}, "ProbeDEU.dll", {}},
         {"case-all", "Program.dll", {{"probedeu.DLL", "Same.dll"}}, "probedeu.DLL", {}},
         {"case-exact-first", "Program.dll", {{"PROBEDEU.DLL", "Other.dll"}, {"ProbeDEU.DLL", "Same.dll"}},
          "ProbeDEU.DLL", {}},
         // A directory too large to search cheaply takes the exact name only.
         {"case-large-directory", "Program.dll", {{"probedeu.DLL", "Same.dll"}}, nullptr, {}, 1100},
-        {"exact-large-directory", "Program.dll", {{"ProbeDEU.DLL", "Same.dll"}}, "ProbeDEU.DLL", {}, 1100},
         {"case-other-name", "Program.dll", {{"ProbeDEU.DLL.bak", "Same.dll"}, {"xProbeDEU.DLL", "Same.dll"}},
          nullptr, {}},
         // A file too large to read as data is named in a warning and passed over.

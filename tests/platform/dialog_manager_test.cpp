@@ -123,10 +123,8 @@ TEST(DialogManager, ListBoxKeysAndScrollBarsStayInRange) {
 
 TEST(DialogManager, TemplateControlsAreKnownByClassOrName) {
     const struct { resources::ControlClass kind; std::u16string name; ControlKind expected; } controls[] = {
-        {resources::ControlClass::Edit, u"", ControlKind::Edit},
         {resources::ControlClass::ComboBox, u"", ControlKind::ComboBox},
         {resources::ControlClass::Named, u"SYSLISTVIEW32", ControlKind::ListView},
-        {resources::ControlClass::Named, u"button", ControlKind::Button},
         {resources::ControlClass::Named, u"msctls_trackbar32", ControlKind::Other},
     };
     for (const auto& c : controls) {

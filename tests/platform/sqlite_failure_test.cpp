@@ -82,17 +82,12 @@ const sqlite3_io_methods* RealMethods(sqlite3_file* file) {
     return reinterpret_cast<const Methods*>(file->pMethods)->real;
 }
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
-    if (const int error = Check(FaultOp::kWrite)) return error;
-    return RealMethods(file)->xWrite(file, data, amount, offset);
+    return Check(FaultOp::kWrite) ?: RealMethods(file)->xWrite(file, data, amount, offset);
 }
 int Truncate(sqlite3_file* file, sqlite3_int64 size) {
-    if (const int error = Check(FaultOp::kTruncate)) return error;
-    return RealMethods(file)->xTruncate(file, size);
+    return Check(FaultOp::kTruncate) ?: RealMethods(file)->xTruncate(file, size);
 }
-int Sync(sqlite3_file* file, int flags) {
-    if (const int error = Check(FaultOp::kSync)) return error;
-    return RealMethods(file)->xSync(file, flags);
-}
+int Sync(sqlite3_file* file, int flags) { return Check(FaultOp::kSync) ?: RealMethods(file)->xSync(file, flags); }
 
 // The checked copy of a method table of the default VFS (it has a few, one per locking style).
 const sqlite3_io_methods* Checked(const sqlite3_io_methods* real) {

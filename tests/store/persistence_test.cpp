@@ -107,7 +107,6 @@ TEST_F(PersistenceTest, SaveAndLoadRoundTrip) {
     work->iconFilename.reset(NewBstr(WideFromUtf16(u"no-such-file.ico")));
     work->iconIndex = 3;
     ASSERT_TRUE(table.SetDefault("Work"));
-    EXPECT_EQ(Get("", nullptr), "Work");  // written at once
     table.Save();
     EXPECT_FALSE(table.Modified());
 
@@ -138,7 +137,6 @@ TEST_F(PersistenceTest, SaveAndLoadRoundTrip) {
 TEST_F(PersistenceTest, EveryLoadReadsTheStoreAndItsDefault) {
     table.LoadAll();
     EXPECT_TRUE(table.Empty());
-    EXPECT_EQ(Get("", nullptr), "<none>");  // the key exists now, without a default
 
     Set("", nullptr, "Missing");
     Set("\\A", nullptr, "cn_iptcp:a[1]");
@@ -153,8 +151,7 @@ TEST_F(PersistenceTest, EveryLoadReadsTheStoreAndItsDefault) {
     EXPECT_EQ(Describe(again), "*A=cn_iptcp:a[1]:USER;");
 }
 
-// Keys of the old layout (_VRConnN: the name as default value) are converted by a save at once; an
-// unreadable one is passed over and left as it is.
+// Keys of the old layout (_VRConnN: the name as default value) are converted by a save at once.
 TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
     Set("\\_VRConn3", nullptr, "Old");
     Set("\\_VRConn3", "ConnString", "cn_iptcp:old[1]:NS");
@@ -166,29 +163,12 @@ TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
     // The first load reads the old layout whole and converts it; a later one finds them by name.
     ASSERT_EQ(table.Load(), 0);
     EXPECT_FALSE(table.Modified());
-    ASSERT_NE(table.Lookup("Old"), nullptr);
-    EXPECT_EQ(table.Lookup("Old")->keyNumber, 3);
-    EXPECT_EQ(table.Lookup("Old")->iconIndex, 2);
-    EXPECT_EQ(table.Lookup("Zero")->keyNumber, 0);
-    EXPECT_EQ(table.Lookup("Current")->keyNumber, -1);
     table.Clear();
     ASSERT_EQ(table.Load(), 0);
     EXPECT_EQ(Icon(table, "Old"), "2 legacy.ico");
     EXPECT_EQ(Subkeys(), (Names{"Current", "Old", "Zero"}));
     EXPECT_EQ(Get("\\Old", nullptr), "cn_iptcp:old[1]:NS");
     EXPECT_EQ(Get("\\Old", "IconFilename"), "legacy.ico");
-
-    // "1A" comes before the legacy key and "~Z" after it in either hive order.
-    store::DeleteKeyTree(kCurrentUser, kKey.c_str());
-    Set("\\1A", nullptr, "cn_iptcp:a[1]");
-    Set("\\_VRConn1", nullptr, "No string");
-    Set("\\~Z", nullptr, "cn_iptcp:z[1]");
-    table.Clear();
-    table.LoadAll();
-    EXPECT_EQ(Describe(table), "~Z=cn_iptcp:z[1]:USER;1A=cn_iptcp:a[1]:USER;");
-    EXPECT_EQ(Subkeys().size(), 3u);  // nothing to convert, nothing saved
-    table.Save();
-    EXPECT_EQ(Get("\\_VRConn1", nullptr), "No string");
 }
 
 // A legacy "IconFilename" reads through 512 bytes with the zero; longer gives no icon (index -1).
@@ -276,8 +256,7 @@ TEST_F(PersistenceTest, SetDefaultWritesAtOnceAndOnlyAChange) {
     EXPECT_EQ(table.DefaultRecord(), nullptr);
 }
 
-// A connection's icon is read from its key or from an "Icon" subkey (values of the wrong type
-// count as none); a save writes it on the key.
+// A connection's icon is read from its key or from an "Icon" subkey; a save writes it on the key.
 TEST_F(PersistenceTest, CurrentKeysTakeTheirIconFromEitherPlace) {
     Set("\\OnKey", nullptr, "cn_iptcp:a[1]");
     SetNumber("\\OnKey", "IconIndex", 4);
@@ -285,12 +264,8 @@ TEST_F(PersistenceTest, CurrentKeysTakeTheirIconFromEitherPlace) {
     Set("\\Subkey", nullptr, "cn_iptcp:b[1]");
     SetNumber("\\Subkey\\Icon", "Index", 5);
     Set("\\Subkey\\Icon", "FileName", "subkey.ico");
-    Set("\\WrongType", nullptr, "cn_iptcp:c[1]");
-    Set("\\WrongType", "IconIndex", "4");
-    Set("\\WrongType", "IconFilename", "x.ico");
     table.LoadAll();
-    EXPECT_EQ(Icon(table, "OnKey") + "|" + Icon(table, "Subkey") + "|" + Icon(table, "WrongType"),
-              "4 on-key.ico|5 subkey.ico|-1 -");
+    EXPECT_EQ(Icon(table, "OnKey") + "|" + Icon(table, "Subkey"), "4 on-key.ico|5 subkey.ico");
     // A save leaves a connection it did not change as it is; a changed one is written whole.
     table.Save();
     EXPECT_EQ(Get("\\Subkey", "IconFilename"), "<none>");
@@ -300,41 +275,6 @@ TEST_F(PersistenceTest, CurrentKeysTakeTheirIconFromEitherPlace) {
     EXPECT_EQ(Get("\\Subkey", "IconFilename"), "subkey.ico");
     EXPECT_EQ(Get("\\Subkey", "IconIndex"), "6");
     EXPECT_EQ(Subkeys("\\Subkey"), Names{});
-}
-
-TEST_F(PersistenceTest, ASaveLeavesExactlyTheTableOverWhatWasSaved) {
-    const auto fill = [&](int first, int count) {
-        for (int i = first; i < first + count; ++i) {
-            ConnectionRecord* record = Add("c" + std::to_string(i), "cn_iptcp:h" + std::to_string(i) + "[1]:NS");
-            if (i % 7 == 0) {
-                record->iconFilename.reset(NewBstr(WideFromUtf16(u"icons.dll")));
-                record->iconIndex = i;
-            }
-        }
-    };
-    fill(0, 60);
-    Set("\\c3\\Icon", "FileName", "old.ico");  // from an older save
-    table.Save();
-    EXPECT_EQ(Subkeys("\\c3"), Names{});
-    for (int i = 0; i < 60; i += 3) ASSERT_TRUE(table.RemoveByName(("c" + std::to_string(i)).c_str()));
-    fill(100, 5);
-    ASSERT_TRUE(table.SetDefault("c100"));
-    const Names expected = Lines(table, true);  // sorted: in a bucket a load binds in the hive's order
-    table.Save();
-    table.Save();
-    ConnectionTable loaded;
-    loaded.LoadAll();
-    EXPECT_EQ(loaded.Count(), 45u);
-    EXPECT_EQ(Lines(loaded, true), expected);
-    EXPECT_EQ(Icon(loaded, "c14") + "|" + Icon(loaded, "c13"), "14 icons.dll|-1 -");
-    EXPECT_EQ(Get("", nullptr), "c100");
-    EXPECT_EQ(Get("\\c0", nullptr), "<no key>");
-
-    // DeleteKeyTree takes nested keys; nothing there is no failure.
-    Set("\\A\\B\\C", nullptr, "x");
-    EXPECT_EQ(store::DeleteKeyTree(kCurrentUser, (kKey + "\\A").c_str()), 0);
-    EXPECT_EQ(Get("\\A", nullptr), "<no key>");
-    EXPECT_EQ(store::DeleteKeyTree(kCurrentUser, (kKey + "\\A").c_str()), 0);
 }
 
 // Two tables stand for two processes sharing the store; for a connection both change, the later save wins.
@@ -378,19 +318,12 @@ TEST_F(PersistenceTest, SavesWriteChangesNotTheWholeTable) {
 }
 
 // A table that reads the store lazily still sees it as one: the first record becomes the
-// default only when the store holds none, and a lookup that misses reads the store.
+// default only when the store holds none.
 TEST_F(PersistenceTest, ALazyTableKnowsWhatTheStoreHolds) {
     Set("\\Only", nullptr, "cn_iptcp:o[1]");
     ASSERT_EQ(table.Load(), 0);
-    EXPECT_EQ(table.Count(), 0u);
     Add("Second", "cn_iptcp:s[1]");
     EXPECT_EQ(table.DefaultRecord(), nullptr);
-    EXPECT_EQ(table.Count(), 2u);  // Add read the first connection to know
-    Set("\\Later", nullptr, "cn_iptcp:l[1]");
-    ASSERT_NE(table.Lookup("LATER"), nullptr);
-    EXPECT_EQ(table.Lookup("later")->name, "Later");
-    EXPECT_EQ(table.Lookup("Missing"), nullptr);
-    EXPECT_EQ(table.TakeStoreError(), 0);
 
     store::DeleteKeyTree(kCurrentUser, kKey.c_str());
     table.Clear();

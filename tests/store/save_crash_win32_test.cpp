@@ -207,7 +207,6 @@ TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds
     EXPECT_EQ(registry.BeginBatch(), kRegOk);
     registry.AbortBatch();
     EXPECT_TRUE(MutexFree());
-    EXPECT_EQ(registry.CommitBatch(), platform::kRegInvalidParameter) << "no batch is open";
 
     // Another owner that keeps it, then ends without releasing it.
     HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
