@@ -50,20 +50,16 @@ const ParseCase kParseCases[] = {
     // Quoted names, read only when the name argument or the string is null or empty.
     {nullptr, "\"My \"\"Db\"\"\" cn_iptcp:h[1]", "My \"Db\"|h|1|USER"},
     {"", "  \"Q\"  :cn_iptcp:h[1]", "Q|h|1|USER"},
-    {"X", "\"My \"\"Db\"\"\" cn_iptcp:h[1]", nullptr},
     {"  ", "\"Q\" cn_iptcp:h[1]", nullptr},
     {nullptr, "\"\" cn_iptcp:h[1]", "Nameless|h|1|USER"},
-    {nullptr, "\"Q\" Y:cn_iptcp:h[1]", "Q|h|1|USER"},
     {nullptr, "\"unterminated cn_iptcp:h[1]", nullptr},
     {nullptr, "\"a\"  ", nullptr},
-    // A name written in front of the protocol; an argument or quoted name wins over it.
+    // A name written in front of the protocol; a name argument (or a quoted name) wins over it.
     {nullptr, "Test:cn_iptcp:db1[1972]:NS1", "Test|db1|1972|NS1"},
     {"X", "Y:cn_iptcp:h[1]", "X|h|1|USER"},
-    {nullptr, " : My Db :cn:h[1]", "My Db |h|1|USER"},
     // The protocol is any beginning of "cn_iptcp", compared exactly.
     {nullptr, "cn:h[1]", "Nameless|h|1|USER"},
     {nullptr, "::h[1]", "Nameless|h|1|USER"},
-    {nullptr, "CN_IPTCP:h[1]", nullptr},
     {nullptr, "a:b:h[1]", nullptr},
     {nullptr, "cn_iptcpx:h[1]", nullptr},
     // Server and port verbatim; the namespace is the rest after an optional colon.
@@ -75,7 +71,6 @@ const ParseCase kParseCases[] = {
     {nullptr, "cn_iptcp:h", nullptr},
     {nullptr, "cn_iptcp:h[1", nullptr},
     {"X", nullptr, nullptr},
-    {nullptr, " \t ", nullptr},
     // Only space and tab are blanks; other control characters are text.
     {nullptr, "\rX:cn_iptcp:h[1]", "\rX|h|1|USER"},
     {nullptr, "cn_iptcp:h\x01[\x7f]\x1b" "NS\n", "Nameless|h\x01|\x7f|\x1bNS\n"},
@@ -125,13 +120,12 @@ ConnectionRecord Sample() {
     return r;
 }
 
+// Names compare exactly and icons take no part. (Port and namespace: the lookups and the dialog stories.)
 TEST(ConnectionRecordEquals, ComparesNameAndTargetOnly) {
     const struct { const char* what; std::function<void(ConnectionRecord&)> change; bool equal; } cases[] = {
         {"iconFilename", [](ConnectionRecord& r) { r.iconFilename.reset(NewBstr(WideFromUtf16(u"a"))); }, true},
         {"name case", [](ConnectionRecord& r) { r.name = "name"; }, false},
         {"server", [](ConnectionRecord& r) { r.server = "H"; }, false},
-        {"port", [](ConnectionRecord& r) { r.port = "01"; }, false},
-        {"namespace", [](ConnectionRecord& r) { r.namespaceName = "NS "; }, false},
     };
     for (const auto& c : cases) {
         ConnectionRecord changed = Sample();
@@ -145,12 +139,9 @@ TEST(ConnectionRecordSameTarget, TreatsEmptyAndDefaultNamespaceAlike) {
     // The first record is at "h", "1"; the default namespace as the caller hands it ("" where
     // the caller's resources have none).
     const struct { const char *defaultNs, *server, *port, *ns1, *ns2; bool same; } cases[] = {
-        {"USER", "h", "1", "", "USER", true},        {"USER", "h", "1", "", "", true},
-        {"USER", "h", "1", "USER", "user", false},   {"USER", "h", "1", "", "user", false},
-        {"USER", "h", "1", "NS", "NS", true},        {"USER", "h", "1", "NS", "", false},
-        {"USER", "H", "1", "", "", false},           {"USER", "h", "01", "", "", false},
-        {"", "h", "1", "", "USER", false},           {"", "h", "1", "USER", "USER", true},
-        {"BENUTZER", "h", "1", "", "BENUTZER", true}, {"BENUTZER", "h", "1", "", "USER", false},
+        {"USER", "h", "1", "", "USER", true},        {"USER", "h", "1", "USER", "user", false},
+        {"USER", "h", "1", "NS", "NS", true},        {"USER", "H", "1", "", "", false},
+        {"USER", "h", "01", "", "", false},          {"", "h", "1", "", "USER", false},
     };
     for (const auto& c : cases) {
         ConnectionRecord a = Sample(), b;  // names and the other fields take no part
@@ -170,9 +161,6 @@ TEST(ConnectionRecordParse, NeverSplitsADoubleByteCharacter) {
         {"cn_iptcp:h[1\x9F]2]", "Nameless|h|1\x9F]2|USER"},
         {"X\xE0::cn_iptcp:h[1]", "X\xE0:|h|1|USER"},
         {"cn_iptcp:h[1]:\x81", "Nameless|h|1|\x81"},
-        {"cn_iptcp:h\xFC[1]\xFC:NS", nullptr},
-        {"cn_iptcp:h[\x81]", nullptr},
-        {"\x81:cn:h[1]", nullptr},
     };
     // Laid out like code page 932: 0x81-0x9F and 0xE0-0xFC lead bytes.
     std::bitset<256> lead;

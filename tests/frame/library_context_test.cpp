@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <thread>
 
 #include "frame/app/call_frame.h"
 #include "platform/codepage.h"
@@ -13,14 +14,18 @@ namespace {
 
 WString W(std::u16string_view text) { return WideFromUtf16(text); }
 
-// An export's body runs in the library's context; whatever it throws ends the call with the
-// export's failure result, the caller's context back.
+// An export's body runs in the library's context, on its own thread only; whatever it throws
+// ends the call with the export's failure result, the caller's context back.
 TEST(RunExport, RunsTheBodyInTheLibraryContextAndTurnsExceptionsIntoTheFailureResult) {
     LibraryContext caller = Library();
     ContextGuard guard(caller);
-    const LibraryContext* seen = nullptr;
-    EXPECT_EQ(RunExport(-1, [&] { return seen = &CurrentContext(), 7; }), 7);
+    const LibraryContext *seen = nullptr, *otherThread = nullptr;
+    EXPECT_EQ(RunExport(-1, [&] {
+        std::thread([&] { otherThread = &CurrentContext(); }).join();
+        return seen = &CurrentContext(), 7;
+    }), 7);
     EXPECT_EQ(seen, &Library());
+    EXPECT_NE(otherThread, &Library());
     EXPECT_EQ(&CurrentContext(), &caller);
     EXPECT_EQ(RunExport(-1, []() -> int { throw std::bad_alloc(); }), -1);
     EXPECT_EQ(RunExport(-2, []() -> int { throw 42; }), -2);

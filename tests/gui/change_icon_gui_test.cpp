@@ -30,11 +30,6 @@ std::string Fixture(const char* name) {
 
 class ChangeIconGui : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (GetFileAttributesA(Fixture("icons25.dll").c_str()) == INVALID_FILE_ATTRIBUTES) {
-            GTEST_SKIP() << "the icon libraries were not built";
-        }
-    }
     ~ChangeIconGui() override { platform::Icons().DestroyIcon(defaultIcon); }
 
     ContextGuard context;  // the library's resources: the template, strings 2010 and 2011
@@ -66,7 +61,6 @@ TEST_F(ChangeIconGui, KeysPickAndScrollADoubleClickEnds) {
         EXPECT_TRUE(Driver::WaitUntil(
             [&] { return GetScrollPos(row, SB_HORZ) == 25 * 40 - client.right; }))
             << GetScrollPos(row, SB_HORZ);
-        EXPECT_TRUE(Driver::Screenshot(window, "change_icon_last_icon"));
         PostMessageA(row, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(client.right - 20, 10));
         EXPECT_TRUE(Driver::WaitGone(window));
     });

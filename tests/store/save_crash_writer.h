@@ -17,14 +17,12 @@ inline std::string ConnectionString(int i, long generation) {
     return "cn_iptcp:host" + std::to_string(i) + "[1972]:G" + std::to_string(generation);
 }
 
-// Saves generations first, first + 1, ... (count of them, or without end when count is 0) of
-// connections c0 ... c<connections - 1>, calling report("N") after generation N has landed.
-// Exit status 0 when every save landed and was reported.
-inline int WriteGenerations(int connections, long first, long count,
-                            const std::function<bool(const std::string&)>& report) {
+// Saves generations first, first + 1, ... without end of connections c0 ... c<connections - 1>,
+// calling report("N") after generation N has landed. Exit status 1 once a save fails.
+inline int WriteGenerations(int connections, long first, const std::function<bool(const std::string&)>& report) {
     ContextGuard guard;
     ConnectionTable table;
-    for (long generation = first; count == 0 || generation < first + count; ++generation) {
+    for (long generation = first;; ++generation) {
         table.Clear();
         for (int i = 0; i < connections; ++i) {
             auto record = std::make_unique<ConnectionRecord>();
@@ -35,7 +33,6 @@ inline int WriteGenerations(int connections, long first, long count,
         if (table.Save() != platform::kRegOk) return 1;  // the save did not land
         if (!report(std::to_string(generation))) return 1;
     }
-    return 0;
 }
 
 // The last generation in a writer's reports ("N\n" lines), -1 for none.
