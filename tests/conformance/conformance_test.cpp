@@ -338,7 +338,11 @@ long Expected(LastError error) { return error.posix; }
 // error. Names the store cannot hold and strings it would not read back are refused.
 TEST_F(Store, OutcomesAreTheThreadsLastError) {
     const LastError done{0, 0}, notFound{2, ENOENT}, refused{87, EINVAL};
-    const WideString longString = W("cn_iptcp:") + WideString(250, OLECHAR('s')) + W("[1]");
+    // Stored as "cn_iptcp:<server>[1]:USER": 17 characters besides the server's.
+    const auto ofLength = [](size_t length) {
+        return W("cn_iptcp:") + WideString(length - 17, OLECHAR('s')) + W("[1]");
+    };
+    const WideString longest = ofLength(255), longString = ofLength(256);
     struct Case { const char* what; std::function<long()> call; long result; LastError error; };
     const auto set = [](const OLECHAR* name, const OLECHAR* text, int save) {
         return static_cast<long>(EXPORT(SetConnection)(name, text, nullptr, 0, save));
@@ -350,8 +354,10 @@ TEST_F(Store, OutcomesAreTheThreadsLastError) {
         {"find none", [&] { return found(W("Nope")); }, 0, notFound},
         {"line break", [&] { return set(W("Line\nBreak"), W("cn_iptcp:s[1]"), 1); }, 0, refused},
         {"not a connection string", [&] { return set(W("X"), W("cn_iptcp:h"), 1); }, 0, refused},
+        {"string of 255", [&] { return set(W("Edge"), longest.c_str(), 1); }, 0, done},
         {"string over 255", [&] { return set(W("Long"), longString.c_str(), 1); }, 0, refused},
         {"refused names are not there", [&] { return found(W("Line\nBreak")) + found(W("Long")); }, 0, notFound},
+        {"the longest is there", [&] { return found(W("Edge")); }, 1, done},
         {"delete none", [&] { return static_cast<long>(EXPORT(DeleteConnection)(W("Nope"))); }, 0, notFound},
         {"default none", [&] { return static_cast<long>(EXPORT(SetDefaultConnection)(W("Nope"))); }, 0, notFound},
         {"default", [&] { return static_cast<long>(EXPORT(SetDefaultConnection)(W("kept"))); }, 1, done},

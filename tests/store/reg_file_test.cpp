@@ -239,7 +239,8 @@ TEST(RegFile, ImportRefusesABadFileWholeAndChangesOnlyTheConnectionsKey) {
     const std::u16string key = u"[HKEY_CURRENT_USER\\Software\\Vantorin\\Connections";
     const std::u16string head =
         u"Windows Registry Editor Version 5.00\r\n\r\n" + key + u"\\New]\r\n@=\"cn_iptcp:n[1]\"\r\n";
-    const std::string outside = " is outside HKEY_CURRENT_USER\\Software\\Vantorin\\Connections, the only key this file may change";
+    const std::string outside =
+        " is outside HKEY_CURRENT_USER\\Software\\Vantorin\\Connections, the only key this file may change";
     const struct {
         std::u16string text;  // written as a version 5 file
         std::string error;    // after "bad.reg:"
