@@ -25,6 +25,7 @@ public:
     Store() : db_(dir_ / "registry.db") {}
     std::string refuse;
     long beginFails = kRegOk, commitFails = kRegOk;
+    int failingCommit = 1;  // the CommitBatch call, counted from 1, that answers commitFails
 
     long OpenKey(RegKey parent, const char* sub, RegKey* key) override { return db_.OpenKey(parent, sub, key); }
     long CreateKey(RegKey parent, const char* sub, RegKey* key) override { return db_.CreateKey(parent, sub, key); }
@@ -43,7 +44,9 @@ public:
     long DeleteValue(RegKey key, const char* name) override { return db_.DeleteValue(key, name); }
     long CloseKey(RegKey key) override { return db_.CloseKey(key); }
     long BeginBatch() override { return beginFails != kRegOk ? beginFails : db_.BeginBatch(); }
-    long CommitBatch() override { return commitFails == kRegOk ? db_.CommitBatch() : (db_.AbortBatch(), commitFails); }
+    long CommitBatch() override {
+        return commitFails == kRegOk || ++commits_ != failingCommit ? db_.CommitBatch() : (db_.AbortBatch(), commitFails);
+    }
     void AbortBatch() override { db_.AbortBatch(); }
 
     // Test set-up and inspection: a value by path, read as "<none>" when missing.
@@ -73,6 +76,7 @@ public:
 private:
     testing::ScratchDir dir_{"tavix-regfile"};
     SqliteRegistry db_;
+    int commits_ = 0;
 };
 
 constexpr const char* kKey = "Software\\Vantorin\\Connections";
@@ -383,11 +387,13 @@ TEST(RegFile, ImportReportsAFailureOfTheStoreAndChangesNothing) {
                                        u"\"Icon\"=dword:1\r\n");
     const struct {
         long begin, commit;
+        int failingCommit;  // 1: finishing an interrupted save first; 2: the import's own changes
         std::string refuse, error;
     } cases[] = {
-        {kRegBusy, kRegOk, "", "f.reg: nothing imported (error 170, the store is locked by another process)"},
-        {kRegOk, kRegDiskFull, "", "f.reg: nothing imported (error 112, no space left on device)"},
-        {kRegOk, kRegOk, "Icon",
+        {kRegBusy, kRegOk, 1, "", "f.reg: nothing imported (error 170, the store is locked by another process)"},
+        {kRegOk, kRegDiskFull, 1, "", "f.reg: nothing imported (error 112, no space left on device)"},
+        {kRegOk, kRegDiskFull, 2, "", "f.reg: nothing imported (error 112, no space left on device)"},
+        {kRegOk, kRegOk, 1, "Icon",
          "f.reg:6: cannot set value \"Icon\" of HKEY_CURRENT_USER\\Software\\Vantorin\\Connections\\B "
          "(error 5, access denied)"},
     };
@@ -398,6 +404,7 @@ TEST(RegFile, ImportReportsAFailureOfTheStoreAndChangesNothing) {
         const std::string before = registry.All();
         registry.beginFails = test.begin;
         registry.commitFails = test.commit;
+        registry.failingCommit = test.failingCommit;
         registry.refuse = test.refuse;
         std::string error;
         long storeError = kRegOk;
