@@ -97,6 +97,34 @@ TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWhole) {
     }
 }
 
+// Two processes saving the whole table at once: what the store holds is one of their sets,
+// whole, and no older than either one's last reported save.
+TEST(SaveCrash, TwoProcessesSavingAtOnceLeaveOneWholeSet) {
+    int reports[2] = {-1, -1};
+    const pid_t writers[2] = {StartWriter(1000, &reports[0]), StartWriter(2000, &reports[1])};
+    std::string texts[2];
+    for (int i = 0; i < 2; ++i) {  // both have saved a few times, and go on
+        ASSERT_GT(writers[i], 0);
+        char buffer[256];
+        ssize_t n = 0;
+        while (LastGeneration(texts[i]) < 1003 + 1000 * i && (n = read(reports[i], buffer, sizeof buffer)) > 0) {
+            texts[i].append(buffer, static_cast<size_t>(n));
+        }
+        ASSERT_GE(LastGeneration(texts[i]), 1003 + 1000 * i) << "writer " << i << " ended";
+    }
+    long last[2];
+    for (int i = 0; i < 2; ++i) {
+        ::kill(writers[i], SIGKILL);
+        waitpid(writers[i], nullptr, 0);
+        ReadReports(reports[i], texts[i], false);
+        close(reports[i]);
+        last[i] = LastGeneration(texts[i]);
+    }
+    const long stored = StoredGeneration();
+    EXPECT_TRUE(stored == last[0] || stored == last[0] + 1 || stored == last[1] || stored == last[1] + 1)
+        << "stored " << stored << ", last saves " << last[0] << " and " << last[1];
+}
+
 }  // namespace
 }  // namespace tavix
 
