@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "save_crash_writer.h"
 
@@ -102,6 +103,18 @@ TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewSetWhole) {
 TEST(SaveCrash, TwoProcessesSavingAtOnceLeaveOneWholeSet) {
     int reports[2] = {-1, -1};
     const pid_t writers[2] = {StartWriter(1000, &reports[0]), StartWriter(2000, &reports[1])};
+    // Writers never end by themselves: stopped here, and on a failed assertion's way out too.
+    bool stopped = false;  // once reaped, their ids may belong to another process
+    const auto stop = [&] {
+        if (std::exchange(stopped, true)) return;
+        for (const pid_t writer : writers) {
+            if (writer > 0 && ::kill(writer, SIGKILL) == 0) waitpid(writer, nullptr, 0);
+        }
+    };
+    const struct AtExit {
+        const decltype(stop)& run;
+        ~AtExit() { run(); }
+    } stopAtExit{stop};
     std::string texts[2];
     for (int i = 0; i < 2; ++i) {  // both have saved a few times, and go on
         ASSERT_GT(writers[i], 0);
@@ -112,10 +125,9 @@ TEST(SaveCrash, TwoProcessesSavingAtOnceLeaveOneWholeSet) {
         }
         ASSERT_GE(LastGeneration(texts[i]), 1003 + 1000 * i) << "writer " << i << " ended";
     }
+    stop();
     long last[2];
     for (int i = 0; i < 2; ++i) {
-        ::kill(writers[i], SIGKILL);
-        waitpid(writers[i], nullptr, 0);
         ReadReports(reports[i], texts[i], false);
         close(reports[i]);
         last[i] = LastGeneration(texts[i]);
